@@ -1,0 +1,85 @@
+# Tests under Wine.
+#
+# Every test runs through testing/wine/winerun (the cross-compiling emulator) in the build tree's own
+# 32-bit prefix. The ctest fixture "wine" makes a fresh prefix from the template and starts one
+# persistent wineserver before the first test, and ends that server after the last one.
+#
+#   wine_add_gtest(<target>
+#       SOURCES <file>...            test sources (GoogleTest)
+#       [LIBS <lib>...]              libraries to link besides testsupport and GoogleTest
+#       VERSIONS <version>...        Windows versions to run every case under: win95 win98 winme
+#                                    nt351 nt40 win2k winxp (each case becomes <version>/<Suite.Case>)
+#       [PORT_PAIRS <n>]             connected COM-port pairs made for each case (WINETEST_PORTS)
+#       [LOCK <name>]                ctest RESOURCE_LOCK, for cases that share a named resource
+#                                    (e.g. a program whose Windows version they set)
+#       [TIMEOUT <seconds>])         per case, default 60
+#
+#   wine_add_test(<name> VERSION <version> [PORT_PAIRS <n>] [LOCK <name>] [TIMEOUT <s>]
+#                 COMMAND <target> [args...])
+#                                    one plain test program (exit code 0 passes)
+
+include(GoogleTest)
+
+set(WINETEST_SESSION ${CMAKE_SOURCE_DIR}/testing/wine/session)
+set(WINETEST_VERSIONS win31 win95 win98 winme nt351 nt40 win2k winxp)
+
+add_test(NAME wine.session.start COMMAND ${WINETEST_SESSION} start ${WINETEST_ROOT})
+set_tests_properties(wine.session.start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+add_test(NAME wine.session.stop COMMAND ${WINETEST_SESSION} stop ${WINETEST_ROOT})
+set_tests_properties(wine.session.stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+
+function(_winetest_env out version pairs)
+  foreach(v ${version})
+    if(NOT v IN_LIST WINETEST_VERSIONS)
+      message(FATAL_ERROR "unknown Windows version '${v}' (one of: ${WINETEST_VERSIONS})")
+    endif()
+  endforeach()
+  set(${out} "WINETEST=version=${version} ports=${pairs}" PARENT_SCOPE)
+endfunction()
+
+function(wine_add_gtest target)
+  cmake_parse_arguments(T "" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS" ${ARGN})
+  if(NOT T_VERSIONS)
+    message(FATAL_ERROR "wine_add_gtest(${target}): VERSIONS is required (Wine's default is none of ours)")
+  endif()
+  if(NOT T_PORT_PAIRS)
+    set(T_PORT_PAIRS 0)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 60)
+  endif()
+  add_executable(${target} ${T_SOURCES})
+  suite_target(${target})
+  target_link_libraries(${target} PRIVATE testsupport ${T_LIBS} GTest::gtest GTest::gmock testsupport_main)
+  foreach(version ${T_VERSIONS})
+    _winetest_env(env ${version} ${T_PORT_PAIRS})
+    set(props FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
+    if(T_LOCK)
+      list(APPEND props RESOURCE_LOCK ${T_LOCK})
+    endif()
+    gtest_discover_tests(${target}
+      TEST_PREFIX "${version}/"
+      DISCOVERY_MODE PRE_TEST
+      DISCOVERY_TIMEOUT 60
+      PROPERTIES ${props})
+  endforeach()
+endfunction()
+
+function(wine_add_test name)
+  cmake_parse_arguments(T "" "VERSION;PORT_PAIRS;LOCK;TIMEOUT" "COMMAND" ${ARGN})
+  if(NOT T_VERSION)
+    message(FATAL_ERROR "wine_add_test(${name}): VERSION is required")
+  endif()
+  if(NOT T_PORT_PAIRS)
+    set(T_PORT_PAIRS 0)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 60)
+  endif()
+  _winetest_env(env ${T_VERSION} ${T_PORT_PAIRS})
+  add_test(NAME ${name} COMMAND ${T_COMMAND})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
+  if(T_LOCK)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${T_LOCK})
+  endif()
+endfunction()

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Configures and builds the suite (Win32, mingw-w64) in build/ (or $BUILD_DIR).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$top/build}
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw32-toolchain.cmake" >/dev/null
+fi
+cmake --build "$build" -j"$(nproc)" -- --no-print-directory

@@ -1,0 +1,40 @@
+// A program started by a test: its handles, its exit, and its end when the test is over.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace winetest {
+
+// The folder of the running test program ("Z:\...\build\testing\tests"), no trailing backslash.
+std::string ProgramFolder();
+
+class Process {
+public:
+    Process() = default;
+    ~Process();  // a process still running is terminated
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // Starts `exe` (a path) with the text after the program name; `folder` is the current
+    // directory ("" for the test's own). False, with the Win32 error in last_error(), on failure.
+    bool Start(const std::string& exe, const std::string& args = "", const std::string& folder = "");
+    // Waits for the end; false on time-out. exit_code() is then valid.
+    bool Wait(DWORD timeout_ms);
+    void Terminate();
+    bool running() const;
+
+    DWORD pid() const { return pid_; }
+    HANDLE handle() const { return process_; }
+    DWORD exit_code() const { return exit_code_; }
+    DWORD last_error() const { return error_; }
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+    DWORD exit_code_ = STILL_ACTIVE;
+    DWORD error_ = 0;
+};
+
+}  // namespace winetest

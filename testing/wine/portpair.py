@@ -1,0 +1,79 @@
+#!/usr/bin/env python3
+"""Two connected serial ports for Wine: a pty pair relay.
+
+    portpair.py LINK_A LINK_B READY_FILE
+
+Opens two pseudo-terminals, links LINK_A and LINK_B (e.g. <prefix>/dosdevices/com12) to their slave
+sides and copies every byte that arrives on one master to the other. It keeps a slave descriptor of
+each side open itself, so a program closing and reopening its port does not hang the pty up (with
+socat the relay would end at the first close). Writes READY_FILE when both links exist, and removes
+the links again on SIGTERM/SIGINT.
+"""
+import os
+import select
+import signal
+import sys
+import termios
+import tty
+
+
+def make_pty():
+    master, slave = os.openpty()
+    tty.setraw(slave, termios.TCSANOW)
+    return master, slave, os.ttyname(slave)
+
+
+def main():
+    if len(sys.argv) != 4:
+        sys.stderr.write(__doc__)
+        return 2
+    link_a, link_b, ready = sys.argv[1:]
+    ends = [make_pty(), make_pty()]
+    links = [link_a, link_b]
+
+    def cleanup(*_):
+        for link in links:
+            try:
+                os.unlink(link)
+            except OSError:
+                pass
+        os._exit(0)
+
+    signal.signal(signal.SIGTERM, cleanup)
+    signal.signal(signal.SIGINT, cleanup)
+    signal.signal(signal.SIGHUP, cleanup)
+
+    for (_, _, name), link in zip(ends, links):
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(name, link)
+    with open(ready + ".tmp", "w") as f:
+        f.write("%d\n" % os.getpid())
+    os.rename(ready + ".tmp", ready)
+
+    # Non-blocking, with a pending queue per direction: a side that does not read must not stall
+    # the other direction.
+    masters = [ends[0][0], ends[1][0]]
+    for fd in masters:
+        os.set_blocking(fd, False)
+    peer = {masters[0]: masters[1], masters[1]: masters[0]}
+    pending = {masters[0]: bytearray(), masters[1]: bytearray()}  # bytes waiting to go to the key
+    while True:
+        want_write = [fd for fd in masters if pending[fd]]
+        want_read = [fd for fd in masters if len(pending[peer[fd]]) < (1 << 20)]
+        readable, writable, _ = select.select(want_read, want_write, [])
+        for fd in readable:
+            try:
+                data = os.read(fd, 65536)
+            except OSError:
+                data = b""
+            pending[peer[fd]] += data
+        for fd in writable:
+            try:
+                n = os.write(fd, pending[fd])
+            except (BlockingIOError, OSError):
+                continue
+            del pending[fd][:n]
+
+if __name__ == "__main__":
+    sys.exit(main())
