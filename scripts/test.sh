@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test under Wine.
-#   scripts/test.sh [ctest arguments...]     e.g. scripts/test.sh -R harness
+# Installs what is needed, builds, and runs every test: the Win32 build under Wine, then the native
+# build of the portable code with AddressSanitizer and UndefinedBehaviorSanitizer.
+#   scripts/test.sh [ctest arguments...]     e.g. scripts/test.sh -R harness (both builds)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -11,4 +12,11 @@ status=0
 ctest -j"$(nproc)" --output-on-failure --timeout 300 "$@" || status=$?
 # The fixture ends the session's wineserver; make sure of it even when ctest was interrupted.
 "$top/testing/wine/session" stop "$build/wine" || true
+
+native=${NATIVE_BUILD_DIR:-$top/build-native}
+if [ ! -f "$native/CMakeCache.txt" ]; then
+  cmake -S "$top/native" -B "$native" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+fi
+cmake --build "$native" -j"$(nproc)" -- --no-print-directory >/dev/null
+(cd "$native" && ctest -j"$(nproc)" --output-on-failure --timeout 300 "$@") || status=$?
 exit $status
