@@ -19,3 +19,4 @@ native_test(n_cardflash_modemtext_test
   SOURCES ${TOP}/cardflash/flash/isdntrace_test.cpp ${TOP}/cardflash/flash/modemreplies_test.cpp
   LIBS n_cardflash_modemtext n_modemsim_engine
   FILTER -ModemStringTable.*)
+native_fuzzer(modemtext LIBS n_cardflash_modemtext)

@@ -1,6 +1,7 @@
 #include "cardflash/flash/modemreplies.h"
 
 #include <cstdlib>
+#include <string>
 
 const char kReplyOk[] = "OK\r";
 const char kBootLoaderActive[] = "ERROR: BOOT LOADER ACTIVE";
@@ -106,6 +107,20 @@ void SplitReplyLines(const char* data, int length, CStringArray& lines) {
             ++i;
         }
     }
+}
+
+int CReplyBuffer::Append(const char* data, int length) {
+    if (!data || length <= 0) return 0;
+    int take = length < Space() ? length : Space();
+    for (int i = 0; i < take; ++i) buffer_[length_ + i] = data[i];
+    length_ += take;
+    buffer_[length_] = '\0';
+    return take;
+}
+
+bool CReplyBuffer::Contains(const char* expected) const {
+    // The reply may hold zero bytes; search by length, not by terminator.
+    return std::string(buffer_, static_cast<size_t>(length_)).find(expected ? expected : "") != std::string::npos;
 }
 
 bool ParseVersionLines(const CStringArray& lines, CString& version) {

@@ -98,6 +98,26 @@ int AddOnFlagFromReply(const CString& reply);
 // after the last "\r\n" is dropped.
 void SplitReplyLines(const char* data, int length, CStringArray& lines);
 
+// The reply of a line-collecting command: at most kCapacity bytes, always followed by a terminator,
+// so that searching it never runs past what was read. A buffer that fills without the expected text
+// is a failed command (time-out), not a reply.
+class CReplyBuffer {
+public:
+    static const int kCapacity = 2047;
+
+    // Takes as much of `data` as fits; returns how many bytes were taken.
+    int Append(const char* data, int length);
+    bool Contains(const char* expected) const;  // an empty text is always contained
+    bool IsFull() const { return length_ >= kCapacity; }
+    int Space() const { return kCapacity - length_; }
+    const char* data() const { return buffer_; }
+    int length() const { return length_; }
+
+private:
+    char buffer_[kCapacity + 1] = {};
+    int length_ = 0;
+};
+
 // AT+GMR: the first line that holds a "."; false when none does.
 bool ParseVersionLines(const CStringArray& lines, CString& version);
 // ATI3 of the add-on: the first line, trimmed, without a leading "V".

@@ -60,6 +60,27 @@ TEST(ModemReply, VersionLine) {
     EXPECT_EQ(cut.GetSize(), 2);
 }
 
+TEST(ModemReply, ReplyBufferKeepsItsTerminatorAndReportsFull) {
+    CReplyBuffer buffer;
+    const std::string reply = ms::FirmwareVersionReply("1.80");
+    EXPECT_EQ(buffer.Append(reply.data(), static_cast<int>(reply.size())), static_cast<int>(reply.size()));
+    EXPECT_TRUE(buffer.Contains("OK\r"));
+    EXPECT_FALSE(buffer.IsFull());
+
+    CReplyBuffer flood;
+    const std::string noise(3000, 'x');
+    EXPECT_EQ(flood.Append(noise.data(), 2000), 2000);
+    EXPECT_EQ(flood.Append(noise.data(), 1000), CReplyBuffer::kCapacity - 2000);
+    EXPECT_TRUE(flood.IsFull());
+    EXPECT_EQ(flood.Append("OK\r", 3), 0);  // what comes after a full buffer is not taken
+    EXPECT_FALSE(flood.Contains("OK\r"));
+    EXPECT_EQ(flood.data()[CReplyBuffer::kCapacity], '\0');
+
+    CReplyBuffer zeros;
+    zeros.Append("\0\0OK\r", 5);
+    EXPECT_TRUE(zeros.Contains("OK\r"));
+}
+
 TEST(ModemReply, AddOnVersionAndFirmwareLevel) {
     EXPECT_EQ(ParseAddOnVersion(ms::AddOnVersionReply("2.10")), "2.10");
     EXPECT_EQ(ParseAddOnVersion("  V1.5 \t\r\nOK\r\n"), "1.5");
