@@ -1,0 +1,85 @@
+// The simulated modem card and its ISDN add-on as a state machine over bytes: what arrives on the
+// serial line goes in, the reply bytes come out. No Windows header; the serial side is in
+// modemsim.h.
+//
+// Modes: the modem's AT command mode, the add-on's configuration mode (after ATCONF), and the boot
+// loader. Further modes (the boot loader's upload, the add-on's flash mode) join as more Mode
+// values with their own line handler.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "simulators/modem/modemlayout.h"
+
+namespace modemsim {
+
+// Everything a test can set. Defaults describe a plain PSTN modem card without the add-on.
+struct ModemState {
+    // The modem card.
+    std::string modemTitle = "Dorvex 56K PC Card Modem";   // ATI0 (and ATI3) without the add-on
+    std::string firmwareVersion = "1.80";                   // AT+GMR
+    std::string manufacturer = "Dorvex Inc.";               // AT+GMI, ATI4 without the add-on
+    std::string moduleId = "CPST";                          // AT!XMA
+    std::string identity = "SB2 56K V.90";                  // ATI5
+    std::string cableTypes = "PSTN,AMPS";                   // AT!XCBL=?; empty answers ERROR
+    int countryCode = 0x3D;                                 // AT+GCI?
+    std::vector<int> countries = {0x20, 0x3D, 0xB5};        // AT+GCI=?; AT+GCI=XX takes only these
+    std::vector<uint8_t> cis = std::vector<uint8_t>(256, 0xFF);  // AT!XCIS
+    std::vector<uint8_t> savedSettings = {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40};  // AT!XSAVE; byte 1 is the board code
+    std::vector<ReportItem> callReport;                     // AT!XUD
+    std::vector<ReportItem> moduleInfo;                     // AT!XMI
+    bool bootLoaderActive = false;                          // every command: "ERROR: BOOT LOADER ACTIVE"
+
+    // The ISDN add-on, when plugged in: it answers ATI0 and the AT** and configuration commands,
+    // and ERROR to the modem's own identity and report commands.
+    bool addOn = false;
+    std::string addOnName = "ISDN Tamrisk";                 // ATI0
+    std::string addOnVersion = "2.10";                      // ATI3, shown with a leading "V"
+    std::string addOnManufacturer = "DORVEX, INC.";         // ATI4
+    std::string trace;                                      // TRCREAD; AT**TRCCLR empties it
+    std::string traceMask;                                  // the digits of the last AT**TRCMSK=
+
+    // Behaviour on the line.
+    bool echo = true;                      // ATE1 / ATE0V1; ATZ&F&W turns it on again
+    bool mute = false;                     // takes commands, answers nothing
+    bool answerError = false;              // answers every command with ERROR
+    std::set<std::string> errorCommands;   // upper-case commands (without "\r") answered ERROR
+    size_t chunkSize = 0;                  // answer in pieces of this many bytes (0: at once)
+    unsigned gapMs = 0;                    // pause between pieces
+
+    // What happened (read by tests).
+    int factoryResets = 0;                 // ATZ&F&W received
+};
+
+class ModemEngine {
+public:
+    enum class Mode { Command, AddOnConfig };
+
+    explicit ModemEngine(ModemState state = ModemState()) : state_(std::move(state)) {}
+
+    // The reply to `bytes`; empty while a command is incomplete or the modem is mute.
+    std::string Feed(const std::string& bytes);
+
+    ModemState& state() { return state_; }
+    const ModemState& state() const { return state_; }
+    Mode mode() const { return mode_; }
+    // Every complete command line received, as received (without its "\r").
+    const std::vector<std::string>& commands() const { return commands_; }
+
+private:
+    std::string Line(const std::string& line);
+    std::string Command(const std::string& upper);
+    std::string AddOnCommand(const std::string& upper, bool& handled);
+    std::string ConfigLine(const std::string& upper);
+
+    ModemState state_;
+    Mode mode_ = Mode::Command;
+    std::string pending_;
+    std::vector<std::string> commands_;
+};
+
+}  // namespace modemsim

@@ -1,0 +1,83 @@
+#include "simulators/modem/modemsim.h"
+
+#include <windows.h>
+
+namespace modemsim {
+
+bool ModemSimulator::Start(const std::string& port) {
+    Stop();
+    if (!port_.Open(port, CBR_19200)) return false;
+    stop_ = false;
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void ModemSimulator::Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    port_.Close();
+}
+
+ModemState ModemSimulator::State() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return engine_.state();
+}
+
+ModemEngine::Mode ModemSimulator::Mode() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return engine_.mode();
+}
+
+std::string ModemSimulator::Received() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return received_;
+}
+
+std::vector<std::string> ModemSimulator::Commands() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    const std::vector<std::string>& all = engine_.commands();
+    return std::vector<std::string>(all.begin() + static_cast<long>(commandsBase_), all.end());
+}
+
+void ModemSimulator::ClearReceived() {
+    std::lock_guard<std::mutex> lock(lock_);
+    received_.clear();
+    commandsBase_ = engine_.commands().size();
+}
+
+bool ModemSimulator::WaitForCommands(size_t count, unsigned timeoutMs) const {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (Commands().size() >= count) return true;
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(10);
+    }
+}
+
+void ModemSimulator::Run() {
+    while (!stop_) {
+        std::string bytes = port_.Read(1024, 20);
+        if (bytes.empty()) continue;
+        std::string reply;
+        size_t chunk = 0;
+        unsigned gap = 0;
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            received_ += bytes;
+            reply = engine_.Feed(bytes);
+            chunk = engine_.state().chunkSize;
+            gap = engine_.state().gapMs;
+        }
+        if (!reply.empty()) Answer(reply, chunk, gap);
+    }
+}
+
+void ModemSimulator::Answer(const std::string& reply, size_t chunk, unsigned gapMs) {
+    if (chunk == 0) chunk = reply.size();
+    for (size_t at = 0; at < reply.size() && !stop_; at += chunk) {
+        if (at > 0 && gapMs) Sleep(gapMs);
+        port_.Write(reply.substr(at, chunk));
+    }
+}
+
+}  // namespace modemsim

@@ -1,0 +1,57 @@
+// The simulated modem card (and its ISDN add-on) on one end of a COM-port pair, at 19200 bit/s, on
+// a thread of its own inside the test program. The test sets the state, the program under test
+// talks to the other end of the pair, and the test reads back every byte the card received.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "simulators/modem/modemengine.h"
+#include "winetest/ports.h"
+
+namespace modemsim {
+
+class ModemSimulator {
+public:
+    ModemSimulator() = default;
+    explicit ModemSimulator(const ModemState& state) : engine_(state) {}
+    ~ModemSimulator() { Stop(); }
+    ModemSimulator(const ModemSimulator&) = delete;
+    ModemSimulator& operator=(const ModemSimulator&) = delete;
+
+    // Opens `port` ("COM13") at 19200 bit/s and starts answering; false when the port did not open.
+    bool Start(const std::string& port);
+    void Stop();
+
+    // Changes the state while the simulator runs: sim.Update([](ModemState& s) { s.addOn = true; });
+    template <class F>
+    void Update(F change) {
+        std::lock_guard<std::mutex> lock(lock_);
+        change(engine_.state());
+    }
+    ModemState State() const;
+    ModemEngine::Mode Mode() const;
+
+    std::string Received() const;               // every byte received since the start or the last clear
+    std::vector<std::string> Commands() const;  // the command lines among them
+    void ClearReceived();
+    // Waits until `count` command lines have arrived; false after `timeoutMs`.
+    bool WaitForCommands(size_t count, unsigned timeoutMs) const;
+
+private:
+    void Run();
+    void Answer(const std::string& reply, size_t chunk, unsigned gapMs);
+
+    mutable std::mutex lock_;
+    ModemEngine engine_;
+    std::string received_;
+    size_t commandsBase_ = 0;
+    winetest::SerialPort port_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+};
+
+}  // namespace modemsim
