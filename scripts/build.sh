@@ -3,7 +3,6 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw32-toolchain.cmake" >/dev/null
-fi
+# Configure every time: a folder that gained its CMakeLists.txt since the last build joins then.
+cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw32-toolchain.cmake" >/dev/null
 cmake --build "$build" -j"$(nproc)" -- --no-print-directory

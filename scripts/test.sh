@@ -14,9 +14,7 @@ ctest -j"$(nproc)" --output-on-failure --timeout 300 "$@" || status=$?
 "$top/testing/wine/session" stop "$build/wine" || true
 
 native=${NATIVE_BUILD_DIR:-$top/build-native}
-if [ ! -f "$native/CMakeCache.txt" ]; then
-  cmake -S "$top/native" -B "$native" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-fi
+cmake -S "$top/native" -B "$native" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$native" -j"$(nproc)" -- --no-print-directory >/dev/null
 (cd "$native" && ctest -j"$(nproc)" --output-on-failure --timeout 300 "$@") || status=$?
 exit $status
