@@ -1,0 +1,67 @@
+// Resource ids of dialconf: dialogs, controls, string-table entries, the About command.
+#pragma once
+
+#define IDD_ABOUT 100
+#define IDD_WELCOME 102
+#define IDD_CONFIG 129
+#define IDD_INSTALLED 137
+#define IDD_SCAN 138
+#define IDD_PROGRESS 140
+
+#define IDM_ABOUT 0x10
+
+// Configuration dialog.
+#define IDC_PROFILE 1000
+#define IDC_DCHANNEL 1001
+#define IDC_PHONE 1002
+#define IDC_PHONE_LABEL 1003
+#define IDC_SPID1 1004
+#define IDC_SPID1_LABEL 1005
+#define IDC_SPID2 1006
+#define IDC_SPID2_LABEL 1007
+#define IDC_MSN 1008
+#define IDC_MSN_LABEL 1009
+#define IDC_MSN_GROUP 1010
+#define IDC_US_GROUP 1011
+#define IDC_BCHANNEL 1016
+#define IDC_SEND 1031
+#define IDC_POINT2POINT 1032
+#define IDC_MULTIPOINT 1033
+#define IDC_SETTINGS 1039
+#define IDC_SAVE 6
+
+// Scan and progress dialogs.
+#define IDC_PROGRESS 1046
+#define IDC_PROGRESS_TEXT 1047
+
+#define IDS_ABOUT 101
+#define IDS_TIP_PROFILE 102
+#define IDS_TIP_DCHANNEL 103
+#define IDS_TIP_BCHANNEL 104
+#define IDS_TIP_MSN 105
+#define IDS_TIP_PHONE 106
+#define IDS_TIP_SPID 107
+#define IDS_ISDN_IDENTITY 133
+#define IDS_TIP_SEND 134
+#define IDS_TIP_SAVE 135
+#define IDS_TIP_MULTIPOINT 136
+#define IDS_TIP_POINT2POINT 137
+#define IDS_VERIFYING_PORT 139
+#define IDS_NO_PRODUCTS 140
+#define IDS_SEARCHING 142
+#define IDS_SCAN_ABORTED 143
+#define IDS_NO_ADAPTER 144
+#define IDS_NO_PORT 145
+#define IDS_DIALOG_NEW_FAILED 146
+#define IDS_STORING 147
+#define IDS_DIALOG_OPEN_FAILED 148
+#define IDS_STORED 149
+#define IDS_SEND_FAILED 150
+#define IDS_BAD_NUMBER 151
+#define IDS_BAD_SPID 152
+#define IDS_RETRIEVING 153
+#define IDS_NO_PROTOCOL 154
+#define IDS_NO_DCHANNEL 155
+#define IDS_DELAYS_FAILED 156
+#define IDS_UNKNOWN_PROTOCOL 157
+#define IDS_SETTINGS_FILE 158
