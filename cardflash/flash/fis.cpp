@@ -148,7 +148,7 @@ int GetItem(const uint8_t* image, size_t size, int code, uint8_t* out, size_t ca
         if (!PairAreas(e, &a1, &a2) || !AreaInside(size, a1.offset, a1.size) ||
             !AreaInside(size, a2.offset, a2.size))
             return fwcode::kFisNoArea;
-        // Each text is taken as at most 255 characters, the room its buffer has always had.
+        // Each text is at most 255 characters, so the value stays within two 256-byte texts.
         const size_t limit = a1.size < 256 ? a1.size : 255;
         const size_t n1 = TextLength(image + a1.offset, limit);
         const size_t n2 = TextLength(image + a2.offset, limit);

@@ -25,7 +25,7 @@ int CFis::SaveFile(const char* path) const {
 }
 
 bool CFis::IsFisFile(const char* path) {
-    // The test needs only the block's first entry; 50 bytes is what the flash code has always read.
+    // Only the block's first entry (8 bytes) decides; a short read of the 50 asked for is fine.
     uint8_t head[50] = {};
     fwio::File f;
     if (!f.OpenRead(path) || !f.Seek(static_cast<uint32_t>(fis::kDirectoryOffset))) return false;

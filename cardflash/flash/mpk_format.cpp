@@ -131,7 +131,7 @@ CString AddOnVersionText(const CString& description) {
     if (dot < 0) return description;
     int start = dot;
     while (start > 0 && description[start - 1] >= '0' && description[start - 1] <= '9') --start;
-    if (start == dot && start > 0) --start;  // no digits: the character before the "." as before
+    if (start == dot && start > 0) --start;  // no digits: keep the character before the "."
     return description.Mid(start);
 }
 
