@@ -125,7 +125,7 @@ Bytes FisImage::Build() const {
 
 Bytes PakFile(uint16_t version, uint16_t card_id, uint8_t variant, uint8_t options,
               const std::string& name, const std::string& description,
-              const std::vector<PakEntrySpec>& entries, const Bytes& data) {
+              const std::vector<PakEntryLayout>& entries, const Bytes& data) {
     const uint16_t n = static_cast<uint16_t>(name.size() + 1);
     const uint16_t d = static_cast<uint16_t>(description.size() + 1);
     Bytes header = Cat({Le16(0x4352), Le16(0x0103), Le16(version), Le16(card_id), Bytes{variant, options},
@@ -136,12 +136,12 @@ Bytes PakFile(uint16_t version, uint16_t card_id, uint8_t variant, uint8_t optio
     sum += n + d;
     Bytes b = Cat({header, Le16(n), Text(name), Bytes{0}, Le16(d), Text(description), Bytes{0},
                    Le16(static_cast<uint16_t>(sum))});
-    for (const PakEntrySpec& e : entries)
+    for (const PakEntryLayout& e : entries)
         b = Cat({b, Le16(e.flags), Le32(e.offset), Le32(e.address), Le32(e.length)});
     return Cat({b, data});
 }
 
-Bytes MpkFile(uint8_t sub_count, const std::vector<MpkRecordSpec>& records) {
+Bytes MpkFile(uint8_t sub_count, const std::vector<MpkRecordLayout>& records) {
     Bytes b(kMpkRecordsAt, 0xEE);  // bytes the reader does not interpret
     std::memcpy(&b[160], "MPKFILEID", 10);
     Put16(&b, 170, 2);
@@ -149,7 +149,7 @@ Bytes MpkFile(uint8_t sub_count, const std::vector<MpkRecordSpec>& records) {
     b[175] = static_cast<uint8_t>(records.size());
     size_t data_at = kMpkRecordsAt + records.size() * (208 + 16 * sub_count);
     Bytes data;
-    for (const MpkRecordSpec& r : records) {
+    for (const MpkRecordLayout& r : records) {
         Bytes rec(208, 0);
         rec[0] = r.type;
         std::memcpy(&rec[1], r.name.data(), r.name.size());

@@ -69,7 +69,7 @@ private:
 };
 
 // A .PAK file: header (table offset computed), name, description, checksum, entries and data.
-struct PakEntrySpec {
+struct PakEntryLayout {
     uint16_t flags;
     uint32_t offset;
     uint32_t address;
@@ -77,7 +77,7 @@ struct PakEntrySpec {
 };
 Bytes PakFile(uint16_t version, uint16_t card_id, uint8_t variant, uint8_t options,
               const std::string& name, const std::string& description,
-              const std::vector<PakEntrySpec>& entries, const Bytes& data);
+              const std::vector<PakEntryLayout>& entries, const Bytes& data);
 // Offset of the entry table of such a file.
 inline size_t PakTableOffset(const std::string& name, const std::string& description) {
     return 18 + name.size() + 1 + description.size() + 1;
@@ -92,7 +92,7 @@ struct MpkSection {
     uint32_t offset = 0;
     uint32_t length = 0;
 };
-struct MpkRecordSpec {
+struct MpkRecordLayout {
     uint8_t type;
     std::string name;
     uint16_t card_id;
@@ -101,7 +101,7 @@ struct MpkRecordSpec {
     std::string description;
     std::vector<MpkSection> sections;
 };
-Bytes MpkFile(uint8_t sub_count, const std::vector<MpkRecordSpec>& records);
+Bytes MpkFile(uint8_t sub_count, const std::vector<MpkRecordLayout>& records);
 constexpr size_t kMpkRecordsAt = 433;
 
 }  // namespace fwtest

@@ -10,7 +10,7 @@
 #include "fw_test_files.h"
 
 using fwtest::Bytes;
-using fwtest::MpkRecordSpec;
+using fwtest::MpkRecordLayout;
 using fwtest::MpkSection;
 
 namespace {
@@ -36,12 +36,12 @@ Bytes PatchList() {
 
 const Bytes kCis = {0x01, 0x03, 0xD9, 0x01, 0xFF, 0x1C};
 
-MpkRecordSpec ModemRecord(uint8_t type, const std::string& name) {
+MpkRecordLayout ModemRecord(uint8_t type, const std::string& name) {
     return {type, name, 0x1143, 3, "MDM56K", "Modem firmware V2.04",
             {{mpk::kKindCis, kCis}, {mpk::kKindPatchList, PatchList()}, {mpk::kKindImage, ModemImage()}}};
 }
 
-MpkRecordSpec AddOnRecord() {
+MpkRecordLayout AddOnRecord() {
     return {5, "ISDN", 0x2000, 0, "TAMRISK", "ISDN Tamrisk V10.02", {{mpk::kKindAddOnImage, Bytes(2048, 0x1A)}}};
 }
 
@@ -53,7 +53,7 @@ Bytes SettingsSection(uint8_t fill, size_t data) {
 
 // The package most tests use: a combined card, a modem card with settings, the add-on.
 Bytes StandardPackage() {
-    MpkRecordSpec modem = ModemRecord(3, kModemId);
+    MpkRecordLayout modem = ModemRecord(3, kModemId);
     modem.sections.push_back({mpk::kKindSettings9x, SettingsSection(0x94, 40)});
     modem.sections.push_back({mpk::kKindSettingsNt, SettingsSection(0x4E, 20)});
     return fwtest::MpkFile(6, {ModemRecord(1, kComboId), modem, AddOnRecord()});
@@ -121,7 +121,7 @@ TEST(MpkFile, DamagedRecordTablesAndSectionsGiveTheirCodes) {
         fwtest::Put32(&b, at, v);
         return b;
     };
-    MpkRecordSpec overlapping = ModemRecord(3, kModemId);
+    MpkRecordLayout overlapping = ModemRecord(3, kModemId);
     overlapping.sections[1] = {mpk::kKindPatchList, {}, true, static_cast<uint32_t>(table_end + 2), 10};
     Bytes more_records = good;
     more_records[175] = 40;
@@ -162,9 +162,9 @@ TEST(MpkFile, DamagedRecordTablesAndSectionsGiveTheirCodes) {
 TEST(MpkFile, SelectsTheRecordForAnAdapter) {
     fwtest::TempFolder dir;
     // A type-0 record comes first: it must not be taken for a card selected by name.
-    MpkRecordSpec typeless = ModemRecord(0, "PCMCIA\\SOMETHING-ELSE");
+    MpkRecordLayout typeless = ModemRecord(0, "PCMCIA\\SOMETHING-ELSE");
     typeless.description = "wrong image";
-    MpkRecordSpec modem = ModemRecord(3, "pcmcia\\dorvex-modem56-1a2b");
+    MpkRecordLayout modem = ModemRecord(3, "pcmcia\\dorvex-modem56-1a2b");
     const std::string path = Write(dir, fwtest::MpkFile(3, {typeless, modem, AddOnRecord()}));
 
     struct Case {
@@ -218,17 +218,17 @@ TEST(MpkFile, SelectsTheRecordForAnAdapter) {
 
 TEST(MpkFile, SectionKindsAndVersionTexts) {
     fwtest::TempFolder dir;
-    MpkRecordSpec no_image = ModemRecord(3, "PCMCIA\\NOIMAGE");
+    MpkRecordLayout no_image = ModemRecord(3, "PCMCIA\\NOIMAGE");
     no_image.sections.pop_back();
-    MpkRecordSpec plain = ModemRecord(3, "PCMCIA\\PLAIN");
+    MpkRecordLayout plain = ModemRecord(3, "PCMCIA\\PLAIN");
     plain.sections[2].data = Bytes(0x5000, 0);  // no information block
-    MpkRecordSpec addon2 = AddOnRecord();
+    MpkRecordLayout addon2 = AddOnRecord();
     addon2.name = "ISDN2";
     addon2.description = "Tamrisk 2.04";
-    MpkRecordSpec addon3 = AddOnRecord();
+    MpkRecordLayout addon3 = AddOnRecord();
     addon3.name = "ISDN3";
     addon3.description = "Tamrisk";
-    const std::string path = Write(dir, fwtest::MpkFile(6, {fwtest::MpkRecordSpec(ModemRecord(3, kModemId)), no_image, plain, AddOnRecord(), addon2, addon3}));
+    const std::string path = Write(dir, fwtest::MpkFile(6, {fwtest::MpkRecordLayout(ModemRecord(3, kModemId)), no_image, plain, AddOnRecord(), addon2, addon3}));
     struct Case {
         const char* id;
         int rc;
@@ -293,7 +293,7 @@ TEST(MpkFile, BuildsThePatchedImage) {
 
 TEST(MpkFile, PatchListsThatStopTheBuild) {
     auto with_patches = [](const Bytes& patches, const Bytes& cis = kCis) {
-        MpkRecordSpec r = ModemRecord(3, kModemId);
+        MpkRecordLayout r = ModemRecord(3, kModemId);
         r.sections[0].data = cis;
         r.sections[1].data = patches;
         return fwtest::MpkFile(3, {r});
@@ -377,7 +377,7 @@ TEST(MpkFile, WritesAPakFileThatReadsBack) {
         const bool two = id == kComboId;  // record type 1: CIS block and image
         const std::string name = "MDM56K", desc = "Modem firmware V2.04";
         const uint32_t table = static_cast<uint32_t>(fwtest::PakTableOffset(name, desc));
-        std::vector<fwtest::PakEntrySpec> entries;
+        std::vector<fwtest::PakEntryLayout> entries;
         Bytes data;
         if (two) {
             entries = {{0x0103, table + 28, 0x800, static_cast<uint32_t>(kCis.size())},
@@ -403,8 +403,8 @@ TEST(MpkFile, WritesAPakFileThatReadsBack) {
 
 TEST(MpkFile, PakWriterRecordTypes) {
     fwtest::TempFolder dir;
-    MpkRecordSpec forced = ModemRecord(2, "PCMCIA\\FORCED");
-    MpkRecordSpec no_entries = ModemRecord(4, "PCMCIA\\TYPE4");
+    MpkRecordLayout forced = ModemRecord(2, "PCMCIA\\FORCED");
+    MpkRecordLayout no_entries = ModemRecord(4, "PCMCIA\\TYPE4");
     const std::string path = Write(dir, fwtest::MpkFile(3, {forced, no_entries}));
     CMPKFile mpk;
     ASSERT_EQ(mpk.SetFile(path.c_str()), 0);

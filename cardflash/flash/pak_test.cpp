@@ -8,7 +8,7 @@
 #include "fw_test_files.h"
 
 using fwtest::Bytes;
-using fwtest::PakEntrySpec;
+using fwtest::PakEntryLayout;
 
 namespace {
 
