@@ -268,9 +268,12 @@ bool NdisDiagDriver::Answer(uint32_t code, const uint8_t* in, uint32_t in_size, 
         if (type == 0 || type == 2) {
             const auto& table = answers_[adapter_];
             auto it = table.find(oid);
-            if (it != table.end()) {
-                written = std::min<uint32_t>(length, static_cast<uint32_t>(it->second.size()));
+            // An answer that does not fit is not written; the block says how much is needed.
+            if (it != table.end() && it->second.size() <= length) {
+                written = static_cast<uint32_t>(it->second.size());
                 std::memcpy(buffer, it->second.data(), written);
+            } else if (it != table.end()) {
+                Put32(out + 36, static_cast<uint32_t>(it->second.size()));
             }
         } else if (type == 1) {
             last_set_.assign(buffer, buffer + length);
@@ -298,8 +301,8 @@ bool NdisNtAdapter::Answer(uint32_t code, const uint8_t* in, uint32_t in_size, u
                            uint32_t* returned) {
     if (code != 0x170002 || in_size != 4) return false;
     auto it = answers_.find(Get32(in));
-    if (it == answers_.end() || (out_size && !out)) return false;
-    uint32_t n = std::min<uint32_t>(out_size, static_cast<uint32_t>(it->second.size()));
+    if (it == answers_.end() || (out_size && !out) || it->second.size() > out_size) return false;
+    uint32_t n = static_cast<uint32_t>(it->second.size());
     std::memcpy(out, it->second.data(), n);
     *returned = n;
     return true;

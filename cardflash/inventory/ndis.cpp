@@ -97,7 +97,7 @@ uint32_t NdisAccess::Request(uint32_t type, uint32_t oid, void* buffer, uint32_t
     uint32_t got = 0;
     if (!m_Diag->Control(kDiagRequest, block, kBlock, block, kBlock, &got)) return 0;
     uint32_t written = GetLE32(block + 32);
-    return written < length ? written : length;  // never more than the caller's buffer holds
+    return written <= length ? written : 0;  // a claim past the caller's buffer is no answer
 }
 
 uint32_t NdisAccess::Query(uint32_t oid, void* buffer, uint32_t length) {
@@ -106,7 +106,7 @@ uint32_t NdisAccess::Query(uint32_t oid, void* buffer, uint32_t length) {
     if (!m_Device) return 0;
     uint32_t got = 0;
     if (!m_Device->Control(ndis::kQueryGlobalStats, &oid, sizeof(oid), buffer, length, &got)) return 0;
-    return got < length ? got : length;
+    return got <= length ? got : 0;
 }
 
 uint32_t NdisAccess::Set(uint32_t oid, const void* buffer, uint32_t length) {

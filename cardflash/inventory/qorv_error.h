@@ -2,6 +2,9 @@
 // entry 25300 + code, or "Error code %d").
 #pragma once
 
+// windows.h renames GetMessage; seeing it here keeps every caller on the same name.
+#include <windows.h>
+
 #include "framework/cstring.h"
 
 class QorvError {
