@@ -364,26 +364,35 @@ TEST_F(WatchsvcTest, DispatchReachesTheMethodsByName) {
     EXPECT_EQ(result, 6);
 }
 
-// A client that creates its object while the server winds down after the last one was released
-// must be served, by that server or by a new one.
-TEST_F(WatchsvcTest, CreationRightAfterAReleaseNeverFails) {
+// A client that holds the class object and creates its object just after another client released
+// the last one must be served: while the server waits to see whether it is still needed, and
+// in the pause after it withdrew its class object.
+TEST_F(WatchsvcTest, CreationWhileTheServerWindsDownIsServed) {
     ASSERT_EQ(RunServer("/RegServer"), 0u);
-    const DWORD delays[] = {0, 0, 20, 100, kIdleMs - 100, kIdleMs + 50,
-                            kIdleMs + 250, kIdleMs + 450,
-                            kIdleMs + 600};
-    for (DWORD delay : delays) {
-        try {
-            CRegistryPtr reg = CreateRegistry();
-            ASSERT_TRUE(reg);
-            long result = -1, key = 0;
-            OpenKey(reg.get(), kHkeyLocalMachine, "Software", &result, &key);
-            EXPECT_EQ(result, 0);
-            CloseKey(reg.get(), key, &result);
-        } catch (const CComError& e) {
-            ADD_FAILURE() << "after a pause of " << delay << " ms: " << e.what();
-        }
+    for (DWORD delay : {DWORD(300), kIdleMs + 250}) {
+        SCOPED_TRACE(delay);
+        CRegistryPtr first = CreateRegistry();
+        ASSERT_TRUE(first);
+        IClassFactory* factory = nullptr;
+        ASSERT_EQ(CoGetClassObject(CLSID_Registry, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
+                                   reinterpret_cast<void**>(&factory)),
+                  S_OK);
+        first.Release();  // the server's last object
         Sleep(delay);
+        IRegistry* raw = nullptr;
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IRegistry, reinterpret_cast<void**>(&raw)), S_OK);
+        factory->Release();
+        CRegistryPtr second(raw);
+        if (second) {
+            long result = -1, key = 0;
+            OpenKey(second.get(), kHkeyLocalMachine, "Software", &result, &key);
+            EXPECT_EQ(result, 0);
+        }
     }
+    // Served again after the pause: a new client finds the class object of the same server.
+    CRegistryPtr again = CreateRegistry();
+    EXPECT_TRUE(again);
+    EXPECT_EQ(ServerPids().size(), 1u);
 }
 
 TEST_F(WatchsvcTest, HandStartedProgramRunsAsLocalServerUntilReleased) {
