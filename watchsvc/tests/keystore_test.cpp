@@ -101,5 +101,51 @@ TEST_F(KeyStoreTest, AcceptsOnlyNumbersItHandedOut) {
     EXPECT_EQ(store_.Query(key, "Text", &type, &s), ERROR_INVALID_HANDLE);
 }
 
+
+// A registry link below an allowed key that leads into a refused hive: no spelling check sees it,
+// the check of the opened key's own name does.
+class LinkKey {
+public:
+    LinkKey(const char* path, const wchar_t* target) : path_(path) {
+        const DWORD kCreateLink = 0x2;  // REG_OPTION_CREATE_LINK
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, kCreateLink | REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                            nullptr, &key_, nullptr) != ERROR_SUCCESS)
+            key_ = nullptr;
+        else
+            RegSetValueExW(key_, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
+                           DWORD(wcslen(target) * sizeof(wchar_t)));
+    }
+    ~LinkKey() {
+        if (!key_) return;
+        typedef LONG(WINAPI * NtDeleteKeyFn)(HANDLE);
+        auto del = reinterpret_cast<NtDeleteKeyFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+        if (del) del(key_);
+        RegCloseKey(key_);
+    }
+    LinkKey(const LinkKey&) = delete;
+    LinkKey& operator=(const LinkKey&) = delete;
+    bool made() const { return key_ != nullptr; }
+
+private:
+    std::string path_;
+    HKEY key_ = nullptr;
+};
+
+TEST_F(KeyStoreTest, ALinkIntoARefusedHiveIsRefused) {
+    winetest::RegFixture hive("[HKLM\\SAM\\WatchsvcTarget]\n\"X\"=\"1\"\n");
+    LinkKey link("Software\\WatchsvcLink", L"\\Registry\\Machine\\SAM");
+    ASSERT_TRUE(link.made());
+    HKEY direct = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\WatchsvcLink\\WatchsvcTarget", 0, KEY_READ, &direct) !=
+        ERROR_SUCCESS)
+        GTEST_SKIP() << "this system does not follow registry links";
+    RegCloseKey(direct);
+    LONG key = 0;
+    EXPECT_EQ(store_.Open(kHklm, "Software\\WatchsvcLink", &key), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(store_.Open(kHklm, "Software\\WatchsvcLink\\WatchsvcTarget", &key), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(store_.open_count(), 0u);
+}
+
 }  // namespace
 }  // namespace watchsvc
