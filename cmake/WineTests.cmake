@@ -12,7 +12,9 @@
 #       [PORT_PAIRS <n>]             connected COM-port pairs made for each case (WINETEST_PORTS)
 #       [LOCK <name>]                ctest RESOURCE_LOCK, for cases that share a named resource
 #                                    (e.g. a program whose Windows version they set)
-#       [TIMEOUT <seconds>])         per case, default 60
+#       [TIMEOUT <seconds>]          per case, default 60
+#       [SERIAL])                    run each case with no other test beside it (ctest RUN_SERIAL),
+#                                    for cases that start services and COM servers
 #
 #   wine_add_test(<name> VERSION <version> [PORT_PAIRS <n>] [LOCK <name>] [TIMEOUT <s>]
 #                 COMMAND <target> [args...])
@@ -38,7 +40,7 @@ function(_winetest_env out version pairs)
 endfunction()
 
 function(wine_add_gtest target)
-  cmake_parse_arguments(T "" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS" ${ARGN})
   if(NOT T_VERSIONS)
     message(FATAL_ERROR "wine_add_gtest(${target}): VERSIONS is required (Wine's default is none of ours)")
   endif()
@@ -56,6 +58,9 @@ function(wine_add_gtest target)
     set(props FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
     if(T_LOCK)
       list(APPEND props RESOURCE_LOCK ${T_LOCK})
+    endif()
+    if(T_SERIAL)
+      list(APPEND props RUN_SERIAL TRUE)
     endif()
     gtest_discover_tests(${target}
       TEST_PREFIX "${version}/"
