@@ -1,0 +1,50 @@
+# Tests of the inventory under Wine, with the Windows versions each area branches on.
+
+# Version-resource fixtures: two libraries with a version resource (one with "DllGetVersion"),
+# one without.
+foreach(fix verfix_a verfix_b)
+  add_library(${fix} SHARED testdata/verfix.c testdata/verfix.def testdata/${fix}.rc)
+  set_target_properties(${fix} PROPERTIES PREFIX "")
+  suite_target(${fix})
+endforeach()
+add_library(verfix_plain SHARED testdata/plain.c)
+set_target_properties(verfix_plain PROPERTIES PREFIX "")
+suite_target(verfix_plain)
+
+set(inventory_test_libs cardflash_inventory driver_standins)
+set(inventory_test_rc testdata/test_resources.rc)
+
+# Files in the system folder (the driver versions) and the ComputerName value are shared.
+wine_add_gtest(inventory_system_test
+  SOURCES os_info_test.cpp module_version_test.cpp
+  LIBS ${inventory_test_libs}
+  VERSIONS win95 winme win98 nt351 nt40 win2k
+  LOCK inventory_system)
+add_dependencies(inventory_system_test verfix_a verfix_b verfix_plain)
+
+wine_add_gtest(inventory_error_log_test
+  SOURCES error_log_test.cpp ${inventory_test_rc}
+  LIBS ${inventory_test_libs} testsupport
+  VERSIONS win98)
+
+wine_add_gtest(inventory_device_db_test
+  SOURCES static_card_info_test.cpp
+  LIBS ${inventory_test_libs}
+  VERSIONS win98 nt40)
+
+wine_add_gtest(inventory_registry_test
+  SOURCES quick_reg_test.cpp dev_node_test.cpp ${inventory_test_rc}
+  LIBS ${inventory_test_libs}
+  VERSIONS win95 win98 nt40
+  LOCK inventory_registry)
+
+wine_add_gtest(inventory_cis_test
+  SOURCES cis_test.cpp
+  LIBS ${inventory_test_libs}
+  VERSIONS win98 nt351 nt40)
+
+wine_add_gtest(inventory_ndis_test
+  SOURCES ndis_test.cpp
+  LIBS ${inventory_test_libs}
+  VERSIONS win98 nt40 win2k
+  LOCK inventory_dosdevices)
