@@ -8,6 +8,8 @@
 #include "cardflash/flash/fis.h"
 #include "cardflash/flash/fw_test_files.h"
 #include "cardflash/flash/mpk_format.h"
+#include "cardflash/inventory/alloc_test_data.h"
+#include "cardflash/inventory/cis_test_data.h"
 #include "simulators/isdn/isdn_replies.h"
 
 using fwtest::Bytes;
@@ -102,6 +104,31 @@ void AdapterReplies() {
     Write("dialconf", "error", Reply("AT **MSN\r", "", false));
 }
 
+void Inventory() {
+    using cistest::Tuple;
+    Write("cis", "card", cistest::CardCis());
+    Write("cis", "modem", cistest::Cat({Tuple(0x01, cistest::kDevice), Tuple(0x15, cistest::kVers1),
+                                        Tuple(0x21, {0x02, 0x00}), Tuple(0x20, cistest::kManfid), {0xFF}}));
+    Write("cis", "end_only", Bytes{0xFF});
+
+    Write("resdesc", "modem", alloctest::ModemAllocation());
+    Bytes forced(8, 0);
+    alloctest::Record(forced, 0x43, Bytes{0x5A});
+    alloctest::Record(forced, 4, alloctest::Irq(0, 5, 0x20));
+    alloctest::Put(forced, 0, 8);
+    Write("resdesc", "forced", forced);
+
+    Write("devicedb", "QorvDevices.ini",
+          std::string("[Version]\r\nVersion=1.05\r\n"
+                      "[Manufacturers]\r\n0=Dorvex\r\n1=Acme Corp\r\n"
+                      "PCIVENDORIDS=VEN_1B2C&DEV_0001 VEN_1B2C&DEV_0002\r\n"
+                      "[Alpha]\r\nGEN_PNPID_1=PCMCIA\\ACME\r\n"
+                      "[10]\r\nGEN_PNPID_1=   \r\nGEN_PNPID_2=PCMCIA\\ACME-MODEM\r\nGEN_MFG=Acme Corp\r\n"
+                      "GEN_LONGNAME=  Acme Modem 56  \r\nMODEM_COUNTRYSELECT= 1 \r\n"
+                      "[20]\r\nGEN_PNPID_1=PCMCIA\\acme-modem\r\nGEN_NT4ID_1=Root\\Modem\\\r\nGEN_MFG=acme corp\r\n"
+                      "[30]\r\nGEN_PNPID_1=PCMCIA\\DORVEX-LANMODEM\r\nGEN_MFG=Dorvex\r\n"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,5 +139,6 @@ int main(int argc, char** argv) {
     root = argv[1];
     Firmware();
     AdapterReplies();
+    Inventory();
     return failures ? 1 : 0;
 }
