@@ -12,9 +12,13 @@
 #include "cardflash/flash/fis.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<uint8_t> image(fis::kDirectoryOffset + size);
-    for (size_t i = 0; i < fis::kDirectoryOffset; ++i) image[i] = static_cast<uint8_t>(i * 7 + 3);
-    if (size) std::memcpy(image.data() + fis::kDirectoryOffset, data, size);
+    static const std::vector<uint8_t> below = [] {
+        std::vector<uint8_t> b(fis::kDirectoryOffset);
+        for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i * 7 + 3);
+        return b;
+    }();
+    std::vector<uint8_t> image(below);
+    image.insert(image.end(), data, data + size);
 
     fis::IsFisImage(image.data(), image.size());
     fis::ImageChecksum(image.data(), image.size());
@@ -35,13 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t value_length = size < 300 ? size : 300;
     std::unique_ptr<uint8_t[]> value(new uint8_t[value_length]);
     if (value_length) std::memcpy(value.get(), data + size - value_length, value_length);
-    std::vector<uint8_t> copy(image.size());
+    std::vector<uint8_t> copy(image);
     for (int code : kCodes) {
         for (const uint8_t* v : {static_cast<const uint8_t*>(value.get()), static_cast<const uint8_t*>(nullptr)}) {
-            std::memcpy(copy.data(), image.data(), image.size());
             const size_t length = v ? value_length : 0;
-            if (fis::SetItem(copy.data(), copy.size(), code, v, length) != 0 && copy != image)
+            if (fis::SetItem(copy.data(), copy.size(), code, v, length) == 0) {
+                std::memcpy(copy.data(), image.data(), image.size());
+            } else if (copy != image) {
                 std::abort();  // a refused set must leave the image as it was
+            }
         }
     }
 
