@@ -20,3 +20,47 @@ native_test(n_cardflash_modemtext_test
   LIBS n_cardflash_modemtext n_modemsim_engine
   FILTER -ModemStringTable.*)
 native_fuzzer(modemtext LIBS n_cardflash_modemtext)
+
+# The firmware file formats: the information block, .PAK and .MPK over bytes. The test builders
+# make the fuzz seeds (make_seeds) and a patchable image for the .MPK target.
+native_library(n_cardflash_fwformat ${TOP}/cardflash/flash/fis.cpp ${TOP}/cardflash/flash/pak_format.cpp
+               ${TOP}/cardflash/flash/mpk_format.cpp)
+target_link_libraries(n_cardflash_fwformat PUBLIC n_framework_text)
+native_library(n_fwtest_builders ${TOP}/cardflash/flash/fw_test_files.cpp)
+native_test(n_cardflash_fwformat_test
+  SOURCES ${TOP}/cardflash/flash/fis_test.cpp
+  LIBS n_cardflash_fwformat n_fwtest_builders)
+native_fuzzer(fwinfo LIBS n_cardflash_fwformat)
+native_fuzzer(pak LIBS n_cardflash_fwformat)
+native_fuzzer(mpk LIBS n_cardflash_fwformat n_fwtest_builders)
+
+# dialconf's reply readers and rules, and the ISDN adapter model whose reply layouts they read.
+native_library(n_isdn_adapter_model ${TOP}/simulators/isdn/isdn_replies.cpp ${TOP}/simulators/isdn/isdn_adapter.cpp)
+native_test(n_isdn_adapter_test SOURCES ${TOP}/simulators/isdn/isdn_adapter_test.cpp LIBS n_isdn_adapter_model)
+native_library(n_dialconf_rules ${TOP}/dialconf/adapter_replies.cpp ${TOP}/dialconf/config_rules.cpp)
+target_link_libraries(n_dialconf_rules PUBLIC n_framework_text)
+native_test(n_dialconf_rules_test
+  SOURCES ${TOP}/dialconf/adapter_replies_test.cpp
+  LIBS n_dialconf_rules n_isdn_adapter_model)
+native_fuzzer(dialconf LIBS n_dialconf_rules)
+
+add_executable(make_seeds make_seeds.cpp)
+target_link_libraries(make_seeds PRIVATE n_cardflash_fwformat n_fwtest_builders n_isdn_adapter_model native_options)
+
+# cardflash's inventory: the CIS tuple walk, CRC and plug-and-play id, the Windows 9x allocation
+# values, the name lists, and the device database lookups (over the fuzz target's own profile
+# reader; the program reads the file through Win32).
+native_library(n_cardflash_inventory_text
+  ${TOP}/cardflash/inventory/cis.cpp ${TOP}/cardflash/inventory/res_desc.cpp
+  ${TOP}/cardflash/inventory/name_list.cpp ${TOP}/cardflash/inventory/reg_path.cpp
+  ${TOP}/cardflash/inventory/os_index.cpp)
+target_link_libraries(n_cardflash_inventory_text PUBLIC n_framework_text)
+native_library(n_cardflash_devicedb ${TOP}/cardflash/inventory/static_card_info.cpp)
+target_link_libraries(n_cardflash_devicedb PUBLIC n_cardflash_inventory_text)
+native_fuzzer(cis LIBS n_cardflash_inventory_text)
+native_fuzzer(resdesc LIBS n_cardflash_inventory_text)
+native_fuzzer(devicedb LIBS n_cardflash_devicedb)
+native_test(n_cardflash_inventory_test
+  SOURCES ${TOP}/cardflash/inventory/cis_test.cpp ${TOP}/cardflash/inventory/res_desc_test.cpp
+          ${TOP}/cardflash/inventory/inventory_text_test.cpp
+  LIBS n_cardflash_inventory_text)

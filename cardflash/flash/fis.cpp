@@ -181,8 +181,9 @@ int GetItem(const uint8_t* image, size_t size, int code, uint8_t* out, size_t ca
 
 namespace {
 
+// `text` may be null for an empty text (a caller clearing the item), which memcpy must not see.
 void WriteText(uint8_t* image, const Area& a, const uint8_t* text, size_t n) {
-    std::memcpy(image + a.offset, text, n);
+    if (n) std::memcpy(image + a.offset, text, n);
     std::memset(image + a.offset + n, 0, a.size - n);
 }
 

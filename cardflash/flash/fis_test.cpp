@@ -2,8 +2,6 @@
 // checksum, and damaged directories.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
 #include <cstring>
 #include <memory>
 
@@ -14,27 +12,6 @@ using fwtest::Bytes;
 using fwtest::FisImage;
 
 namespace {
-
-// An image with one entry of every kind; the areas sit in 0x4100-0x4FFF.
-FisImage FullImage() {
-    FisImage img;
-    img.Entry(0x02, {0xAA, 0xBB, 0xCC})
-        .Cis(4, 0x4100)
-        .Put(0x4100, {0x01, 0x02, 0x03, 0x04})
-        .Version(0x4300, "1.75")
-        .TextItem(0x21, 8, 0x4400)
-        .Put(0x4400, fwtest::Text("OLD"))
-        .TextItem(0x22, 16, 0x4410)
-        .TextItem(0x23, 16, 0x4420)
-        .TextItem(0x25, 16, 0x4430)
-        .Pair(8, 0x4500, 0x4510)
-        .Put(0x4500, fwtest::Text("ONE"))
-        .Put(0x4510, fwtest::Text("TWO"))
-        .TextItem(0x30, 4, 0x4600)
-        .Put(0x4600, {9, 8, 7, 6})
-        .Entry(0x40, {0x11, 0x22});
-    return img;
-}
 
 std::unique_ptr<CFis> Held(const Bytes& image) {
     auto fis = std::make_unique<CFis>();
@@ -65,37 +42,10 @@ TEST(FisBlock, RecognisesTheBlockByItsFirstEntry) {
     EXPECT_FALSE(CFis::IsFisImage(wrong_code.data(), static_cast<int>(wrong_code.size())));
     EXPECT_FALSE(CFis::IsFisImage(wrong_name.data(), static_cast<int>(wrong_name.size())));
     EXPECT_FALSE(CFis::IsFisImage(too_short.data(), static_cast<int>(too_short.size())));
-
-    fwtest::TempFolder dir;
-    CFis fis;
-    EXPECT_EQ(fis.LoadFile(dir.Write("name.bin", wrong_name).c_str()), 66);
-    EXPECT_EQ(fis.LoadFile(dir.Write("short.bin", too_short).c_str()), 66);
-    EXPECT_EQ(fis.LoadFile(dir.File("missing.bin").c_str()), 66);
-    EXPECT_FALSE(fis.IsLoaded());
-    EXPECT_EQ(fis.GetSize(), -1);
-}
-
-TEST(FisBlock, LoadsAFileOthersHoldForReadingAndSavesOverAnExistingOne) {
-    fwtest::TempFolder dir;
-    const Bytes image = FullImage().Build();
-    const std::string path = dir.Write("image.bin", image);
-    // Another reader that lets others only read: an open asking for write access would fail.
-    fwtest::ReadHolder holder(path);
-    CFis fis;
-    ASSERT_EQ(fis.LoadFile(path.c_str()), 0);
-    EXPECT_TRUE(fis.IsLoaded());
-    EXPECT_EQ(Out(fis), image);
-    EXPECT_EQ(fis.SaveFile(path.c_str()), 64);
-
-    const std::string target = dir.Write("target.bin", Bytes(10, 0x55));
-    ASSERT_EQ(fis.Set(0x21, "NEW", 3), 0);
-    ASSERT_EQ(fis.SaveFile(target.c_str()), 0);
-    EXPECT_EQ(fwtest::ReadFileBytes(target), Out(fis));
-    EXPECT_EQ(fis.SaveFile(dir.File("absent.bin").c_str()), 64);  // only an existing file
 }
 
 TEST(FisBlock, GetsEachEntryKind) {
-    auto fis_held = Held(FullImage().Build());
+    auto fis_held = Held(fwtest::FullFisImage().Build());
     const CFis& fis = *fis_held;
     struct Case {
         int code;
@@ -129,7 +79,7 @@ TEST(FisBlock, GetsEachEntryKind) {
 }
 
 TEST(FisBlock, SetsEachSettableKindAndKeepsTheChecksum) {
-    const Bytes original = FullImage().Build();
+    const Bytes original = fwtest::FullFisImage().Build();
     {
         auto fis_held = Held(original);
     CFis& fis = *fis_held;
@@ -181,8 +131,35 @@ TEST(FisBlock, SetsEachSettableKindAndKeepsTheChecksum) {
     }
 }
 
+// A caller clearing an item passes no value at all: the texts become empty, the CIS area unused.
+TEST(FisBlock, NoValueClearsTextsAndTheCisArea) {
+    const Bytes original = fwtest::FullFisImage().Build();
+    struct Case {
+        int code;
+        size_t area;
+        size_t area_size;
+        uint8_t fill;
+    } cases[] = {
+        {0x21, 0x4400, 8, 0},
+        {0x24, 0x4500, 8, 0},
+        {0x10, 0x4100, 256, 0xFF},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        auto fis_held = Held(original);
+        CFis& fis = *fis_held;
+        ASSERT_EQ(fis.Set(c.code, nullptr, 0), 0);
+        const Bytes b = Out(fis);
+        EXPECT_EQ(Bytes(b.begin() + c.area, b.begin() + c.area + c.area_size), Bytes(c.area_size, c.fill));
+        EXPECT_TRUE(ChecksumHolds(b));
+    }
+    auto fis_held = Held(original);
+    EXPECT_EQ(fis_held->Set(0x30, nullptr, 0), 68);  // the settings field is only ever set whole
+    EXPECT_EQ(Out(*fis_held), original);
+}
+
 TEST(FisBlock, RefusedSetsLeaveTheImageAsItWas) {
-    const Bytes original = FullImage().Build();
+    const Bytes original = fwtest::FullFisImage().Build();
     const Bytes cis300(300, 1);
     const uint8_t long_settings[6] = {1, 2, 3, 4, 0, 5};
     const uint8_t short_settings[3] = {1, 2, 3};

@@ -1,9 +1,6 @@
 #include "fw_test_files.h"
 
-#include <windows.h>
-
 #include <cstring>
-#include <stdexcept>
 
 namespace fwtest {
 
@@ -30,61 +27,6 @@ uint16_t Sum16(const Bytes& b, size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) sum += b[i];
     return static_cast<uint16_t>(sum);
 }
-
-TempFolder::TempFolder() {
-    char base[MAX_PATH];
-    GetTempPathA(sizeof base, base);
-    static int serial = 0;
-    for (;;) {
-        char name[MAX_PATH];
-        wsprintfA(name, "%sfwtest_%lu_%d", base, GetCurrentProcessId(), ++serial);
-        if (CreateDirectoryA(name, nullptr)) {
-            path_ = name;
-            return;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("no temporary folder");
-    }
-}
-
-TempFolder::~TempFolder() {
-    WIN32_FIND_DATAA d;
-    HANDLE h = FindFirstFileA((path_ + "\\*").c_str(), &d);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string f = path_ + "\\" + d.cFileName;
-            SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(f.c_str());
-        } while (FindNextFileA(h, &d));
-        FindClose(h);
-    }
-    RemoveDirectoryA(path_.c_str());
-}
-
-std::string TempFolder::Write(const std::string& name, const Bytes& bytes) const {
-    const std::string p = File(name);
-    HANDLE h = CreateFileA(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + p);
-    DWORD put = 0;
-    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr);
-    CloseHandle(h);
-    return p;
-}
-
-Bytes ReadFileBytes(const std::string& path) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    Bytes b(GetFileSize(h, nullptr));
-    DWORD got = 0;
-    if (!b.empty()) ReadFile(h, b.data(), static_cast<DWORD>(b.size()), &got, nullptr);
-    CloseHandle(h);
-    return b;
-}
-
-ReadHolder::ReadHolder(const std::string& path)
-    : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {
-    if (handle_ == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot hold " + path);
-}
-ReadHolder::~ReadHolder() { CloseHandle(handle_); }
 
 FisImage::FisImage(size_t size) : image_(size, 0), dir_(0x4000) {
     for (size_t i = 0; i < 0x4000 && i < size; ++i) image_[i] = static_cast<uint8_t>(i * 7 + 3);
@@ -121,6 +63,26 @@ Bytes FisImage::Build() const {
     Bytes b = image_;
     Put16(&b, b.size() - 2, Sum16(b, 0, b.size() - 2));
     return b;
+}
+
+FisImage FullFisImage() {
+    FisImage img;
+    img.Entry(0x02, {0xAA, 0xBB, 0xCC})
+        .Cis(4, 0x4100)
+        .Put(0x4100, {0x01, 0x02, 0x03, 0x04})
+        .Version(0x4300, "1.75")
+        .TextItem(0x21, 8, 0x4400)
+        .Put(0x4400, Text("OLD"))
+        .TextItem(0x22, 16, 0x4410)
+        .TextItem(0x23, 16, 0x4420)
+        .TextItem(0x25, 16, 0x4430)
+        .Pair(8, 0x4500, 0x4510)
+        .Put(0x4500, Text("ONE"))
+        .Put(0x4510, Text("TWO"))
+        .TextItem(0x30, 4, 0x4600)
+        .Put(0x4600, {9, 8, 7, 6})
+        .Entry(0x40, {0x11, 0x22});
+    return img;
 }
 
 Bytes PakFile(uint16_t version, uint16_t card_id, uint8_t variant, uint8_t options,

@@ -1,8 +1,12 @@
 // Test-side builders of firmware files, written byte by byte from the file layouts (never through
-// the readers), and a scratch folder for the files.
+// the readers), and a scratch folder for the files. The builders (fw_test_files.cpp) include no
+// Windows header, so the native build makes its fuzz seeds with them; the folder and file helpers
+// are Win32 (fw_test_folder.cpp).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -67,6 +71,10 @@ private:
     Bytes image_;
     size_t dir_;
 };
+
+// An image with one entry of every kind (0x02, 0x10, 0x20 to 0x25, 0x30 and an unknown 0x40);
+// the areas sit in 0x4100-0x4FFF.
+FisImage FullFisImage();
 
 // A .PAK file: header (table offset computed), name, description, checksum, entries and data.
 struct PakEntryLayout {

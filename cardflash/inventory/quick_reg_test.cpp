@@ -2,33 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "cardflash/inventory/reg_path.h"
 #include "winetest/registry.h"
 
 namespace {
-
-TEST(RegPathTest, RootNamesAreCaseSensitiveAndDefaultToLocalMachine) {
-    struct {
-        const char* text;
-        RegRootName root;
-        const char* subkey;
-    } cases[] = {
-        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Dorvex", RegRootName::LocalMachine, "SOFTWARE\\Dorvex"},
-        {"HKEY_CURRENT_USER\\Software", RegRootName::CurrentUser, "Software"},
-        {"HKEY_USERS\\.DEFAULT", RegRootName::Users, ".DEFAULT"},
-        {"HKEY_CURRENT_CONFIG\\System", RegRootName::CurrentConfig, "System"},
-        {"HKEY_DYN_DATA\\Config Manager\\Enum\\C29A0000", RegRootName::DynData, "Config Manager\\Enum\\C29A0000"},
-        {"hkey_users\\Software", RegRootName::LocalMachine, "Software"},
-        {"HKLM\\Software", RegRootName::LocalMachine, "Software"},
-        {"SOFTWARE", RegRootName::LocalMachine, "SOFTWARE"},
-        {"HKEY_USERS\\", RegRootName::Users, ""},
-    };
-    for (const auto& c : cases) {
-        RegPath p = SplitRegPath(c.text);
-        EXPECT_EQ(p.root, c.root) << c.text;
-        EXPECT_EQ(p.subkey, c.subkey) << c.text;
-    }
-}
 
 TEST(CQuickRegTest, EachRootOpensItsKey) {
     winetest::RegFixture reg(

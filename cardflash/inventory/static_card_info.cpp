@@ -1,21 +1,14 @@
 #include "cardflash/inventory/static_card_info.h"
 
-#include <windows.h>
-
 #include <mutex>
 
 #include "cardflash/inventory/name_list.h"
+#include "cardflash/inventory/profile_source.h"
 
 namespace {
 
 std::mutex g_ini_lock;
 CString g_ini_file;
-
-CString Profile(const char* section, const char* key, int limit, const CString& file) {
-    std::vector<char> buf(static_cast<size_t>(limit) + 1, '\0');
-    DWORD n = GetPrivateProfileStringA(section, key, "", buf.data(), static_cast<DWORD>(buf.size()), file.c_str());
-    return CString(buf.data(), static_cast<int>(n < buf.size() ? n : buf.size() - 1));
-}
 
 }  // namespace
 
@@ -35,13 +28,13 @@ CString CStaticCardInfo::GetManufacturer(int number) {
     if (file.IsEmpty()) return CString();
     CString key;
     key.Format("%d", number);
-    return Profile("Manufacturers", key.c_str(), 80, file);
+    return devicedb::ProfileValue("Manufacturers", key.c_str(), 80, file);
 }
 
 CString CStaticCardInfo::GetPciVendorIds() {
     CString file = GetIniFile();
     if (file.IsEmpty()) return CString();
-    return Profile("Manufacturers", "PCIVENDORIDS", 256, file);
+    return devicedb::ProfileValue("Manufacturers", "PCIVENDORIDS", 256, file);
 }
 
 CStaticCardInfo::CStaticCardInfo(const CString& id) : m_Id(id) {}
@@ -59,12 +52,12 @@ int CStaticCardInfo::SearchSections(const CString& keyFamily, const CString& id,
     if (file.IsEmpty()) return kNotFound;
 
     std::vector<char> sections(kListBuffer, '\0');
-    GetPrivateProfileStringA(nullptr, nullptr, "", sections.data(), kListBuffer - 2, file.c_str());
+    devicedb::ProfileNames(nullptr, sections.data(), kListBuffer - 2, file);
     for (const std::string& name : SplitNameList(sections.data(), sections.size())) {
         if (name[0] < '0' || name[0] > '9') continue;
         m_Section = name;
         m_KeyNames.assign(kListBuffer, '\0');
-        GetPrivateProfileStringA(name.c_str(), nullptr, "", m_KeyNames.data(), kListBuffer - 2, file.c_str());
+        devicedb::ProfileNames(name.c_str(), m_KeyNames.data(), kListBuffer - 2, file);
 
         CString value;
         if (GetValue(keyFamily, &value) == kFound && id.Left(value.GetLength()) == value) {
@@ -82,7 +75,7 @@ int CStaticCardInfo::GetValue(const CString& keyPrefix, CString* value) {
     CString file = GetIniFile();
     for (const std::string& key : SplitNameList(m_KeyNames.data(), m_KeyNames.size())) {
         if (key.compare(0, static_cast<size_t>(keyPrefix.GetLength()), keyPrefix.str()) != 0) continue;
-        *value = Profile(m_Section.c_str(), key.c_str(), 1024, file);
+        *value = devicedb::ProfileValue(m_Section.c_str(), key.c_str(), 1024, file);
         value->Trim();
         if (!value->IsEmpty()) return kFound;
     }

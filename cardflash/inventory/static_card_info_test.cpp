@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "cardflash/inventory/name_list.h"
 #include "cardflash/inventory/test_util.h"
 
 namespace {
@@ -103,14 +102,6 @@ TEST_F(DeviceDatabase, NoDatabasePathFindsNothing) {
     EXPECT_EQ(info.section(), "");
     EXPECT_EQ(CStaticCardInfo::GetManufacturer(0), "");
     EXPECT_EQ(CStaticCardInfo::GetPciVendorIds(), "");
-}
-
-TEST(NameListTest, ListsEndAtTheEmptyNameOrTheBuffer) {
-    const char full[] = "one\0two\0\0junk";
-    EXPECT_EQ(SplitNameList(full, sizeof(full)), (std::vector<std::string>{"one", "two"}));
-    const char cut[] = {'a', 'b', '\0', 'c', 'd'};  // cut by the buffer in the middle of a name
-    EXPECT_EQ(SplitNameList(cut, sizeof(cut)), (std::vector<std::string>{"ab", "cd"}));
-    EXPECT_TRUE(SplitNameList("", 1).empty());
 }
 
 }  // namespace

@@ -28,18 +28,18 @@ wine_add_gtest(inventory_error_log_test
   VERSIONS win98)
 
 wine_add_gtest(inventory_device_db_test
-  SOURCES static_card_info_test.cpp
+  SOURCES static_card_info_test.cpp inventory_text_test.cpp
   LIBS ${inventory_test_libs}
   VERSIONS win98 nt40)
 
 wine_add_gtest(inventory_registry_test
-  SOURCES quick_reg_test.cpp dev_node_test.cpp ${inventory_test_rc}
+  SOURCES quick_reg_test.cpp dev_node_test.cpp res_desc_test.cpp ${inventory_test_rc}
   LIBS ${inventory_test_libs}
   VERSIONS win95 win98 nt40
   LOCK inventory_registry)
 
 wine_add_gtest(inventory_cis_test
-  SOURCES cis_test.cpp
+  SOURCES cis_test.cpp cis_drivers_test.cpp
   LIBS ${inventory_test_libs}
   VERSIONS win98 nt351 nt40)
 
