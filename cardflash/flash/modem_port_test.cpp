@@ -116,7 +116,9 @@ TEST_F(PortFreeTest, WithoutAnAnswerTheOpenTestDecides) {
     EXPECT_EQ(modem.m_PortState, CModem::kPortFree);
     EXPECT_EQ(sim.Commands(), std::vector<std::string>{"ATI0"});  // the open test's fresh open
     EXPECT_EQ(modem.m_CardDescription, "PCMCIA\\DORVEX-MODEM\\1");
-    if (winetest::RequestedVersion() == "win2k" && modem.m_CommInfoPath) {
+    if (winetest::RequestedVersion() == "win2k") {
+        EXPECT_NE(modem.m_Wmi, nullptr);  // connected; the class is what is missing
+        ASSERT_NE(modem.m_CommInfoPath, nullptr);
         EXPECT_STREQ(modem.m_CommInfoPath, L"MSSerial_CommInfo.InstanceName=\"PCMCIA\\\\DORVEX-MODEM\\\\1_0\"");
     }
 
