@@ -120,7 +120,7 @@ int CModem::AttachCard(const CCardInfo* card, const CString& port) {
     if (card) {
         m_CardDescription = card->m_PnPID;
         m_PortPath = CString("\\\\.\\") + (port.IsEmpty() ? card->m_ModemComPort : port);
-        m_DeviceDescription = card->m_DeviceDesc;
+        m_DeviceDescription = card->m_ModemDesc;
         instanceName = card->m_MFCard ? card->m_ChildPath : card->m_PnPID;
     } else {
         m_CardDescription.Empty();

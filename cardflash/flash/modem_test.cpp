@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "cardflash/flash/isdntrace.h"
+#include "cardflash/inventory/card_info.h"
 #include "cardflash/inventory/static_card_info.h"
 #include "cardflash/inventory/test_util.h"
 #include "simulators/modem/modemlayout.h"
@@ -253,6 +256,39 @@ TEST_F(ModemTest, CountedOpenAndCloseWithAPendingOperation) {
     // A close without an open changes nothing.
     EXPECT_FALSE(modem.ClosePort());
     EXPECT_EQ(modem.m_OpenCount, 0);
+}
+
+TEST_F(ModemTest, DestructionWaitsForPendingOperationsAndClosesThePort) {
+    auto* late = new CModem;
+    ASSERT_EQ(late->AttachCard(nullptr, pair.a.c_str()), 0);
+    ASSERT_TRUE(late->OpenPort());
+    late->BeginOperation();
+    EXPECT_TRUE(late->ClosePort());  // deferred
+    std::thread worker([late] {
+        Sleep(300);
+        late->EndOperation();
+    });
+    DWORD start = GetTickCount();
+    delete late;
+    EXPECT_GE(GetTickCount() - start, 250u);
+    worker.join();
+    EXPECT_EQ(CModemProcess::OpenPorts(), 0);
+}
+
+TEST_F(ModemTest, AttachCardTakesTheCardsPortAndNames) {
+    CCardInfo card("PCMCIA\\DORVEX-MODEM\\1", FALSE);
+    card.m_ModemComPort = pair.a.c_str();
+    card.m_ModemDesc = "Dorvex 56K Modem";
+    card.m_DeviceDesc = "Dorvex 56K";
+    CModem attached;
+    ASSERT_EQ(attached.AttachCard(&card, ""), 0);
+    EXPECT_EQ(attached.m_PortPath, CString("\\\\.\\") + pair.a.c_str());
+    EXPECT_EQ(attached.m_CardDescription, "PCMCIA\\DORVEX-MODEM\\1");
+    EXPECT_EQ(attached.m_DeviceDescription, "Dorvex 56K Modem");
+    EXPECT_EQ(attached.m_AtCommands.GetSize(), kAtCommandCount);
+    EXPECT_EQ(attached.m_AtCommands.GetAt(kAtCallReport), "AT!XUD\r ");
+    EXPECT_EQ(attached.m_PortState, CModem::kPortFree);
+    EXPECT_EQ(attached.ReadIdentity(), 0);
 }
 
 TEST_F(ModemTest, CommandChannelEdges) {
