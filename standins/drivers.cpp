@@ -309,3 +309,84 @@ bool NdisNtAdapter::Answer(uint32_t code, const uint8_t* in, uint32_t in_size, u
 }
 
 }  // namespace standins
+
+namespace standins {
+namespace {
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// A zero-terminated text within `size` bytes (all of them when no terminator comes).
+std::string InputText(const uint8_t* in, uint32_t size) {
+    if (!in) return std::string();
+    uint32_t n = 0;
+    while (n < size && in[n] != 0) ++n;
+    return std::string(reinterpret_cast<const char*>(in), n);
+}
+
+}  // namespace
+
+void PortManagerDriver::SetPortFree(const std::string& path, bool free) {
+    std::lock_guard<std::mutex> lock(lock_);
+    free_[Upper(path)] = free;
+}
+
+void PortManagerDriver::SetInCall(bool in_call) {
+    std::lock_guard<std::mutex> lock(lock_);
+    in_call_ = in_call;
+}
+
+void PortManagerDriver::FailRecord(bool fail) {
+    std::lock_guard<std::mutex> lock(lock_);
+    fail_record_ = fail;
+}
+
+void PortManagerDriver::SetAnswerSize(uint32_t size) {
+    std::lock_guard<std::mutex> lock(lock_);
+    answer_size_ = size;
+}
+
+std::vector<std::string> PortManagerDriver::registered() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return registered_;
+}
+
+bool PortManagerDriver::Answer(uint32_t code, const uint8_t* in, uint32_t in_size, uint8_t* out,
+                               uint32_t out_size, uint32_t* returned) {
+    switch (code) {
+    case k9xRegisterPort:
+    case k9xRegisterDevice:
+    case kNtRegisterPort:
+        registered_.push_back(InputText(in, in_size));
+        return true;
+    case k9xPortQuery:
+    case kNtPortQuery: {
+        auto it = free_.find(Upper(InputText(in, in_size)));
+        uint32_t value = (it == free_.end() || it->second) ? 1 : 0;
+        uint32_t n = std::min<uint32_t>({answer_size_, out_size, 4});
+        if (out) std::memcpy(out, &value, n);
+        *returned = n;
+        return true;
+    }
+    case k9xPortRecord:
+    case kNtStatusWord: {
+        const uint32_t size = code == k9xPortRecord ? 12 : 4;
+        if (fail_record_ || !out || out_size < size) return false;
+        std::memset(out, 0, size);
+        if (in_call_) out[0] = 0x80;
+        *returned = size;
+        return true;
+    }
+    case kNtCallCounters:
+        if (fail_record_ || !out || out_size < 24) return false;
+        std::memset(out, 0, 24);
+        *returned = 24;
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace standins

@@ -146,4 +146,40 @@ private:
     std::map<uint32_t, Bytes> answers_;
 };
 
+// The maker's port-manager driver: "\\.\Wendlow.vxd" on Windows 9x (codes 1 and 5 register a
+// port path and a device description, 4 asks whether a port path is free, 2 gives the 12-byte
+// record of the busy port) and "\\.\Wendlow" on Windows NT (0x222000 registers a port path,
+// 0x22200C asks whether it is free, 0x222004 gives 24 bytes of call counters, 0x222008 the 4-byte
+// status word). Inputs are zero-terminated texts; the port answer is 4 bytes, 1 = free.
+class PortManagerDriver : public DriverStandin {
+public:
+    static constexpr uint32_t k9xRegisterPort = 1;
+    static constexpr uint32_t k9xPortRecord = 2;
+    static constexpr uint32_t k9xPortQuery = 4;
+    static constexpr uint32_t k9xRegisterDevice = 5;
+    static constexpr uint32_t kNtRegisterPort = 0x222000;
+    static constexpr uint32_t kNtCallCounters = 0x222004;
+    static constexpr uint32_t kNtStatusWord = 0x222008;
+    static constexpr uint32_t kNtPortQuery = 0x22200C;
+
+    // A port path ("\\.\COM1") not set is free. Paths compare without regard to case.
+    void SetPortFree(const std::string& path, bool free);
+    // Bit 0x80 of the record's first byte (9x) or of the status word (NT): the port is in a call.
+    void SetInCall(bool in_call);
+    void FailRecord(bool fail);       // the record and status requests fail
+    void SetAnswerSize(uint32_t size);  // bytes the port query returns; default 4
+    std::vector<std::string> registered() const;  // texts of the registration requests, in order
+
+protected:
+    bool Answer(uint32_t code, const uint8_t* in, uint32_t in_size, uint8_t* out, uint32_t out_size,
+                uint32_t* returned) override;
+
+private:
+    std::map<std::string, bool> free_;
+    std::vector<std::string> registered_;
+    bool in_call_ = false;
+    bool fail_record_ = false;
+    uint32_t answer_size_ = 4;
+};
+
 }  // namespace standins

@@ -48,3 +48,8 @@ wine_add_gtest(inventory_ndis_test
   LIBS ${inventory_test_libs}
   VERSIONS win98 nt40 win2k
   LOCK inventory_dosdevices)
+
+wine_add_gtest(inventory_card_info_test
+  SOURCES card_info_test.cpp ${inventory_test_rc}
+  LIBS cardflash_cardinfo ${inventory_test_libs}
+  VERSIONS win95 win98 nt351 nt40 win2k)
