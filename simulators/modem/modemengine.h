@@ -2,9 +2,9 @@
 // serial line goes in, the reply bytes come out. No Windows header; the serial side is in
 // modemsim.h.
 //
-// Modes: the modem's AT command mode, the add-on's configuration mode (after ATCONF), and the boot
-// loader. Further modes (the boot loader's upload, the add-on's flash mode) join as more Mode
-// values with their own line handler.
+// Modes: the modem's AT command mode, the add-on's configuration mode (after ATCONF), the boot
+// loader waiting for its mode code and taking an image (after AT&&XX), and the add-on's flash mode
+// (after AT**Flash, an XMODEM-1K receiver). The last three take raw bytes, not lines.
 #pragma once
 
 #include <cstdint>
@@ -74,7 +74,8 @@ struct ModemState {
     std::set<int> addOnNakPackets;      // answered NAK whatever they hold
     std::set<int> addOnSilentPackets;   // taken, but their ACK is lost
 
-    // Pacing of the simulator's own output (bit/s, 10 bits a byte; 0: as fast as the port takes it).
+    // Pacing at a line rate (bit/s, 10 bits a byte; 0: as fast as the pty goes): the simulator
+    // takes the wire time of what it receives and of what it sends.
     unsigned paceBitRate = 0;
 
     // What happened (read by tests).

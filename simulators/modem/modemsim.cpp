@@ -57,6 +57,9 @@ bool ModemSimulator::WaitForCommands(size_t count, unsigned timeoutMs) const {
 void ModemSimulator::Run() {
     while (!stop_) {
         std::string bytes = port_.Read(1024, 20);
+        const unsigned paced = State().paceBitRate;
+        // Bytes that came at once over the pty took their wire time on a real line.
+        if (paced && !bytes.empty()) Sleep(static_cast<DWORD>(bytes.size() * 10 * 1000 / paced));
         std::vector<std::string> pieces;
         size_t chunk = 0;
         unsigned gap = 0, rate = 0;
