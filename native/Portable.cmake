@@ -64,3 +64,10 @@ native_test(n_cardflash_inventory_test
   SOURCES ${TOP}/cardflash/inventory/cis_test.cpp ${TOP}/cardflash/inventory/res_desc_test.cpp
           ${TOP}/cardflash/inventory/inventory_text_test.cpp
   LIBS n_cardflash_inventory_text)
+
+# The in-place flash dialogues, driven directly and against the simulated card's state machine.
+native_library(n_cardflash_flashproto ${TOP}/cardflash/flash/flash_protocol.cpp)
+target_link_libraries(n_cardflash_flashproto PUBLIC n_cardflash_fwformat n_cardflash_inventory_text)
+native_test(n_cardflash_flashproto_test
+  SOURCES ${TOP}/cardflash/flash/flash_protocol_test.cpp
+  LIBS n_cardflash_flashproto n_modemsim_engine n_fwtest_builders)

@@ -57,26 +57,38 @@ bool ModemSimulator::WaitForCommands(size_t count, unsigned timeoutMs) const {
 void ModemSimulator::Run() {
     while (!stop_) {
         std::string bytes = port_.Read(1024, 20);
-        if (bytes.empty()) continue;
-        std::string reply;
+        const unsigned paced = State().paceBitRate;
+        // Bytes that came at once over the pty took their wire time on a real line.
+        if (paced && !bytes.empty()) Sleep(static_cast<DWORD>(bytes.size() * 10 * 1000 / paced));
+        std::vector<std::string> pieces;
         size_t chunk = 0;
-        unsigned gap = 0;
+        unsigned gap = 0, rate = 0;
         {
             std::lock_guard<std::mutex> lock(lock_);
             received_ += bytes;
-            reply = engine_.Feed(bytes);
+            if (!bytes.empty()) pieces = engine_.FeedPieces(bytes);
+            std::string own = engine_.Tick(GetTickCount());
+            if (!own.empty()) pieces.push_back(own);
             chunk = engine_.state().chunkSize;
             gap = engine_.state().gapMs;
+            rate = engine_.state().paceBitRate;
         }
-        if (!reply.empty()) Answer(reply, chunk, gap);
+        for (size_t i = 0; i < pieces.size() && !stop_; ++i) {
+            // Separate writes of the card arrive as separate reads on the other side.
+            if (i > 0) Sleep(gap ? gap : 100);
+            Answer(pieces[i], chunk, gap, rate);
+        }
     }
 }
 
-void ModemSimulator::Answer(const std::string& reply, size_t chunk, unsigned gapMs) {
-    if (chunk == 0) chunk = reply.size();
+void ModemSimulator::Answer(const std::string& reply, size_t chunk, unsigned gapMs, unsigned rate) {
+    if (chunk == 0) chunk = rate ? 64 : reply.size();
     for (size_t at = 0; at < reply.size() && !stop_; at += chunk) {
         if (at > 0 && gapMs) Sleep(gapMs);
-        port_.Write(reply.substr(at, chunk));
+        std::string piece = reply.substr(at, chunk);
+        port_.Write(piece);
+        // A pty has no line rate: the card takes the time the bytes would take on the wire.
+        if (rate) Sleep(static_cast<DWORD>(piece.size() * 10 * 1000 / rate));
     }
 }
 

@@ -43,7 +43,7 @@ public:
 
 private:
     void Run();
-    void Answer(const std::string& reply, size_t chunk, unsigned gapMs);
+    void Answer(const std::string& reply, size_t chunk, unsigned gapMs, unsigned rate);
 
     mutable std::mutex lock_;
     ModemEngine engine_;
