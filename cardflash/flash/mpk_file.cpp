@@ -9,6 +9,7 @@
 #include "cardflash/flash/file_io.h"
 #include "cardflash/flash/fis.h"
 #include "cardflash/flash/fw_codes.h"
+#include "cardflash/flash/mpk_card_match.h"
 
 bool CMPKFile::IsPackageFile(const char* path) {
     uint8_t header[mpk::kHeaderSize];
@@ -254,6 +255,8 @@ bool CMPKFile::WriteSectionFile(const void* buffer, const char* path, int length
 
 int CMPKList::Scan(const CString& folder, const CString& pnp_id, uint32_t kind,
                    CMpkIdResolver* resolver) {
+    CMpkCardResolver database(nullptr);
+    if (!resolver) resolver = &database;
     CString base = folder;
     if (base.GetLength() > 3) base += '\\';
     for (const std::string& name : fwio::FindFiles(base + "*.MPK")) {

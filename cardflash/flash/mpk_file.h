@@ -10,6 +10,8 @@
 #include "cardflash/flash/mpk_format.h"
 #include "framework/cstring.h"
 
+class CModem;
+
 // The 357-byte header in front of a modem settings section (kinds 4 and 5).
 struct MpkSettingsHeader {
     unsigned char bytes[mpk::kSettingsHeaderSize];
@@ -38,9 +40,12 @@ public:
     static bool IsPackageFile(const char* path);
     int SetFile(const char* path);  // 150 not a package, 160 a file is already set
 
-    // Selects the record whose upper-cased name equals the adapter's id (as the resolver gives it;
-    // without one, the id itself). 160 already selected, 154 none fits.
-    int SelectForCard(const CString& pnp_id, CMpkIdResolver* resolver = nullptr);
+    // Selects the record whose upper-cased name equals the adapter's id as the device database
+    // maps it (CMpkCardResolver); `modem` (may be null) answers for a generic modem on Windows
+    // 2000. 160 already selected, 154 none fits.
+    int SelectForCard(const CString& pnp_id, CModem* modem = nullptr);
+    // The same with the id mapped by `resolver` (null: the id itself).
+    int SelectForCard(const CString& pnp_id, CMpkIdResolver* resolver);
     int SelectByType(uint8_t type);  // 160 already selected, 154 no record of that type
     const CString& GetSelectedName() const { return selection_.name; }
 
@@ -96,6 +101,7 @@ public:
 
     // Appends every "*.MPK" package of the folder that has a record for the adapter with a section
     // of `kind` and a readable version text and description. The lists are not cleared. Always 1.
+    // Without a resolver the adapter's id is mapped through the device database (no modem).
     int Scan(const CString& folder, const CString& pnp_id, uint32_t kind,
              CMpkIdResolver* resolver = nullptr);
 
