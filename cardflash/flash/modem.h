@@ -87,6 +87,15 @@ public:
     int ReadConfiguration();
     int SetTraceMask(int mask);
 
+    // The in-place flash: the ISDN add-on's image from its package when the add-on is plugged in,
+    // else the modem's image from a .PAK, an .MPK or a plain image, with the card's CIS and saved
+    // settings kept. 0, or the flash's result code. `progress` (may be null) gets 0 to 100.
+    int FlashFirmware(const CString& path, void (*progress)(int));
+    // The add-on's XMODEM-1K sender on this modem's port.
+    int UploadXmodem(const uint8_t* data, unsigned length, void (*progress)(int));
+    // Upper-cases `reply` and maps the boot loader's error words to 126-129 (0: none).
+    static int BootLoaderError(CString& reply);
+
     // Where string-table texts come from (the program's own table unless a test says otherwise).
     void SetStringTable(const IStringTable* strings) { m_Strings = strings; }
 
