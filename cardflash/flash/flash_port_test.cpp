@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "cardflash/flash/fis.h"
+#include "cardflash/flash/flash_test_card.h"
 #include "cardflash/flash/flash_codes.h"
 #include "cardflash/flash/flash_image.h"
 #include "cardflash/flash/flash_protocol.h"
@@ -54,44 +55,14 @@ private:
     winetest::SerialPort& port_;
 };
 
-std::vector<uint8_t> CardCis() {
-    std::vector<uint8_t> cis = {0x01, 0x02, 0x00, 0xFF};
-    const char names[] = "Dorvex\0" "56K PC Card Modem\0";
-    cis.push_back(0x15);
-    cis.push_back(static_cast<uint8_t>(2 + sizeof names));
-    cis.push_back(0x04);
-    cis.push_back(0x01);
-    cis.insert(cis.end(), names, names + sizeof names);
-    cis.push_back(0xFF);
-    cis.resize(256, 0xFF);
-    return cis;
-}
-
-const std::vector<uint8_t> kSettings = {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40};
-
 std::vector<uint8_t> FileImage() {
     fwtest::FisImage builder(0x4A10);
     builder.Cis(4, 0x4100).Put(0x4100, {1, 2, 3, 4}).TextItem(0x30, 8, 0x4600).Put(0x4600, {9, 9, 9, 9, 9, 9, 9, 9});
     return builder.Build();
 }
 
-// By hand: the card's CIS in its area with its used length in the entry, the settings in theirs,
-// and the sum over all.
-std::vector<uint8_t> ExpectedImage() {
-    std::vector<uint8_t> want = FileImage();
-    std::vector<uint8_t> cis = CardCis();
-    std::copy(cis.begin(), cis.end(), want.begin() + 0x4100);
-    std::copy(kSettings.begin(), kSettings.end(), want.begin() + 0x4600);
-    size_t entry = 0x4000;
-    while (want[entry] != 0x10) entry += 2 + want[entry + 1];
-    want[entry + 4] = 0x00;
-    want[entry + 5] = 0x01;
-    uint16_t sum = 0;
-    for (size_t i = 0; i + 2 < want.size(); ++i) sum = static_cast<uint16_t>(sum + want[i]);
-    want[want.size() - 2] = static_cast<uint8_t>(sum & 0xFF);
-    want[want.size() - 1] = static_cast<uint8_t>(sum >> 8);
-    return want;
-}
+// By hand: the card's CIS and settings in their areas, and the sum over all.
+std::vector<uint8_t> ExpectedImage() { return flashtest::FlashedImage(FileImage()); }
 
 std::vector<int> g_progress;
 void Record(int percent) { g_progress.push_back(percent); }
@@ -101,8 +72,8 @@ protected:
     void SetUp() override {
         winetest::PortPair pair = winetest::GetPortPair(0);
         modemsim::ModemState s;
-        s.cis = CardCis();
-        s.savedSettings = kSettings;
+        s.cis = flashtest::CardCis();
+        s.savedSettings = flashtest::kCardSettings;
         s.bootImageSize = FileImage().size();
         ASSERT_TRUE(sim.Start(pair.b));
         sim.Update([&](modemsim::ModemState& st) { st = s; });

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "cardflash/flash/fis.h"
+#include "cardflash/flash/flash_test_card.h"
 #include "cardflash/flash/flash_codes.h"
 #include "cardflash/flash/flash_test_links.h"
 #include "cardflash/flash/fw_test_files.h"
@@ -183,19 +184,6 @@ TEST(ReplyRoutines, CleanAndDecode) {
 
 // ---- Both roads against the simulated card ----------------------------------------------------
 
-std::vector<uint8_t> CardCis() {
-    std::vector<uint8_t> cis = {0x01, 0x02, 0x00, 0xFF};
-    const char names[] = "Dorvex\0" "56K PC Card Modem\0";
-    cis.push_back(0x15);
-    cis.push_back(static_cast<uint8_t>(2 + sizeof names));
-    cis.push_back(0x04);
-    cis.push_back(0x01);
-    cis.insert(cis.end(), names, names + sizeof names);
-    cis.push_back(0xFF);
-    cis.resize(256, 0xFF);
-    return cis;
-}
-
 struct ModemImage {
     std::vector<uint8_t> image;     // as the file gives it
     std::vector<uint8_t> expected;  // as the card must receive it
@@ -220,7 +208,7 @@ ModemImage MakeModemImage(const std::vector<uint8_t>& cis, const std::vector<uin
 
 modemsim::ModemState Card(const ModemImage& m) {
     modemsim::ModemState s;
-    s.cis = CardCis();
+    s.cis = flashtest::CardCis();
     s.savedSettings = {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40, 0x50};
     s.bootImageSize = m.image.size();
     return s;
@@ -238,7 +226,7 @@ bool Sent(const EngineLink& link, const std::string& command) {
 }
 
 TEST(FlashModemImage, CardReceivesTheImageWithItsCisAndSettings) {
-    const ModemImage m = MakeModemImage(CardCis(), {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40});
+    const ModemImage m = MakeModemImage(flashtest::CardCis(), {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40});
     EngineLink link(Card(m));
     g_progress.clear();
     ASSERT_EQ(Flash(link, m), 0);
@@ -273,7 +261,7 @@ TEST(FlashModemImage, ErrorWordsRestartTheUploadAtMostThreeTimes) {
          false, 129, 3},
         {"no upload after the word", {{1, 4, "\r\nERASE ERROR\r\n", false}}, true, 127, 1},
     };
-    const ModemImage m = MakeModemImage(CardCis(), {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40});
+    const ModemImage m = MakeModemImage(flashtest::CardCis(), {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40});
     for (const Case& c : cases) {
         modemsim::ModemState s = Card(m);
         s.bootFaults = c.faults;
@@ -291,7 +279,7 @@ TEST(FlashModemImage, ErrorWordsRestartTheUploadAtMostThreeTimes) {
 
 // Replies that must stop the flash before the boot loader is started.
 TEST(FlashModemImage, BadCardRepliesStopBeforeTheBootLoader) {
-    const ModemImage m = MakeModemImage(CardCis(), {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40});
+    const ModemImage m = MakeModemImage(flashtest::CardCis(), {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40});
     std::vector<uint8_t> no_names(256, 0xFF);
     std::vector<uint8_t> one_name = {0x15, 0x05, 0x04, 0x01, 'A', 0x00, 0xFF};
     one_name.resize(256, 0xFF);
@@ -302,15 +290,15 @@ TEST(FlashModemImage, BadCardRepliesStopBeforeTheBootLoader) {
         std::set<std::string> errors;
         int result;
     } cases[] = {
-        {"255-byte cis", [] { auto v = CardCis(); v.pop_back(); return v; }(), {1, 2, 3, 4, 5, 6, 7, 8}, {}, 124},
-        {"257-byte cis", [] { auto v = CardCis(); v.push_back(0xFF); return v; }(), {1, 2, 3, 4, 5, 6, 7, 8}, {}, 124},
+        {"255-byte cis", [] { auto v = flashtest::CardCis(); v.pop_back(); return v; }(), {1, 2, 3, 4, 5, 6, 7, 8}, {}, 124},
+        {"257-byte cis", [] { auto v = flashtest::CardCis(); v.push_back(0xFF); return v; }(), {1, 2, 3, 4, 5, 6, 7, 8}, {}, 124},
         {"cis without version names", no_names, {1, 2, 3, 4, 5, 6, 7, 8}, {}, 124},
         {"cis with one name", one_name, {1, 2, 3, 4, 5, 6, 7, 8}, {}, 124},
-        {"settings shorter than the item", CardCis(), {1, 2, 3, 4, 5, 6, 7}, {}, 19},
-        {"no settings", CardCis(), {}, {}, 19},
-        {"xsave answers error", CardCis(), {1, 2, 3, 4, 5, 6, 7, 8}, {"AT!XSAVE"}, 19},
-        {"xcis answers error", CardCis(), {1, 2, 3, 4, 5, 6, 7, 8}, {"AT!XCIS"}, 19},
-        {"ate0v1 answers error", CardCis(), {1, 2, 3, 4, 5, 6, 7, 8}, {"ATE0V1"}, 19},
+        {"settings shorter than the item", flashtest::CardCis(), {1, 2, 3, 4, 5, 6, 7}, {}, 19},
+        {"no settings", flashtest::CardCis(), {}, {}, 19},
+        {"xsave answers error", flashtest::CardCis(), {1, 2, 3, 4, 5, 6, 7, 8}, {"AT!XSAVE"}, 19},
+        {"xcis answers error", flashtest::CardCis(), {1, 2, 3, 4, 5, 6, 7, 8}, {"AT!XCIS"}, 19},
+        {"ate0v1 answers error", flashtest::CardCis(), {1, 2, 3, 4, 5, 6, 7, 8}, {"ATE0V1"}, 19},
     };
     for (const Case& c : cases) {
         modemsim::ModemState s = Card(m);
@@ -325,10 +313,10 @@ TEST(FlashModemImage, BadCardRepliesStopBeforeTheBootLoader) {
 }
 
 TEST(FlashModemImage, SettingsWithNonHexCharactersStopBeforeTheBootLoader) {
-    const ModemImage m = MakeModemImage(CardCis(), {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40});
+    const ModemImage m = MakeModemImage(flashtest::CardCis(), {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40});
     ScriptLink link;
     std::string cis_reply = "\r\n";
-    const std::vector<uint8_t> cis = CardCis();
+    const std::vector<uint8_t> cis = flashtest::CardCis();
     for (size_t i = 0; i < cis.size(); ++i) {
         char hex[4];
         snprintf(hex, sizeof hex, "%02X", cis[i]);
@@ -364,7 +352,7 @@ struct AlwaysShort : EngineLink {
 };
 
 TEST(FlashModemImage, ShortBlockWriteStartsOver) {
-    const ModemImage m = MakeModemImage(CardCis(), {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40});
+    const ModemImage m = MakeModemImage(flashtest::CardCis(), {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40});
     {
         EngineLink link(Card(m));
         link.shortWriteAt = 9;  // four commands, the mode code, then the fifth block

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "cardflash/flash/fis.h"
+#include "cardflash/flash/flash_test_card.h"
 #include "cardflash/flash/flash_image.h"
 #include "cardflash/flash/fw_test_files.h"
 #include "cardflash/flash/modem.h"
@@ -17,21 +18,6 @@
 namespace {
 
 const char kId[] = "PCMCIA\\DORVEX-MODEM56-1A2B";
-
-std::vector<uint8_t> CardCis() {
-    std::vector<uint8_t> cis = {0x01, 0x02, 0x00, 0xFF};
-    const char names[] = "Dorvex\0" "56K PC Card Modem\0";
-    cis.push_back(0x15);
-    cis.push_back(static_cast<uint8_t>(2 + sizeof names));
-    cis.push_back(0x04);
-    cis.push_back(0x01);
-    cis.insert(cis.end(), names, names + sizeof names);
-    cis.push_back(0xFF);
-    cis.resize(256, 0xFF);
-    return cis;
-}
-
-const std::vector<uint8_t> kSettings = {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40};
 
 fwtest::Bytes ModemPackage() {
     const fwtest::Bytes image = fwtest::FisImage(0x4A10)
@@ -52,18 +38,7 @@ std::vector<uint8_t> Expected(const std::string& package) {
     EXPECT_EQ(flash::LoadModemImage(package.c_str(), CString(kId), nullptr, &fis), 0);
     std::vector<uint8_t> want(static_cast<size_t>(fis.GetSize()));
     EXPECT_EQ(fis.CopyOut(want.data(), static_cast<int>(want.size())), 0);
-    const std::vector<uint8_t> cis = CardCis();
-    std::copy(cis.begin(), cis.end(), want.begin() + 0x4100);
-    std::copy(kSettings.begin(), kSettings.end(), want.begin() + 0x4600);
-    size_t entry = 0x4000;
-    while (want[entry] != 0x10) entry += 2 + want[entry + 1];
-    want[entry + 4] = 0x00;
-    want[entry + 5] = 0x01;
-    uint16_t sum = 0;
-    for (size_t i = 0; i + 2 < want.size(); ++i) sum = static_cast<uint16_t>(sum + want[i]);
-    want[want.size() - 2] = static_cast<uint8_t>(sum & 0xFF);
-    want[want.size() - 1] = static_cast<uint8_t>(sum >> 8);
-    return want;
+    return flashtest::FlashedImage(want);
 }
 
 std::vector<int> g_progress;
@@ -80,8 +55,8 @@ protected:
         winetest::PortPair pair = winetest::GetPortPair(0);
         ASSERT_TRUE(sim.Start(pair.b));
         sim.Update([&](modemsim::ModemState& s) {
-            s.cis = CardCis();
-            s.savedSettings = kSettings;
+            s.cis = flashtest::CardCis();
+            s.savedSettings = flashtest::kCardSettings;
             s.bootImageSize = 0x4A10;
         });
         ASSERT_EQ(modem.AttachCard(nullptr, pair.a.c_str()), 0);
