@@ -72,17 +72,7 @@ bool CDialconfApp::FindAdapterPort() {
         Trace("Port defined in INI file. Checking for connected ISDN Tamrisk.");
         CStringArray one;
         one.Add(saved);
-        CScanDialog scan(one, Text(IDS_VERIFYING_PORT));
-        INT_PTR r = scan.DoModal();
-        if (r == IDABORT) {
-            SetExitCode(-1);
-            return false;
-        }
-        if (r != IDOK) {
-            Fail(IDS_SCAN_ABORTED);
-            return false;
-        }
-        port_ = scan.FoundPort();
+        if (!RunScan(one, IDS_VERIFYING_PORT, &port_)) return false;
     }
     if (port_.IsEmpty()) {
         CStringArray manufacturers = ReadManufacturers(settings_file_);
@@ -92,24 +82,31 @@ bool CDialconfApp::FindAdapterPort() {
             Fail(IDS_NO_PRODUCTS);
             return false;
         }
-        CScanDialog scan(candidates, Text(IDS_SEARCHING));
-        INT_PTR r = scan.DoModal();
-        if (r == IDABORT) {
-            SetExitCode(-1);
-            return false;
-        }
-        if (r != IDOK) {
-            Fail(IDS_SCAN_ABORTED);
-            return false;
-        }
-        if (scan.FoundPort().IsEmpty()) {
+        CString found;
+        if (!RunScan(candidates, IDS_SEARCHING, &found)) return false;
+        if (found.IsEmpty()) {
             Fail(IDS_NO_ADAPTER);
             return false;
         }
-        port_ = scan.FoundPort();
+        port_ = found;
     }
     Trace("Finished scanning.");
     WritePrivateProfileStringA("COM PORT", "PORT", port_, settings_file_);
+    return true;
+}
+
+bool CDialconfApp::RunScan(const CStringArray& ports, UINT caption_id, CString* found) {
+    CScanDialog scan(ports, Text(caption_id));
+    INT_PTR r = scan.DoModal();
+    if (r == IDABORT) {
+        SetExitCode(-1);
+        return false;
+    }
+    if (r != IDOK) {
+        Fail(IDS_SCAN_ABORTED);
+        return false;
+    }
+    *found = scan.FoundPort();
     return true;
 }
 

@@ -19,6 +19,8 @@ protected:
 private:
     bool CheckWindowsVersion();
     bool FindAdapterPort();
+    // Runs the scan dialog over `ports`; false (the program ends) when it was aborted or cancelled.
+    bool RunScan(const CStringArray& ports, UINT caption_id, CString* found);
     void WriteSerlinkPort();
     void Fail(UINT text_id);  // a start-up failure: the message, then exit code -1
 
