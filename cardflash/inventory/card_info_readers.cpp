@@ -1,5 +1,12 @@
-// The adapter registry readers that CCardInfo runs by Windows version. Until they read the
-// registry, every road leaves the members as construction set them.
+// The built-in table of adapter registry readers.
 #include "cardflash/inventory/card_info.h"
+#include "cardflash/inventory/card_readers.h"
 
-CCardInfoReaders CCardInfo::BuiltInReaders() { return CCardInfoReaders(); }
+CCardInfoReaders CCardInfo::BuiltInReaders() {
+    CCardInfoReaders readers;
+    readers.nt351 = ReadCardNt351;
+    readers.nt40 = ReadCardNt40;
+    readers.win2000 = ReadCardWin2000;
+    readers.win9x = ReadCardWin9x;
+    return readers;
+}
