@@ -1,0 +1,45 @@
+// The maker's adapters as the registry shows them: CCardList collects the device keys of every
+// candidate device by Windows version; CActiveCardList builds an adapter record for each, keeps
+// the maker's (those the device database knows), optionally only the present ones, and pairs the
+// network and modem functions of one card that the system shows as two devices.
+#pragma once
+
+#include <windows.h>
+
+#include "cardflash/inventory/card_info.h"
+#include "framework/cstring.h"
+
+class CCardList {
+public:
+    CCardList() = default;
+    virtual ~CCardList() = default;
+    CCardList(const CCardList&) = delete;
+    CCardList& operator=(const CCardList&) = delete;
+
+    // Fills the key array: TRUE on Windows 9x and NT, FALSE (with an empty array) elsewhere.
+    BOOL Build();
+
+    // Device keys relative to the Enum branch, in the order found.
+    CStringArray m_Keys;
+};
+
+class CActiveCardList {
+public:
+    static constexpr int kMaxCards = 256;
+
+    CActiveCardList() = default;
+    virtual ~CActiveCardList();
+    CActiveCardList(const CActiveCardList&) = delete;
+    CActiveCardList& operator=(const CActiveCardList&) = delete;
+
+    // Rebuilds both tables from the registry; with `insertedOnly` only present adapters are kept.
+    // Returns TRUE. Records taken from the list before are gone afterwards.
+    BOOL Refresh(BOOL insertedOnly);
+
+    // Entries in use come first; the first empty slot ends them.
+    CCardInfo* m_Cards[kMaxCards] = {};
+    // Slot i: the second function of the card in m_Cards[i], or nothing.
+    CCardInfo* m_Partners[kMaxCards] = {};
+    // Device keys the last refresh examined (not the number of entries).
+    DWORD m_KeyCount = 0;
+};
