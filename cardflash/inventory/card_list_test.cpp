@@ -392,7 +392,8 @@ TEST_F(CardListTest, Win2000ServiceFailureEndsTheWalkWithWhatItFound) {
     CCardList partial;
     EXPECT_FALSE(partial.BuildWin2000(&once));
     EXPECT_EQ(partial.m_ReadError, FailingRegistry::kFailure);
-    EXPECT_EQ(Joined(partial.m_Keys), "PCMCIA\\DORVEX-EM56-1111\\1; PCI\\VEN_1B2C&DEV_0002\\1; PCI\\VEN_1B2C&DEV_0004\\1");
+    EXPECT_EQ(Joined(partial.m_Keys),
+              "PCMCIA\\DORVEX-EM56-1111\\1; PCI\\VEN_1B2C&DEV_0002\\1; PCI\\VEN_1B2C&DEV_0004\\1");
     EXPECT_EQ(once.left_open(), 0u);
 }
 
