@@ -60,7 +60,7 @@ CString DhcpLeaseAddress(const CString& macText, bool windows98) {
         char name[kValueBuffer];
         DWORD nameLength = sizeof(name);
         LONG r = RegEnumKeyExA(leases.get(), i, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
-        if (r == ERROR_MORE_DATA) continue;
+        if (r == ERROR_MORE_DATA) continue;  // leases are numbered; so long a name is none
         if (r != ERROR_SUCCESS) return CString();
         RegKey lease;
         if (lease.Open(leases.get(), name, KEY_READ) != ERROR_SUCCESS) continue;
@@ -196,23 +196,22 @@ void ReadResources(CCardInfo& card) {
 
     const ResourceSummary& s = allocation.summary();
     card.m_ResourceData = s;
-    CString text;
-    for (int i = 0; i < s.memCount && i < ResourceSummary::kMaxMem; ++i) {
-        text.Format("%X - %X", static_cast<unsigned>(s.memBase[i]), static_cast<unsigned>(s.memBase[i] + s.memLength[i]));
-        card.m_MemTexts.Add(text);
-    }
-    for (int i = 0; i < s.ioCount && i < ResourceSummary::kMaxIo; ++i) {
-        text.Format("%X - %X", static_cast<unsigned>(s.ioBase[i]), static_cast<unsigned>(s.ioBase[i] + s.ioLength[i]));
-        card.m_IoTexts.Add(text);
-    }
-    for (int i = 0; i < s.irqCount && i < ResourceSummary::kMaxIrq; ++i) {
-        text.Format("%d", s.irq[i]);
-        card.m_IrqTexts.Add(text);
-    }
-    for (int i = 0; i < s.dmaCount && i < ResourceSummary::kMaxDma; ++i) {
-        text.Format("%d", s.dma[i]);
-        card.m_DmaTexts.Add(text);
-    }
+    auto range = [](CStringArray& texts, unsigned start, unsigned length) {
+        CString text;
+        text.Format("%X - %X", start, start + length);
+        texts.Add(text);
+    };
+    auto number = [](CStringArray& texts, int value) {
+        CString text;
+        text.Format("%d", value);
+        texts.Add(text);
+    };
+    for (int i = 0; i < s.memCount && i < ResourceSummary::kMaxMem; ++i)
+        range(card.m_MemTexts, s.memBase[i], s.memLength[i]);
+    for (int i = 0; i < s.ioCount && i < ResourceSummary::kMaxIo; ++i)
+        range(card.m_IoTexts, s.ioBase[i], s.ioLength[i]);
+    for (int i = 0; i < s.irqCount && i < ResourceSummary::kMaxIrq; ++i) number(card.m_IrqTexts, s.irq[i]);
+    for (int i = 0; i < s.dmaCount && i < ResourceSummary::kMaxDma; ++i) number(card.m_DmaTexts, s.dma[i]);
     card.m_ResourcesRead = TRUE;
 }
 
@@ -222,20 +221,20 @@ void ReadCardWin9x(CCardInfo& card, BOOL readResources) {
     RegKey device;
     if (device.Open(HKEY_LOCAL_MACHINE, ("Enum\\" + card.m_PnPID).c_str(), KEY_READ) != ERROR_SUCCESS) return;
 
-    // Windows 95 OSR2 gives some multi-function parents the class of one of their functions.
+    ReadString(device.get(), "Class", &card.m_DeviceClass);
+    // A multi-function parent lists its functions as Child0000, ...; Windows 95 OSR2 gives some
+    // parents the class of one of their functions.
     RegKey firstChild;
     if (firstChild.Open(device.get(), "Child0000", KEY_READ) == ERROR_SUCCESS) {
         card.m_MFCard = TRUE;
-        CString deviceClass;
-        ReadString(device.get(), "Class", &deviceClass);
-        card.m_OSR2MFBug = deviceClass.Find("Multi") < 0;
+        card.m_OSR2MFBug = card.m_DeviceClass.Find("Multi") < 0;
     }
 
-    ReadString(device.get(), "Class", &card.m_DeviceClass);
     ReadString(device.get(), "DeviceDesc", &card.m_DeviceDesc);
     // Cut by length, so a blank before the tail stays.
+    const int tail = static_cast<int>(strlen(kMfParentTail));
     if (card.m_DeviceDesc.Find(kMfParentTail) >= 0)
-        card.m_DeviceDesc = card.m_DeviceDesc.Left(card.m_DeviceDesc.GetLength() - static_cast<int>(strlen(kMfParentTail)));
+        card.m_DeviceDesc = card.m_DeviceDesc.Left(card.m_DeviceDesc.GetLength() - tail);
     ReadString(device.get(), "Mfg", &card.m_Manufacturer);
     ReadString(device.get(), "HardwareID", &card.m_HardwareID);
 
