@@ -1,6 +1,7 @@
 // The adapter lists: the device keys that each Windows road walks, and the refresh that keeps the
-// maker's adapters and pairs the two functions of one card. The records are built by small test
-// readers that take what they report from the key text, so these cases check the lists alone.
+// maker's adapters and pairs the two functions of one card. CardListTest builds its records with
+// small test readers that take what they report from the key text, so those cases check the lists
+// alone; MachineCardListTest lists the fixture machine through the real readers.
 #include "cardflash/inventory/card_list.h"
 
 #include <windows.h>
