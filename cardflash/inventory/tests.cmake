@@ -53,3 +53,22 @@ wine_add_gtest(inventory_card_info_test
   SOURCES card_info_test.cpp ${inventory_test_rc}
   LIBS cardflash_cardinfo ${inventory_test_libs}
   VERSIONS win95 win98 nt351 nt40 win2k)
+
+# The fixture machine's files (device database, registry of each road) beside the test programs.
+file(GLOB machine_files ${CMAKE_SOURCE_DIR}/cardflash/testdata/machine/*)
+foreach(f ${machine_files})
+  get_filename_component(name ${f} NAME)
+  configure_file(${f} ${CMAKE_CURRENT_BINARY_DIR}/machine/${name} COPYONLY)
+endforeach()
+
+# The Windows 2000 reader against watchsvc.exe as the local server COM starts: the cases register
+# and unregister it, and load the fixture machine's keys, which the adapter lists' and the
+# start-up tests load too.
+wine_add_gtest(inventory_card_reader_win2000_test
+  SOURCES card_reader_win2000_test.cpp
+  LIBS cardflash_cardinfo ${inventory_test_libs}
+  VERSIONS win2k
+  LOCK machine_registry
+  SERIAL
+  TIMEOUT 120)
+add_dependencies(inventory_card_reader_win2000_test watchsvc verfix_a)
