@@ -127,6 +127,15 @@ const char kCardBInstance[] =
     "\"Service\"=\"Modem\"\n"
     "\"Driver\"=\"{4D36E96D-E325-11CE-BFC1-08002BE10318}\\\\0001\"\n";
 
+const char kPciLan[] = "PCI\\VEN_1B2C&DEV_0002&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F0";
+const char kExpectPciLan[] =
+    "class=NET flags=1 mf=0 inserted=1 child=\n"
+    "modem= desc= port= inf=\n"
+    "net=DvxPci key=SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\0001"
+    " driver=DVXPCI.SYS version= id={B3C2D1E0-7A6B-4C5D-8E9F-0A1B2C3D4E5F} mac= ip=\n"
+    "hwid=PCI\\VEN_1B2C&DEV_0002&SUBSYS_00011B2C&REV_01 desc=Dorvex PCI LAN mfg=Dorvex\n"
+    "static=1 flash= country=0 calls=0 at=0\n";
+
 std::string CardBInstance(const char* instance, const std::string& more = "") {
     char text[1024];
     snprintf(text, sizeof(text), kCardBInstance, instance);
@@ -156,13 +165,9 @@ TEST_F(Win2000ReaderTest, ReadsEachDeviceOfTheMachine) {
          "net= key= driver= version= id= mac= ip=\n"
          "hwid=PCMCIA\\DORVEX-MODEM_56K-91D0 desc=Dorvex 56K PC Card Modem mfg=Dorvex\n"
          "static=1 flash=Ostrel country=1 calls=0 at=1\n"},
-        {"PCI network function", "PCI\\VEN_1B2C&DEV_0002&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F0", "",
-         "class=NET flags=1 mf=0 inserted=1 child=\n"
-         "modem= desc= port= inf=\n"
-         "net=DvxPci key=SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\0001"
-         " driver=DVXPCI.SYS version= id={B3C2D1E0-7A6B-4C5D-8E9F-0A1B2C3D4E5F} mac= ip=\n"
-         "hwid=PCI\\VEN_1B2C&DEV_0002&SUBSYS_00011B2C&REV_01 desc=Dorvex PCI LAN mfg=Dorvex\n"
-         "static=1 flash= country=0 calls=0 at=0\n"},
+        {"PCI network function", kPciLan, "", kExpectPciLan},
+        {"a driver path without a folder", kPciLan,
+         "[HKLM\\SYSTEM\\CurrentControlSet\\Services\\DvxPci]\n\"ImagePath\"=\"dvxpci.sys\"\n", kExpectPciLan},
         {"PCI modem function", "PCI\\VEN_1B2C&DEV_0003&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F1", "",
          "class=MODEM flags=2 mf=0 inserted=1 child=\n"
          "modem={4D36E96D-E325-11CE-BFC1-08002BE10318}\\0002 desc=Dorvex PCI 56K Modem port=COM5 inf=oem5.inf\n"
