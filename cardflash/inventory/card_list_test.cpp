@@ -623,6 +623,17 @@ TEST_F(MachineCardListTest, ListsTheMachinesAdapters) {
          "PCI\\VEN_1B2C&DEV_0002&SUBSYS_00021B2C&REV_01\\BUS_00&DEV_0B&FUNC_00 + "
          "PCI\\VEN_1B2C&DEV_0003&SUBSYS_00031B2C&REV_01\\BUS_00&DEV_0B&FUNC_01",
          "Dorvex EtherModem 56 ; Dorvex 56K PC Card Modem; Dorvex PCI LAN"},
+        {{"win2k"},
+         {"win2k.reg"},
+         5,
+         "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A\\1; PCMCIA\\DORVEX-MODEM_56K-77C2\\1; "
+         "PCI\\VEN_1B2C&DEV_0002&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F0 + "
+         "PCI\\VEN_1B2C&DEV_0003&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F1",
+         "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A\\1; PCMCIA\\DORVEX-MODEM_56K-77C2\\1; "
+         "PCMCIA\\DORVEX-MODEM_56K-91D0\\1; "
+         "PCI\\VEN_1B2C&DEV_0002&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F0 + "
+         "PCI\\VEN_1B2C&DEV_0003&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F1",
+         "Dorvex EtherModem 56 PC Card; Dorvex 56K PC Card Modem; Dorvex PCI LAN"},
     };
     const Road* road = nullptr;
     for (const Road& r : roads)
