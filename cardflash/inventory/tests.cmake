@@ -53,3 +53,16 @@ wine_add_gtest(inventory_card_info_test
   SOURCES card_info_test.cpp ${inventory_test_rc}
   LIBS cardflash_cardinfo ${inventory_test_libs}
   VERSIONS win95 win98 nt351 nt40 win2k)
+
+# The NT 3.51 and NT 4.0 readers against the fixture machine (cardflash/testdata/machine), whose
+# keys the adapter lists' and start-up tests load too; a generic modem is the simulated card on
+# the port pair.
+wine_add_gtest(inventory_card_reader_nt_test
+  SOURCES card_reader_nt_test.cpp ${CMAKE_SOURCE_DIR}/cardflash/flash/modemtext.rc
+  LIBS cardflash_cardinfo modemsim ${inventory_test_libs}
+  VERSIONS nt351 nt40
+  PORT_PAIRS 1
+  LOCK machine_registry)
+target_compile_definitions(inventory_card_reader_nt_test PRIVATE
+  MACHINE_DIR="${CMAKE_SOURCE_DIR}/cardflash/testdata/machine")
+add_dependencies(inventory_card_reader_nt_test verfix_a)
