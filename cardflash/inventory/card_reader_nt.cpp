@@ -273,14 +273,12 @@ void ReadCardNt351(CCardInfo& card) {
         ReadNetworkService(card);
     }
 
-    card.m_ResourcesRead = FALSE;
-    if (card.m_CardInserted) {
-        CNTPcmcia pcmcia;
-        card.m_ResourcesRead = pcmcia.GetConfiguration(cis.GetSocket(), &card.m_ResourceData) ? TRUE : FALSE;
-        if (card.m_ResourcesRead) {
-            card.m_MFCard = card.m_ResourceData.ioCount > 1;
-            AddRangeTexts(card, card.m_ResourceData);
-        }
+    // The card is there (its CIS was just read): its socket's configuration is what it uses.
+    CNTPcmcia pcmcia;
+    card.m_ResourcesRead = pcmcia.GetConfiguration(cis.GetSocket(), &card.m_ResourceData) ? TRUE : FALSE;
+    if (card.m_ResourcesRead) {
+        card.m_MFCard = card.m_ResourceData.ioCount > 1;
+        AddRangeTexts(card, card.m_ResourceData);
     }
 
     const uint8_t kFunctionSerial = 2;

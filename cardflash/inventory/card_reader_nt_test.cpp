@@ -290,6 +290,11 @@ TEST_F(NtMachine, Nt351CardsFromThePcmciaDriver) {
     EXPECT_EQ(id, machine::kCardAPnpId);
     b.GetPnpId(&id);
     EXPECT_EQ(id, machine::kCardBPnpId);
+    // ... and the NT key chain of the device database knows them by those ids.
+    for (const char* pnp : {machine::kCardAPnpId, machine::kCardBPnpId}) {
+        CStaticCardInfo db(pnp);
+        EXPECT_EQ(db.FindSection("MODEM_UNI_"), CStaticCardInfo::kFound) << pnp;
+    }
 
     struct {
         const char* id;
