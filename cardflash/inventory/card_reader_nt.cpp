@@ -200,7 +200,7 @@ void FindSerialPort(CCardInfo& card) {
         BYTE data[kValueBuffer];
         DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
         const LONG rc = RegEnumValueA(serial.get(), index, name, &nameSize, nullptr, &type, data, &dataSize);
-        if (rc == ERROR_MORE_DATA) continue;  // not a resource list this reader knows
+        if (rc == ERROR_MORE_DATA) continue;  // too long to be a serial port's resource list
         if (rc != ERROR_SUCCESS) return;
         const CString valueName(name, static_cast<int>(nameSize));
         const CString device = ntres::RawValueDevice(valueName);
