@@ -76,6 +76,17 @@ wine_add_gtest(inventory_card_reader_win2000_test
   TIMEOUT 120)
 add_dependencies(inventory_card_reader_win2000_test watchsvc verfix_a)
 
+# The NT 3.51 and NT 4.0 readers against the fixture machine (cardflash/testdata/machine), whose
+# keys the adapter lists' and start-up tests load too; a generic modem is the simulated card on
+# the port pair.
+wine_add_gtest(inventory_card_reader_nt_test
+  SOURCES card_reader_nt_test.cpp ${CMAKE_SOURCE_DIR}/cardflash/flash/modemtext.rc
+  LIBS cardflash_cardinfo modemsim ${inventory_test_libs}
+  VERSIONS nt351 nt40
+  PORT_PAIRS 1
+  LOCK machine_registry)
+add_dependencies(inventory_card_reader_nt_test verfix_a)
+
 # The adapter lists. Their registry fixtures share the Enum branches with the fixture machine's,
 # hence one lock for every case that loads Enum keys; on Windows 2000 every case runs watchsvc as
 # a registered local server, so those cases run alone.
