@@ -19,6 +19,7 @@
 #include "cardflash/inventory/cis_test_data.h"
 #include "cardflash/inventory/static_card_info.h"
 #include "cardflash/inventory/test_util.h"
+#include "cardflash/testdata/machine/machine_cis.h"
 #include "standins/drivers.h"
 #include "watchsvc/client/RegistryClient.h"
 #include "winetest/process.h"
@@ -578,6 +579,12 @@ std::string Descriptions(const CActiveCardList& list) {
     return out;
 }
 
+// A CIS as the driver hands it over: 1024 bytes, the rest erased flash.
+standins::Bytes Padded(machine::Bytes cis) {
+    cis.resize(1024, 0xFF);
+    return cis;
+}
+
 class MachineCardListTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -634,6 +641,18 @@ TEST_F(MachineCardListTest, ListsTheMachinesAdapters) {
          "PCI\\VEN_1B2C&DEV_0002&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F0 + "
          "PCI\\VEN_1B2C&DEV_0003&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F1",
          "Dorvex EtherModem 56 PC Card; Dorvex 56K PC Card Modem; Dorvex PCI LAN"},
+        {{"nt40"},
+         {"nt40.reg"},
+         4,
+         "Root\\LEGACY_DVXEM56\\0000 + Root\\MDMDVXEM56\\0000; Root\\MDMDVX56K\\0000",
+         "Root\\LEGACY_DVXEM56\\0000 + Root\\MDMDVXEM56\\0000; Root\\MDMDVX56K\\0000; Root\\MDMDVX56K\\0001",
+         "Dorvex EtherModem 56 PC Card; Dorvex 56K PC Card Modem"},
+        {{"nt351"},
+         {"nt351.reg"},
+         2,
+         "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A; PCMCIA\\DORVEX-MODEM_56K-77C2",
+         "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A; PCMCIA\\DORVEX-MODEM_56K-77C2",
+         "Dorvex EtherModem 56 Adapter Driver; Dorvex Modem 56K"},
     };
     const Road* road = nullptr;
     for (const Road& r : roads)
@@ -643,6 +662,12 @@ TEST_F(MachineCardListTest, ListsTheMachinesAdapters) {
 
     winetest::RegFixture reg;
     for (const char* f : road->files) reg.LoadFile(Machine(f));
+    // NT 3.51 finds the cards in the PCMCIA driver's sockets.
+    standins::StandinDrivers drivers;
+    standins::NtPcmciaDriver pcmcia;
+    drivers.Add("\\\\.\\pcmcia0", &pcmcia);
+    pcmcia.SetCard(0, Padded(machine::CardACis()));
+    pcmcia.SetCard(1, Padded(machine::CardBCis()));
 
     CActiveCardList present;
     EXPECT_TRUE(present.Refresh(TRUE));
