@@ -276,23 +276,24 @@ Road RoadOf(const COSInfo& os) {
 // it. Windows 9x and 2000 pair only PCI functions (a PC Card there is one device whose record reads
 // both functions); NT pairs every device that the database knows by key or modem identity.
 std::unique_ptr<CStaticCardInfo> PairingView(Road road, const COSInfo& os, const CCardInfo& card) {
+    // On 9x and 2000 a view is used whether or not it finds a section: with none, its values read
+    // empty, and so does the description taken from it.
     auto view = std::make_unique<CStaticCardInfo>(card.m_PnPID);
-    bool found = false;
     switch (road) {
     case Road::Win9x:
         if (card.m_PnPID.Find("PCI") < 0) return nullptr;
         // The same lookup the record made: Windows 98 by the device key, the others by hardware id.
         if (os.m_Win9xIndex == OS_WIN98)
-            found = view->FindSection("GEN_PNPID_") == CStaticCardInfo::kFound;
+            view->FindSection("GEN_PNPID_");
         else
-            found = view->FindSectionFor("GEN_PNPID_", card.m_HardwareID) == CStaticCardInfo::kFound;
+            view->FindSectionFor("GEN_PNPID_", card.m_HardwareID);
         break;
     case Road::Win2000:
         if (card.m_PnPID.Find("PCI") < 0) return nullptr;
-        found = view->FindSection("GEN_PNPID_") == CStaticCardInfo::kFound;
+        view->FindSection("GEN_PNPID_");
         break;
-    case Road::Nt:
-        found = view->FindSection("GEN_NT4ID_") == CStaticCardInfo::kFound ||
+    case Road::Nt: {
+        const bool found = view->FindSection("GEN_NT4ID_") == CStaticCardInfo::kFound ||
                 view->FindSection("MODEM_NT4ID_") == CStaticCardInfo::kFound ||
                 view->FindSection("MODEM_UNI_") == CStaticCardInfo::kFound ||
                 view->SearchSections("MODEM_SB2_", card.m_ModemBoardCode, card.m_ModemManufacturer) ==
@@ -303,11 +304,10 @@ std::unique_ptr<CStaticCardInfo> PairingView(Road road, const COSInfo& os, const
                     CStaticCardInfo::kFound;
         if (!found) return nullptr;
         break;
+    }
     case Road::None:
         return nullptr;
     }
-    // On 9x and 2000 a view is used whether or not it found a section: with none, its values read
-    // empty, and so does the description.
     return view;
 }
 
