@@ -86,3 +86,22 @@ wine_add_gtest(inventory_card_reader_nt_test
   PORT_PAIRS 1
   LOCK machine_registry)
 add_dependencies(inventory_card_reader_nt_test verfix_a)
+
+# The adapter lists. Their registry fixtures share the Enum branches with the fixture machine's,
+# hence one lock for every case that loads Enum keys; on Windows 2000 every case runs watchsvc as
+# a registered local server, so those cases run alone.
+set(card_list_test_libs cardflash_cardlist ${inventory_test_libs})
+wine_add_gtest(inventory_card_list_test
+  SOURCES card_list_test.cpp
+  LIBS ${card_list_test_libs}
+  VERSIONS win95 win98 nt351 nt40
+  LOCK machine_registry
+  TIMEOUT 120)
+wine_add_gtest(inventory_card_list_win2k_test
+  SOURCES card_list_test.cpp
+  LIBS ${card_list_test_libs}
+  VERSIONS win2k
+  LOCK machine_registry
+  SERIAL
+  TIMEOUT 180)
+add_dependencies(inventory_card_list_win2k_test watchsvc)
