@@ -1,0 +1,109 @@
+// The start-up of cardflash as a user meets it: the Windows road, the language library, the
+// command-line switches, and what the program records in its log before it ends.
+#include "cardflash/app/program_fixture.h"
+
+namespace {
+
+const char kEnglishCaption[] = "Dorvex Upgrade Utility";
+const char kGermanCaption[] = "Dorvex Aktualisierungsprogramm";
+
+std::string TestLibrary() { return winetest::ProgramFolder() + "\\cardflash_German.dll"; }
+
+}  // namespace
+
+TEST_F(CardflashTest, StartsOnNt40WithoutAskingForTheRegistryService) {
+    // watchsvc is not registered: a probe would stop the program with a message.
+    EXPECT_EQ(Run("nt40"), 0u);
+    std::string log = Log();
+    EXPECT_TRUE(HasLine(log, "Windows: Windows NT 4.0 (index 5)")) << log;
+    EXPECT_TRUE(HasLine(log, "Port manager: not open")) << log;
+    EXPECT_TRUE(HasLine(log, "Modems: 0")) << log;
+    EXPECT_TRUE(HasLine(log, "Selected modem: -1")) << log;
+}
+
+TEST_F(CardflashTest, SwitchesAreFoundInAnyCaseAndInsideLongerWords) {
+    struct {
+        const char* args;
+        const char* mode;
+        int post_restart;
+    } cases[] = {
+        {"", "sheet", 0},
+        {"/TVL", "TVL", 0},
+        {"/tvl", "TVL", 0},
+        {"x/TvLy", "TVL", 0},                  // inside a longer word
+        {"/flash_both", "both adapters", 0},
+        {"/TVL /FLASH_BOTH", "both adapters", 0},  // both: the both-adapters mode wins
+        {"/FLASH_BOTH /TVL", "both adapters", 0},
+        {"upgrade", "sheet", 1},
+        {"/TVL UPGRADE", "TVL", 0},            // the command-line modes are not the post-restart run
+        {"TVL FLASH_BOTH", "sheet", 0},        // without the slash they are no switches
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        EXPECT_EQ(Run("win98", c.args), 0u);
+        std::string log = Log();
+        EXPECT_TRUE(HasLine(log, std::string("Mode: ") + c.mode)) << log;
+        EXPECT_TRUE(HasLine(log, "Post-restart: " + std::to_string(c.post_restart))) << log;
+    }
+}
+
+TEST_F(CardflashTest, WordsInTheProgramsOwnPathAreNoSwitches) {
+    // A quoted path with blanks: the arguments start after it, and what the path holds never counts.
+    MakeFolder("Dorvex UPGRADE Tools");
+    EXPECT_EQ(Run("win98"), 0u);
+    std::string log = Log();
+    EXPECT_TRUE(HasLine(log, "Post-restart: 0")) << log;
+    EXPECT_TRUE(HasLine(log, "Mode: sheet")) << log;
+
+    EXPECT_EQ(Run("win98", "/Tvl"), 0u);
+    EXPECT_TRUE(HasLine(Log(), "Mode: TVL")) << Log();
+}
+
+TEST_F(CardflashTest, LanguageFromTheSettingsFile) {
+    std::string german = folder_ + "\\German";
+    std::string library = german + "\\cardflash_German.dll";
+    std::string help = german + "\\cardflash_German.hlp";
+    std::string own_help = folder_ + "\\cardflash.HLP";
+    struct {
+        const char* name;
+        const char* ini;          // the settings file before the start ("" for none)
+        const char* dll;          // "lib": the test library, "junk": a file that is no library, "": none
+        bool with_help;
+        const char* language;     // CurLanguage afterwards
+        bool loaded;
+    } cases[] = {
+        {"empty on an English system", "[Application]\nCurLanguage=\n", "", false, "English", false},
+        {"no settings file", "", "", false, "English", false},
+        {"English never loads a library", "[Application]\nCurLanguage=English\n", "lib", true, "English", false},
+        {"German with its library and help", "[Application]\nCurLanguage=German\n", "lib", true, "German", true},
+        {"German without help file", "[Application]\nCurLanguage=German\n", "lib", false, "German", true},
+        {"German library missing", "[Application]\nCurLanguage=German\n", "", false, "German", false},
+        {"German library broken", "[Application]\nCurLanguage=German\n", "junk", false, "German", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MakeFolder("run");
+        if (*c.ini) WriteFileText(Ini(), c.ini);
+        if (*c.dll || c.with_help) {
+            ASSERT_TRUE(CreateDirectoryA(german.c_str(), nullptr));
+            // The English name of the language in the folder too: the library beside "English" is never looked at.
+            CreateDirectoryA((folder_ + "\\English").c_str(), nullptr);
+        }
+        if (std::string(c.dll) == "lib") {
+            ASSERT_TRUE(CopyFileA(TestLibrary().c_str(), library.c_str(), FALSE));
+            CopyFileA(TestLibrary().c_str(), (folder_ + "\\English\\cardflash_English.dll").c_str(), FALSE);
+        }
+        if (std::string(c.dll) == "junk") WriteFileText(library, "not a library");
+        if (c.with_help) WriteFileText(help, "help");
+
+        EXPECT_EQ(Run("win98"), 0u);
+        EXPECT_EQ(CurLanguage(), c.language);
+        std::string log = Log();
+        EXPECT_TRUE(HasLine(log, std::string("Language: ") + c.language)) << log;
+        // The log's first line comes from the resource module in use.
+        EXPECT_EQ(log.substr(0, log.find('\r')), c.loaded ? kGermanCaption : kEnglishCaption);
+        EXPECT_TRUE(HasLine(log, "Language library: " + (c.loaded ? library : std::string("none")))) << log;
+        bool german_help = c.with_help && std::string(c.language) == "German";
+        EXPECT_TRUE(HasLine(log, "Help file: " + (german_help ? help : own_help))) << log;
+    }
+}

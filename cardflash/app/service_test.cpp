@@ -1,0 +1,76 @@
+// cardflash on Windows 2000, where it reads the registry through watchsvc: without the service it
+// refuses to start; with it, it starts and ends cleanly.
+#include "cardflash/app/program_fixture.h"
+
+#include <tlhelp32.h>
+
+namespace {
+
+std::string ServerExe() { return winetest::ProgramFolder() + "\\..\\..\\watchsvc\\watchsvc.exe"; }
+
+DWORD RunServer(const std::string& args) {
+    winetest::Process p;
+    if (!p.Start(ServerExe(), args)) return 0xFFFFFFFF;
+    return p.Wait(30000) ? p.exit_code() : 0xFFFFFFFF;
+}
+
+bool ServerRunning() {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32 e{};
+    e.dwSize = sizeof(e);
+    bool found = false;
+    for (BOOL ok = Process32First(snap, &e); ok && !found; ok = Process32Next(snap, &e))
+        found = lstrcmpiA(e.szExeFile, "watchsvc.exe") == 0;
+    CloseHandle(snap);
+    return found;
+}
+
+// The local server ends a few seconds after its last object; a server left behind would hold the
+// test run's output open.
+bool WaitNoServer(DWORD ms) {
+    for (DWORD waited = 0; ServerRunning(); waited += 100) {
+        if (waited >= ms) return false;
+        Sleep(100);
+    }
+    return true;
+}
+
+const char kNoService[] = "Unable to start application, the Dorvex service is not installed properly.";
+
+class CardflashServiceTest : public CardflashTest {
+protected:
+    void TearDown() override {
+        CardflashTest::TearDown();
+        EXPECT_EQ(RunServer("/UnregServer"), 0u);
+        EXPECT_TRUE(WaitNoServer(15000)) << "watchsvc is still running";
+    }
+};
+
+}  // namespace
+
+TEST_F(CardflashServiceTest, WithoutTheServiceItSaysSoAndEnds) {
+    ASSERT_EQ(RunServer("/UnregServer"), 0u);
+    Start("win2k");
+    HWND box = ui::WaitMessageBox(p_.pid(), 30000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(ui::MessageBoxText(box), kNoService);
+    // The message is all there is: no wait box or other window beside it.
+    for (HWND w : ui::TopWindows(p_.pid())) EXPECT_EQ(w, box) << ui::Text(w);
+    ui::Click(box, IDOK);
+    ASSERT_TRUE(p_.Wait(15000));
+    EXPECT_EQ(p_.exit_code(), static_cast<DWORD>(-1));
+    // It ended before detection: nothing logged, no settings written.
+    EXPECT_EQ(GetFileAttributesA(LogFile().c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(Ini().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(CardflashServiceTest, WithTheServiceItStartsAndEndsCleanly) {
+    ASSERT_EQ(RunServer("/RegServer"), 0u);
+    EXPECT_EQ(Run("win2k"), 0u);
+    std::string log = Log();
+    EXPECT_TRUE(HasLine(log, "Windows: Windows 2000 (index 8)")) << log;
+    EXPECT_TRUE(HasLine(log, "Port manager: not open")) << log;
+    EXPECT_EQ(log.find("Detection stopped"), std::string::npos) << log;
+    EXPECT_EQ(CurLanguage(), "English");
+}
