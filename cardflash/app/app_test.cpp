@@ -107,3 +107,25 @@ TEST_F(CardflashTest, LanguageFromTheSettingsFile) {
         EXPECT_TRUE(HasLine(log, "Help file: " + (german_help ? help : own_help))) << log;
     }
 }
+
+TEST_F(CardflashTest, AnEmptyLanguageIsTheSystemsLanguage) {
+    // ctest runs this case once more with a German system locale (LC_ALL of the Wine process).
+    char system[512] = {};
+    GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SENGLANGUAGE, system, sizeof(system));
+    const char* unix_locale = getenv("LC_ALL");
+    if (unix_locale && std::string(unix_locale).rfind("de_DE", 0) == 0) {
+        ASSERT_STREQ(system, "German");
+    }
+    bool german = std::string(system) == "German";
+
+    std::string library = folder_ + "\\German\\cardflash_German.dll";
+    ASSERT_TRUE(CreateDirectoryA((folder_ + "\\German").c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA(TestLibrary().c_str(), library.c_str(), FALSE));
+    WriteFileText(Ini(), "[Application]\nCurLanguage=\n");
+
+    EXPECT_EQ(Run("win98"), 0u);
+    EXPECT_EQ(CurLanguage(), system);
+    std::string log = Log();
+    EXPECT_EQ(log.substr(0, log.find('\r')), german ? kGermanCaption : kEnglishCaption);
+    EXPECT_TRUE(HasLine(log, "Language library: " + (german ? library : std::string("none")))) << log;
+}
