@@ -129,3 +129,24 @@ TEST_F(CardflashTest, AnEmptyLanguageIsTheSystemsLanguage) {
     EXPECT_EQ(log.substr(0, log.find('\r')), german ? kGermanCaption : kEnglishCaption);
     EXPECT_TRUE(HasLine(log, "Language library: " + (german ? library : std::string("none")))) << log;
 }
+
+TEST_F(CardflashTest, PortManagerIsHeldForTheProgramsLifeOnWindows9xOnly) {
+    const std::string opened =
+        "opened \\\\.\\Wendlow.vxd access 0xC0000000 share 0x0 disposition 3 attributes 0x4000000";
+    for (const char* version : {"win95", "win98", "nt40"}) {
+        SCOPED_TRACE(version);
+        MakeFolder("run");
+        UseStandinHost();
+        EXPECT_EQ(Run(version), 0u);
+        bool win9x = std::string(version) != "nt40";
+        std::string report = StandinReport();
+        // Without modems nothing else asks the driver: one open on Windows 9x, none on NT.
+        EXPECT_EQ(report.find("opened "), win9x ? 0u : std::string::npos) << report;
+        if (win9x) {
+            EXPECT_TRUE(HasLine(report, opened)) << report;
+        }
+        EXPECT_EQ(report.find("opened ", 1), std::string::npos) << report;
+        EXPECT_TRUE(HasLine(report, "port manager handles open: 0")) << report;  // closed at the end
+        EXPECT_TRUE(HasLine(Log(), win9x ? "Port manager: open" : "Port manager: not open")) << Log();
+    }
+}

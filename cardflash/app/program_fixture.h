@@ -71,6 +71,13 @@ protected:
         ASSERT_TRUE(CopyFileA(MachineFile("QorvDevices.ini").c_str(), (folder_ + "\\QorvDevices.ini").c_str(), FALSE));
     }
 
+    // The program with the drivers' stand-ins in its process takes the program's place.
+    void UseStandinHost() {
+        ASSERT_TRUE(CopyFileA((winetest::ProgramFolder() + "\\cardflash_standin_host.exe").c_str(), Exe().c_str(), FALSE));
+    }
+    // What the stand-in host reports about the drivers once the program has ended.
+    std::string StandinReport() const { return ReadFileText(folder_ + "\\standins.txt"); }
+
     std::string Exe() const { return folder_ + "\\cardflash.exe"; }
     std::string Ini() const { return folder_ + "\\cardflash.INI"; }
     std::string LogFile() const { return folder_ + "\\cardflash.LOG"; }
