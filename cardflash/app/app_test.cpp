@@ -150,3 +150,29 @@ TEST_F(CardflashTest, PortManagerIsHeldForTheProgramsLifeOnWindows9xOnly) {
         EXPECT_TRUE(HasLine(Log(), win9x ? "Port manager: open" : "Port manager: not open")) << Log();
     }
 }
+
+TEST_F(CardflashTest, SwitchesAMissingTranslationLacksAreTheProgramsOwn) {
+    std::string dutch = folder_ + "\\Dutch";
+    ASSERT_TRUE(CreateDirectoryA(dutch.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA((winetest::ProgramFolder() + "\\cardflash_Dutch.dll").c_str(),
+                          (dutch + "\\cardflash_Dutch.dll").c_str(), FALSE));
+    struct {
+        const char* args;
+        const char* mode;
+        int post_restart;
+    } cases[] = {
+        {"", "sheet", 0},  // an empty word would be found in any command line
+        {"/tvl", "TVL", 0},
+        {"/Flash_Both", "both adapters", 0},
+        {"Upgrade", "sheet", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        WriteFileText(Ini(), "[Application]\nCurLanguage=Dutch\n");
+        EXPECT_EQ(Run("win98", c.args), 0u);
+        std::string log = Log();
+        EXPECT_EQ(log.substr(0, log.find('\r')), "Dorvex Bijwerkprogramma");
+        EXPECT_TRUE(HasLine(log, std::string("Mode: ") + c.mode)) << log;
+        EXPECT_TRUE(HasLine(log, "Post-restart: " + std::to_string(c.post_restart))) << log;
+    }
+}

@@ -39,10 +39,15 @@ CString FormatString2(const CString& format, const CString& first, const CString
     return out;
 }
 
-// A switch word of the string table in the upper-cased command line. A word that the resource
-// module lacks is never present: an empty text would be found in every command line.
+// A switch word in the upper-cased command line. The words come from the resource module in use;
+// one that a language library lacks is the program's own. An empty word is never present: it
+// would be found in every command line.
 bool HasSwitch(const CString& upperCommandLine, UINT id) {
     CString word = fw::App::Text(id);
+    if (word.IsEmpty()) {
+        char own[256] = {};
+        if (LoadStringA(GetModuleHandleA(nullptr), id, own, sizeof(own)) > 0) word = own;
+    }
     word.MakeUpper();
     return !word.IsEmpty() && upperCommandLine.Find(word) >= 0;
 }
