@@ -9,6 +9,8 @@
 #include "cardflash/inventory/card_info.h"
 #include "framework/cstring.h"
 
+struct IRegistry;
+
 class CCardList {
 public:
     CCardList() = default;
@@ -17,10 +19,22 @@ public:
     CCardList& operator=(const CCardList&) = delete;
 
     // Fills the key array: TRUE on Windows 9x and NT, FALSE (with an empty array) elsewhere.
+    // On Windows 2000 also FALSE when a registry service failure cut a walk short; the keys
+    // found until then are kept and m_ReadError says why the rest is missing.
     BOOL Build();
+
+    // The Windows 2000 walks through `registry` (Build creates the registry object). A failing
+    // service call ends the walk it happened in; the call never raises.
+    BOOL BuildWin2000(IRegistry* registry);
 
     // Device keys relative to the Enum branch, in the order found.
     CStringArray m_Keys;
+    // The first registry service failure of the last Build on Windows 2000; S_OK otherwise.
+    HRESULT m_ReadError = S_OK;
+
+private:
+    void BuildNt351();
+    void BuildNt40();
 };
 
 class CActiveCardList {
@@ -42,4 +56,7 @@ public:
     CCardInfo* m_Partners[kMaxCards] = {};
     // Device keys the last refresh examined (not the number of entries).
     DWORD m_KeyCount = 0;
+
+private:
+    void Clear();
 };

@@ -1,0 +1,568 @@
+// The adapter lists: the device keys that each Windows road walks, and the refresh that keeps the
+// maker's adapters and pairs the two functions of one card. The records are built by small test
+// readers that take what they report from the key text, so these cases check the lists alone.
+#include "cardflash/inventory/card_list.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cardflash/inventory/cis_test_data.h"
+#include "cardflash/inventory/static_card_info.h"
+#include "cardflash/inventory/test_util.h"
+#include "standins/drivers.h"
+#include "watchsvc/client/RegistryClient.h"
+#include "winetest/process.h"
+#include "winetest/registry.h"
+#include "winetest/version.h"
+
+namespace {
+
+const char kDatabase[] =
+    "[Version]\r\n"
+    "Version=1.00\r\n"
+    "[Manufacturers]\r\n"
+    "0=Dorvex\r\n"
+    "1=Qorvane\r\n"
+    "PCIVENDORIDS=VEN_1B2C&DEV_0002 VEN_1B2C&DEV_0003 VEN_1B2C&DEV_0004 VEN_1B2C&DEV_0005\r\n"
+    "[1]\r\n"
+    "GEN_PNPID_1=PCMCIA\\DORVEX-EM56\r\n"
+    "GEN_NT4ID_1=Root\\LEGACY_DVXEM56\r\n"
+    "MODEM_NT4ID_1=Root\\MDMDVXEM56\r\n"
+    "GEN_MFG=Dorvex\r\n"
+    "GEN_LONGNAME=Dorvex EtherModem 56\r\n"
+    "MODEM_SB2_1=EM56\r\n"
+    "[2]\r\n"
+    "GEN_PNPID_1=PCMCIA\\DORVEX-M56K\r\n"
+    "MODEM_NT4ID_1=Root\\MDMDVX56K\r\n"
+    "GEN_MFG=Dorvex\r\n"
+    "GEN_LONGNAME=Dorvex 56K Modem\r\n"
+    // The two PCI functions of one card, a PCI device without a pairing key (and without a long
+    // name), and another maker's function with the same pairing key.
+    "[3]\r\n"
+    "GEN_PNPID_1=PCI\\VEN_1B2C&DEV_0002\r\n"
+    "GEN_MFG=Dorvex\r\n"
+    "GEN_LONGNAME=Dorvex PCI LAN\r\n"
+    "MODEM_SB2_1=PCI56\r\n"
+    "[4]\r\n"
+    "GEN_PNPID_1=PCI\\VEN_1B2C&DEV_0003\r\n"
+    "GEN_MFG=Dorvex\r\n"
+    "[5]\r\n"
+    "GEN_PNPID_1=PCI\\VEN_1B2C&DEV_0004\r\n"
+    "GEN_MFG=Dorvex\r\n"
+    "GEN_LONGNAME=Dorvex PCI 56K Modem\r\n"
+    "MODEM_SB2_1=PCI56\r\n"
+    "[6]\r\n"
+    "GEN_PNPID_1=PCI\\VEN_1B2C&DEV_0005\r\n"
+    "GEN_MFG=Qorvane\r\n"
+    "GEN_LONGNAME=Qorvane PCI Modem\r\n"
+    "MODEM_SB2_1=PCI56\r\n";
+
+std::string Version() { return winetest::RequestedVersion(); }
+bool Is9x() { return Version() == "win95" || Version() == "win98"; }
+bool IsWin2k() { return Version() == "win2k"; }
+
+// The Enum branch as the running road reads it.
+std::string EnumRoot() { return Is9x() ? "HKLM\\Enum\\" : "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\"; }
+
+// Fixture text of empty keys below the Enum branch.
+std::string Keys(const std::vector<std::string>& paths) {
+    std::string text;
+    for (const std::string& p : paths) text += "[" + EnumRoot() + p + "]\n";
+    return text;
+}
+
+std::string Joined(const CStringArray& keys) {
+    std::string out;
+    for (int i = 0; i < keys.GetSize(); ++i) out += (i ? "; " : "") + keys.GetAt(i).str();
+    return out;
+}
+
+// The entries as "key" or "key + partner key", in table order. A record after the first empty
+// slot or a partner without an entry shows as a stray.
+std::string Summary(const CActiveCardList& list) {
+    std::string out;
+    bool ended = false;
+    for (int i = 0; i < CActiveCardList::kMaxCards; ++i) {
+        const CCardInfo* card = list.m_Cards[i];
+        const CCardInfo* partner = list.m_Partners[i];
+        if (!card) ended = true;
+        if (ended) {
+            if (card || partner) out += " !stray in slot " + std::to_string(i);
+            continue;
+        }
+        out += (i ? "; " : "") + card->m_PnPID.str();
+        if (partner) out += " + " + partner->m_PnPID.str();
+    }
+    return out;
+}
+
+// --- Test readers: what a record reports comes from its key. An instance named GONE... is not
+// inserted; the hardware id is the key without its instance; the description names the key.
+
+bool Inserted(const CCardInfo& card) {
+    return card.m_PnPID.Mid(card.m_PnPID.ReverseFind('\\') + 1).Find("GONE") != 0;
+}
+
+void ReadByKey(CCardInfo& card) {
+    card.m_CardInserted = Inserted(card);
+    card.m_HardwareID = card.m_PnPID.Left(card.m_PnPID.ReverseFind('\\'));
+    card.m_DeviceDesc = "Read " + card.m_PnPID;
+    card.m_Flags = card.m_PnPID.Find("DEV_0002") >= 0 || card.m_PnPID.Find("LEGACY") >= 0 ? CCardInfo::kFlagNet
+                                                                                          : CCardInfo::kFlagModem;
+}
+
+void Read9x(CCardInfo& card, BOOL) { ReadByKey(card); }
+void ReadWin2000(CCardInfo& card) { ReadByKey(card); }
+void ReadNt351(CCardInfo& card) { ReadByKey(card); }
+
+// As on NT 4.0: the database knows a device by its key, a generic modem by what it reports.
+void ReadNt40(CCardInfo& card) {
+    ReadByKey(card);
+    CStaticCardInfo db(card.m_PnPID);
+    if (card.m_PnPID.Find("MDMGEN") >= 0) {
+        card.m_ModemBoardCode = "EM56";
+        card.m_ModemManufacturer = "Dorvex";
+        card.m_StaticInfo = db.SearchSections("MODEM_SB2_", card.m_ModemBoardCode, card.m_ModemManufacturer) ==
+                            CStaticCardInfo::kFound;
+    } else {
+        card.m_StaticInfo = db.FindSection("GEN_NT4ID_") == CStaticCardInfo::kFound ||
+                            db.FindSection("MODEM_NT4ID_") == CStaticCardInfo::kFound;
+    }
+}
+
+// --- watchsvc as a registered local server for the length of a case.
+
+std::vector<DWORD> ServerPids() {
+    std::vector<DWORD> pids;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return pids;
+    PROCESSENTRY32 e{};
+    e.dwSize = sizeof(e);
+    for (BOOL ok = Process32First(snap, &e); ok; ok = Process32Next(snap, &e))
+        if (lstrcmpiA(e.szExeFile, "watchsvc.exe") == 0) pids.push_back(e.th32ProcessID);
+    CloseHandle(snap);
+    return pids;
+}
+
+class RegisteredWatchsvc {
+public:
+    RegisteredWatchsvc() { registered_ = Run("/RegServer"); }
+    // Unregistered, and the server gone: one left behind would hold the run's output open.
+    ~RegisteredWatchsvc() {
+        Run("/UnregServer");
+        for (int waited = 0; !ServerPids().empty() && waited < 15000; waited += 100) Sleep(100);
+        for (DWORD pid : ServerPids()) {
+            HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+            if (!h) continue;
+            TerminateProcess(h, 1);
+            WaitForSingleObject(h, 5000);
+            CloseHandle(h);
+        }
+    }
+    RegisteredWatchsvc(const RegisteredWatchsvc&) = delete;
+    RegisteredWatchsvc& operator=(const RegisteredWatchsvc&) = delete;
+    bool registered() const { return registered_; }
+
+private:
+    static bool Run(const char* args) {
+        char exe[MAX_PATH];
+        std::string relative = winetest::ProgramFolder() + "\\..\\..\\watchsvc\\watchsvc.exe";
+        if (!GetFullPathNameA(relative.c_str(), MAX_PATH, exe, nullptr)) return false;
+        winetest::Process p;
+        return p.Start(exe, args) && p.Wait(30000) && p.exit_code() == 0;
+    }
+    bool registered_ = false;
+};
+
+class CardListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        db_.Write(kDatabase);
+        CStaticCardInfo::SetIniFile(db_.path().c_str());
+        previous_ = CCardInfo::SetReaders({ReadNt351, ReadNt40, ReadWin2000, Read9x});
+        if (IsWin2k()) {
+            watchsvc_ = std::make_unique<RegisteredWatchsvc>();
+            ASSERT_TRUE(watchsvc_->registered());
+        }
+    }
+    void TearDown() override {
+        CCardInfo::SetReaders(previous_);
+        CStaticCardInfo::SetIniFile("");
+        watchsvc_.reset();
+        CoUninitialize();
+    }
+
+    invtest::TempFile db_{"QorvDevices.ini"};
+    CCardInfoReaders previous_;
+    std::unique_ptr<RegisteredWatchsvc> watchsvc_;
+};
+
+// --- CCardList::Build
+
+// Windows 9x and 2000: PCCARD is passed over but counts among the 20 devices looked at; every
+// instance of a device is taken; PCI devices only when the vendor-id list holds their stem.
+TEST_F(CardListTest, BusWalksTakeTheFirstTwentyDevicesAndTheMakersPciStems) {
+    if (!Is9x() && !IsWin2k()) GTEST_SKIP() << "Windows 9x and 2000";
+    std::vector<std::string> paths = {"PCMCIA\\PCCARD\\0"};
+    std::string expected;
+    char name[64];
+    for (int instance = 0; instance < 25; ++instance) {
+        std::snprintf(name, sizeof name, "PCMCIA\\XCARD00\\%02d", instance);
+        paths.push_back(name);
+        expected += std::string(expected.empty() ? "" : "; ") + name;
+    }
+    // Index 0 is PCCARD, 1 XCARD00: XCARD01 to XCARD18 fill the twenty, XCARD19 to 21 are past them.
+    for (int device = 1; device <= 21; ++device) {
+        std::snprintf(name, sizeof name, "PCMCIA\\XCARD%02d\\1", device);
+        paths.push_back(name);
+        if (device <= 18) expected += std::string("; ") + name;
+    }
+    paths.push_back("PCI\\VEN_1B2C&DEV_0002&SUBSYS_00011B2C\\3&61AAA01&0&40");
+    paths.push_back("PCI\\VEN_1B2C&DEV_0004\\1");          // exactly the stem
+    paths.push_back("PCI\\VEN_1B2C&DEV_0009&SUBSYS_0\\1");  // the maker's vendor, not a listed device
+    paths.push_back("PCI\\VEN_8086&DEV_1229\\1");
+    expected += "; PCI\\VEN_1B2C&DEV_0002&SUBSYS_00011B2C\\3&61AAA01&0&40; PCI\\VEN_1B2C&DEV_0004\\1";
+    winetest::RegFixture reg(Keys(paths));
+
+    CCardList list;
+    EXPECT_TRUE(list.Build());
+    EXPECT_EQ(Joined(list.m_Keys), expected);
+    EXPECT_EQ(list.m_ReadError, S_OK);
+
+    // Without a database no PCI device is the maker's; the PC Card walk does not need it.
+    CStaticCardInfo::SetIniFile("");
+    EXPECT_TRUE(list.Build());
+    EXPECT_EQ(list.m_Keys.GetSize(), 25 + 18);
+}
+
+// NT 4.0: a Root device instance is taken when its description holds one of the maker's names
+// (exactly, case and all).
+TEST_F(CardListTest, Nt40TakesRootDevicesThatNameTheMaker) {
+    if (Version() != "nt40") GTEST_SKIP() << "NT 4.0";
+    winetest::RegFixture reg(
+        "[HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\LEGACY_DVXEM56\\0000]\n"
+        "\"DeviceDesc\"=\"Dorvex EtherModem 56 Ethernet\"\n"
+        "[HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\LEGACY_DVXEM56\\0001]\n"
+        "\"DeviceDesc\"=\"Acme Ethernet\"\n"
+        "[HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\LEGACY_QLAN\\0000]\n"
+        "\"DeviceDesc\"=\"Fast LAN by Qorvane\"\n"
+        "[HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\MDMLOWER\\0000]\n"
+        "\"DeviceDesc\"=\"dorvex modem\"\n"
+        "[HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\MDMNODESC\\0000]\n"
+        "\"Class\"=\"Modem\"\n"
+        "[HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\MDMNUMBER\\0000]\n"
+        "\"DeviceDesc\"=dword:00000001\n");
+    CCardList list;
+    EXPECT_TRUE(list.Build());
+    EXPECT_EQ(Joined(list.m_Keys), "Root\\LEGACY_DVXEM56\\0000; Root\\LEGACY_QLAN\\0000");
+}
+
+// NT 3.51: the cards in sockets 0 to 7 of the PCMCIA driver, named by their CIS.
+TEST_F(CardListTest, Nt351NamesTheCardsInTheDriversSockets) {
+    if (Version() != "nt351") GTEST_SKIP() << "NT 3.51";
+    using namespace cistest;
+    auto cisOf = [](const char* maker, const char* product) {
+        return Cat({Tuple(0x15, Cat({{0x04, 0x01}, Text(maker), Text(product), {0xFF}})), {0xFF}});
+    };
+    auto idOf = [](const char* maker, const char* product, const char* name) {
+        char crc[8];
+        std::snprintf(crc, sizeof crc, "%X", BitwiseCrc(Cat({{0x04, 0x01}, Text(maker), Text(product)})));
+        return std::string("PCMCIA\\") + name + "-" + crc;
+    };
+    standins::StandinDrivers drivers;
+    standins::NtPcmciaDriver pcmcia;
+    drivers.Add("\\\\.\\pcmcia0", &pcmcia);
+    pcmcia.SetCard(2, cisOf("Dorvex", "Modem 56K"));
+    pcmcia.SetCard(0, cisOf("Dorvex", "EtherModem 56"));
+    pcmcia.SetCard(8, cisOf("Dorvex", "Socket Eight"));
+
+    CCardList list;
+    EXPECT_TRUE(list.Build());
+    EXPECT_EQ(Joined(list.m_Keys), idOf("Dorvex", "EtherModem 56", "DORVEX-ETHERMODEM_56") + "; " +
+                                       idOf("Dorvex", "Modem 56K", "DORVEX-MODEM_56K"));
+}
+
+// An IRegistry that passes every call to the service's object and, from call `failAt` on (or only
+// at that call), fails as a service that went away does. It notes which handles it opened and
+// which the caller closed.
+class FailingRegistry : public IRegistry {
+public:
+    static constexpr HRESULT kFailure = RPC_E_DISCONNECTED;
+
+    FailingRegistry(IRegistry* real, int failAt, bool once) : real_(real), failAt_(failAt), once_(once) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IRegistry) {
+            *out = this;
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }  // lives on the test's stack
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE OpenKey(LONG hkey, BSTR name, LONG* result, LONG* subkey) override {
+        if (Fails()) return kFailure;
+        HRESULT hr = real_->OpenKey(hkey, name, result, subkey);
+        if (SUCCEEDED(hr) && *result == 0) open_.insert(*subkey);
+        return hr;
+    }
+    // A failed close still closes the key in the service, so that nothing stays open there.
+    HRESULT STDMETHODCALLTYPE CloseKey(LONG hkey, LONG* result) override {
+        open_.erase(hkey);
+        bool fails = Fails();
+        HRESULT hr = real_->CloseKey(hkey, result);
+        return fails ? kFailure : hr;
+    }
+    HRESULT STDMETHODCALLTYPE QueryValue(LONG hkey, BSTR name, LONG* result, VARIANT* value) override {
+        return Fails() ? kFailure : real_->QueryValue(hkey, name, result, value);
+    }
+    HRESULT STDMETHODCALLTYPE EnumKey(LONG hkey, ULONG index, LONG* result, VARIANT* subkey) override {
+        return Fails() ? kFailure : real_->EnumKey(hkey, index, result, subkey);
+    }
+
+    int calls() const { return calls_; }
+    size_t left_open() const { return open_.size(); }
+
+private:
+    bool Fails() {
+        ++calls_;
+        return once_ ? calls_ == failAt_ : calls_ >= failAt_;
+    }
+    IRegistry* real_;
+    int failAt_;
+    bool once_;
+    int calls_ = 0;
+    std::set<LONG> open_;
+};
+
+// Windows 2000: a registry service that fails in the middle of a walk ends that walk with what it
+// found, its keys closed; nothing escapes to the caller.
+TEST_F(CardListTest, Win2000ServiceFailureEndsTheWalkWithWhatItFound) {
+    if (!IsWin2k()) GTEST_SKIP() << "Windows 2000";
+    winetest::RegFixture reg(Keys({"PCMCIA\\DORVEX-EM56-1111\\1", "PCMCIA\\DORVEX-EM56-1111\\2",
+                                   "PCMCIA\\DORVEX-M56K-2222\\1", "PCI\\VEN_1B2C&DEV_0002\\1",
+                                   "PCI\\VEN_1B2C&DEV_0004\\1"}));
+    const std::string all =
+        "PCMCIA\\DORVEX-EM56-1111\\1; PCMCIA\\DORVEX-EM56-1111\\2; PCMCIA\\DORVEX-M56K-2222\\1; "
+        "PCI\\VEN_1B2C&DEV_0002\\1; PCI\\VEN_1B2C&DEV_0004\\1";
+    watchsvc::CRegistryPtr service = watchsvc::CreateRegistry();
+    ASSERT_TRUE(service);
+
+    FailingRegistry clean(service.get(), INT_MAX, false);
+    CCardList list;
+    EXPECT_TRUE(list.BuildWin2000(&clean));
+    EXPECT_EQ(Joined(list.m_Keys), all);
+    EXPECT_EQ(clean.left_open(), 0u);
+    const int calls = clean.calls();
+
+    // The service gone at any call: the keys found before it stay, in order, and every key that
+    // was opened had its close asked for.
+    for (int failAt = 1; failAt <= calls; ++failAt) {
+        SCOPED_TRACE("service gone at call " + std::to_string(failAt));
+        FailingRegistry failing(service.get(), failAt, false);
+        CCardList cut;
+        BOOL built = TRUE;
+        EXPECT_NO_THROW(built = cut.BuildWin2000(&failing));
+        const std::string found = Joined(cut.m_Keys);
+        EXPECT_EQ(all.compare(0, found.size(), found), 0) << found;
+        EXPECT_EQ(failing.left_open(), 0u);
+        // A failing close loses nothing and is not reported; any other failure is.
+        EXPECT_TRUE(cut.m_ReadError == S_OK || cut.m_ReadError == FailingRegistry::kFailure);
+        EXPECT_EQ(built, cut.m_ReadError == S_OK);
+    }
+
+    // One failing call in the PC Card walk (its second instance listing): the PCI walk still runs.
+    FailingRegistry once(service.get(), 5, true);
+    CCardList partial;
+    EXPECT_FALSE(partial.BuildWin2000(&once));
+    EXPECT_EQ(partial.m_ReadError, FailingRegistry::kFailure);
+    EXPECT_EQ(Joined(partial.m_Keys), "PCMCIA\\DORVEX-EM56-1111\\1; PCI\\VEN_1B2C&DEV_0002\\1; PCI\\VEN_1B2C&DEV_0004\\1");
+    EXPECT_EQ(once.left_open(), 0u);
+}
+
+// Windows 2000 without the registry service: no adapter keys, and the reason.
+TEST_F(CardListTest, Win2000WithoutTheServiceFindsNothing) {
+    if (!IsWin2k()) GTEST_SKIP() << "Windows 2000";
+    watchsvc_.reset();
+    winetest::RegFixture reg(Keys({"PCMCIA\\DORVEX-EM56-1111\\1"}));
+    CCardList list;
+    BOOL built = TRUE;
+    EXPECT_NO_THROW(built = list.Build());
+    EXPECT_FALSE(built);
+    EXPECT_EQ(list.m_ReadError, REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(list.m_Keys.GetSize(), 0);
+
+    CActiveCardList cards;
+    EXPECT_TRUE(cards.Refresh(FALSE));
+    EXPECT_EQ(cards.m_Cards[0], nullptr);
+}
+
+// --- CActiveCardList::Refresh
+
+struct RefreshCase {
+    const char* what;
+    std::vector<std::string> keys;
+    BOOL insertedOnly;
+    const char* expected;
+};
+
+// Windows 9x and 2000: the maker's adapters, present or installed, with the PCI functions of one
+// card paired.
+TEST_F(CardListTest, RefreshKeepsTheMakersAdaptersAndPairsPciFunctions) {
+    if (!Is9x() && !IsWin2k()) GTEST_SKIP() << "Windows 9x and 2000";
+    const RefreshCase cases[] = {
+        {"present only; another maker's card never",
+         {"PCMCIA\\DORVEX-EM56-1111\\1", "PCMCIA\\DORVEX-EM56-1111\\GONE", "PCMCIA\\ACME-NIC-2222\\1"},
+         TRUE,
+         "PCMCIA\\DORVEX-EM56-1111\\1"},
+        {"installed too; PC Cards with a pairing key stay apart",
+         {"PCMCIA\\DORVEX-EM56-1111\\1", "PCMCIA\\DORVEX-EM56-1111\\GONE", "PCMCIA\\ACME-NIC-2222\\1"},
+         FALSE,
+         "PCMCIA\\DORVEX-EM56-1111\\1; PCMCIA\\DORVEX-EM56-1111\\GONE"},
+        {"network and modem function of one card",
+         {"PCI\\VEN_1B2C&DEV_0002\\1", "PCI\\VEN_1B2C&DEV_0004\\1"},
+         TRUE,
+         "PCI\\VEN_1B2C&DEV_0002\\1 + PCI\\VEN_1B2C&DEV_0004\\1"},
+        {"a removed second function is no partner of a present card",
+         {"PCI\\VEN_1B2C&DEV_0002\\1", "PCI\\VEN_1B2C&DEV_0004\\GONE"},
+         TRUE,
+         "PCI\\VEN_1B2C&DEV_0002\\1"},
+        {"the later function has no pairing key",
+         {"PCI\\VEN_1B2C&DEV_0002\\1", "PCI\\VEN_1B2C&DEV_0003\\1"},
+         FALSE,
+         "PCI\\VEN_1B2C&DEV_0002\\1; PCI\\VEN_1B2C&DEV_0003\\1"},
+        {"the listed function has no pairing key",
+         {"PCI\\VEN_1B2C&DEV_0003\\1", "PCI\\VEN_1B2C&DEV_0004\\1"},
+         FALSE,
+         "PCI\\VEN_1B2C&DEV_0003\\1; PCI\\VEN_1B2C&DEV_0004\\1"},
+        {"the same pairing key from another maker",
+         {"PCI\\VEN_1B2C&DEV_0002\\1", "PCI\\VEN_1B2C&DEV_0005\\1"},
+         FALSE,
+         "PCI\\VEN_1B2C&DEV_0002\\1; PCI\\VEN_1B2C&DEV_0005\\1"},
+        {"a taken partner slot is kept; the third function gets its own entry",
+         {"PCI\\VEN_1B2C&DEV_0002\\1", "PCI\\VEN_1B2C&DEV_0004\\1", "PCI\\VEN_1B2C&DEV_0004\\2"},
+         FALSE,
+         "PCI\\VEN_1B2C&DEV_0002\\1 + PCI\\VEN_1B2C&DEV_0004\\1; PCI\\VEN_1B2C&DEV_0004\\2"},
+    };
+    for (const RefreshCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        winetest::RegFixture reg(Keys(c.keys));
+        CActiveCardList list;
+        EXPECT_TRUE(list.Refresh(c.insertedOnly));
+        EXPECT_EQ(Summary(list), c.expected);
+        EXPECT_EQ(list.m_KeyCount, c.keys.size());
+    }
+}
+
+// Windows 9x and 2000: a PCI function shows the database's long name (empty when there is none);
+// a PC Card keeps what its record read. The record's own description comes back with
+// UpdateDescription.
+TEST_F(CardListTest, PciFunctionsShowTheDatabaseLongName) {
+    if (!Is9x() && !IsWin2k()) GTEST_SKIP() << "Windows 9x and 2000";
+    winetest::RegFixture reg(
+        Keys({"PCMCIA\\DORVEX-EM56-1111\\1", "PCI\\VEN_1B2C&DEV_0002\\1", "PCI\\VEN_1B2C&DEV_0003\\1"}));
+    CActiveCardList list;
+    list.Refresh(TRUE);
+    ASSERT_EQ(Summary(list), "PCMCIA\\DORVEX-EM56-1111\\1; PCI\\VEN_1B2C&DEV_0002\\1; PCI\\VEN_1B2C&DEV_0003\\1");
+    EXPECT_EQ(list.m_Cards[0]->m_DeviceDesc, "Read PCMCIA\\DORVEX-EM56-1111\\1");
+    EXPECT_EQ(list.m_Cards[1]->m_DeviceDesc, "Dorvex PCI LAN");
+    EXPECT_EQ(list.m_Cards[2]->m_DeviceDesc, "");
+    for (int i = 0; i < 3; ++i) {
+        list.m_Cards[i]->UpdateDescription(FALSE);
+        EXPECT_EQ(list.m_Cards[i]->m_DeviceDesc, "Read " + list.m_Cards[i]->m_PnPID);
+    }
+}
+
+// NT 4.0: the two Root devices of one card (by key, or a generic modem by what it reports) give
+// one entry, which takes the second function's description.
+TEST_F(CardListTest, Nt40PairsTheFunctionsOfOneCard) {
+    if (Version() != "nt40") GTEST_SKIP() << "NT 4.0";
+    struct {
+        const char* what;
+        std::vector<std::string> devices;
+        BOOL insertedOnly;
+        const char* expected;
+        const char* firstDesc;
+    } cases[] = {
+        {"network and modem device, and a modem-only card",
+         {"LEGACY_DVXEM56\\0000", "MDMDVXEM56\\0000", "MDMDVX56K\\0000"},
+         TRUE,
+         "Root\\LEGACY_DVXEM56\\0000 + Root\\MDMDVXEM56\\0000; Root\\MDMDVX56K\\0000",
+         "Read Root\\MDMDVXEM56\\0000"},
+        {"a generic modem paired by its board code",
+         {"LEGACY_DVXEM56\\0000", "MDMGEN\\0000"},
+         TRUE,
+         "Root\\LEGACY_DVXEM56\\0000 + Root\\MDMGEN\\0000",
+         "Read Root\\MDMGEN\\0000"},
+        {"a removed modem function",
+         {"LEGACY_DVXEM56\\0000", "MDMDVXEM56\\GONE"},
+         TRUE,
+         "Root\\LEGACY_DVXEM56\\0000",
+         "Read Root\\LEGACY_DVXEM56\\0000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string text;
+        for (const std::string& d : c.devices)
+            text += "[HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\" + d + "]\n\"DeviceDesc\"=\"Dorvex " +
+                    d.substr(0, d.find('\\')) + "\"\n";
+        winetest::RegFixture reg(text);
+        CActiveCardList list;
+        EXPECT_TRUE(list.Refresh(c.insertedOnly));
+        ASSERT_EQ(Summary(list), c.expected);
+        EXPECT_EQ(list.m_Cards[0]->m_DeviceDesc, c.firstDesc);
+        list.m_Cards[0]->UpdateDescription(FALSE);
+        EXPECT_EQ(list.m_Cards[0]->m_DeviceDesc, "Read " + list.m_Cards[0]->m_PnPID);
+    }
+}
+
+// A full table takes no more entries: the 256 first stay as they were, later records are dropped,
+// and a second function whose card is listed still becomes its partner.
+TEST_F(CardListTest, AFullTableKeepsItsEntries) {
+    if (Version() != "win98") GTEST_SKIP() << "once is enough";
+    std::vector<std::string> keys = {"PCI\\VEN_1B2C&DEV_0002\\000"};
+    char name[64];
+    for (int i = 0; i < CActiveCardList::kMaxCards; ++i) {
+        std::snprintf(name, sizeof name, "PCI\\VEN_1B2C&DEV_0003\\%03d", i);
+        keys.push_back(name);
+    }
+    keys.push_back("PCI\\VEN_1B2C&DEV_0004\\000");
+    keys.push_back("PCI\\VEN_1B2C&DEV_0004\\001");
+    winetest::RegFixture reg(Keys(keys));
+
+    CActiveCardList list;
+    list.Refresh(FALSE);
+    EXPECT_EQ(list.m_KeyCount, 259u);
+    for (int i = 0; i < CActiveCardList::kMaxCards; ++i) {
+        ASSERT_NE(list.m_Cards[i], nullptr) << i;
+        EXPECT_EQ(list.m_Cards[i]->m_PnPID, keys[i]);
+        if (i > 0) {
+            EXPECT_EQ(list.m_Partners[i], nullptr) << i;
+        }
+    }
+    ASSERT_NE(list.m_Partners[0], nullptr);
+    EXPECT_EQ(list.m_Partners[0]->m_PnPID, "PCI\\VEN_1B2C&DEV_0004\\000");
+
+    // A refresh replaces the whole contents.
+    winetest::RegFixture fewer("[-" + EnumRoot() + "PCI\\VEN_1B2C&DEV_0003]\n");
+    list.Refresh(FALSE);
+    EXPECT_EQ(Summary(list), "PCI\\VEN_1B2C&DEV_0002\\000 + PCI\\VEN_1B2C&DEV_0004\\000; PCI\\VEN_1B2C&DEV_0004\\001");
+}
+
+}  // namespace
