@@ -36,7 +36,7 @@ wine_add_gtest(inventory_registry_test
   SOURCES quick_reg_test.cpp dev_node_test.cpp res_desc_test.cpp ${inventory_test_rc}
   LIBS ${inventory_test_libs}
   VERSIONS win95 win98 nt40
-  LOCK inventory_registry)
+  LOCK machine_registry)
 
 wine_add_gtest(inventory_cis_test
   SOURCES cis_test.cpp cis_drivers_test.cpp
@@ -72,3 +72,13 @@ wine_add_gtest(inventory_card_list_win2k_test
   SERIAL
   TIMEOUT 180)
 add_dependencies(inventory_card_list_win2k_test watchsvc)
+
+# The Windows 9x reader against the fixture machine (testdata/machine): its registry keys are the
+# ones the adapter lists' and the start-up tests load, and the other registry tests write keys
+# beside them under HKLM\Enum and Config Manager, so all of them share one lock.
+wine_add_gtest(inventory_card_reader_win9x_test
+  SOURCES card_reader_win9x_test.cpp
+  LIBS cardflash_cardinfo ${inventory_test_libs}
+  VERSIONS win95 win98
+  LOCK machine_registry)
+add_dependencies(inventory_card_reader_win9x_test verfix_a)
