@@ -40,12 +40,14 @@ CCardInfo::CCardInfo(CString pnpId, BOOL readResources) : m_PnPID(pnpId) {
             break;
         case OS_WIN2000:
             m_StaticInfo = db.FindSection("GEN_PNPID_") == CStaticCardInfo::kFound;
-            // A registry service failure ends the reading, not the program: the record keeps
-            // what was read and says why the rest is missing.
+            // A registry service failure ends the reading, not the program: the record says why
+            // the rest is missing and counts as unread (no database match), so the adapter lists
+            // drop it instead of showing a half-read adapter.
             try {
                 if (readers.win2000) readers.win2000(*this);
             } catch (const watchsvc::CComError& e) {
                 m_ReadError = e.Error();
+                m_StaticInfo = FALSE;
             }
             break;
         default:

@@ -93,6 +93,6 @@ public:
     BYTE m_FlashModeAT = 0;
     COSInfo m_OSInfo{TRUE};
     // The failing HRESULT when the Windows 2000 reader stopped on a registry service error (the
-    // members it had not reached stay empty); S_OK otherwise.
+    // members it had not reached stay empty, and m_StaticInfo is FALSE); S_OK otherwise.
     HRESULT m_ReadError = S_OK;
 };

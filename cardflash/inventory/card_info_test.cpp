@@ -102,6 +102,7 @@ TEST_F(CardInfoTest, ARegistryServiceFailureDoesNotEscape) {
     EXPECT_NO_THROW(card = new CCardInfo("PCMCIA\\DORVEX-MODEM\\FAIL", FALSE));
     ASSERT_NE(card, nullptr);
     EXPECT_EQ(card->m_ReadError, E_ACCESSDENIED);
+    EXPECT_FALSE(card->m_StaticInfo);  // the database knows the key, but the record is unread
     EXPECT_EQ(card->m_DeviceDesc, "Dorvex 56K");  // what was read before the failure stays
     EXPECT_EQ(card->m_ModemComPort, "");
     EXPECT_EQ(card->m_BaseDesc, "Dorvex 56K");
@@ -109,6 +110,7 @@ TEST_F(CardInfoTest, ARegistryServiceFailureDoesNotEscape) {
 
     CCardInfo good("PCMCIA\\DORVEX-MODEM\\1", FALSE);
     EXPECT_EQ(good.m_ReadError, S_OK);
+    EXPECT_TRUE(good.m_StaticInfo);
     EXPECT_EQ(good.m_ModemComPort, "COM3");
 }
 

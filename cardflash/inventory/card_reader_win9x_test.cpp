@@ -38,7 +38,7 @@ const char kTcpA[] = "[HKLM\\System\\CurrentControlSet\\Services\\Class\\NetTran
 const char kParentA[] = "[HKLM\\Enum\\PCMCIA\\DORVEX-ETHERMODEM_56-3F1A\\1]\n";
 const char kNodeB[] = "[HKDD\\Config Manager\\Enum\\C1A74A60]\n";
 
-std::string Machine(const char* name) { return winetest::ProgramFolder() + "\\..\\testdata\\machine\\" + name; }
+std::string Machine(const char* name) { return invtest::Machine(name); }
 
 std::string Hex(const Bytes& b) {
     std::string s;

@@ -68,4 +68,9 @@ private:
 
 inline std::string Fixture(const std::string& name) { return winetest::ProgramFolder() + "\\" + name; }
 
+// A file of the fixture machine (cardflash/testdata/machine, copied beside the build's folders).
+inline std::string Machine(const std::string& name) {
+    return winetest::ProgramFolder() + "\\..\\testdata\\machine\\" + name;
+}
+
 }  // namespace invtest

@@ -82,3 +82,15 @@ wine_add_gtest(inventory_card_reader_win9x_test
   VERSIONS win95 win98
   LOCK machine_registry)
 add_dependencies(inventory_card_reader_win9x_test verfix_a)
+
+# The Windows 2000 reader against watchsvc.exe as the local server COM starts: the cases register
+# and unregister it, and load the fixture machine's keys, which the adapter lists' and the
+# start-up tests load too.
+wine_add_gtest(inventory_card_reader_win2000_test
+  SOURCES card_reader_win2000_test.cpp
+  LIBS cardflash_cardinfo ${inventory_test_libs}
+  VERSIONS win2k
+  LOCK machine_registry
+  SERIAL
+  TIMEOUT 120)
+add_dependencies(inventory_card_reader_win2000_test watchsvc verfix_a)

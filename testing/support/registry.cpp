@@ -177,13 +177,17 @@ void RegFixture::Load(const std::string& text) {
             if (!DeleteKeyTree(root, k.path)) Fail("deleting", root, k.path, ERROR_ACCESS_DENIED);
             continue;
         }
-        // Remember the topmost level this fixture creates; deleting it undoes the whole chain.
-        std::string top;
-        for (std::string p = k.path; !p.empty() && !KeyExists(root, p); p = Parent(p)) top = p;
+        // Remember every level this fixture creates. The key itself goes with all below it (what
+        // the program under test wrote there too); a parent it had to create goes only when it is
+        // empty again, since fixtures of other tests may have hung their keys under it meanwhile.
+        std::vector<std::string> created;
+        for (std::string p = k.path; !p.empty() && !KeyExists(root, p); p = Parent(p)) created.push_back(p);
+        const std::string top = created.empty() ? std::string() : created.back();
         Key key;
         CreateKey(root, k.path, &key);
-        if (!top.empty()) {
-            undo_.push_back({Step::DeleteCreatedKey, root, top, {}, {}});
+        for (auto level = created.rbegin(); level != created.rend(); ++level) {
+            Step::Kind kind = *level == k.path ? Step::DeleteCreatedKey : Step::DeleteCreatedParent;
+            undo_.push_back({kind, root, *level, {}, {}});
         }
         for (const RegValueText& v : k.values) {
             SavedValue old{v.name, 0, {}};
@@ -210,6 +214,17 @@ void RegFixture::Undo() {
             case Step::DeleteCreatedKey:
                 DeleteKeyTree(s.root, s.path);
                 break;
+            case Step::DeleteCreatedParent: {
+                // Wine's RegDeleteKey takes a key with subkeys too: look first.
+                bool empty;
+                {
+                    Key key;
+                    if (RegOpenKeyExA(s.root, s.path.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS) break;
+                    empty = SubkeyNames(key.get()).empty();
+                }
+                if (empty) RegDeleteKeyA(s.root, s.path.c_str());
+                break;
+            }
             case Step::RestoreValue:
             case Step::RemoveAddedValue: {
                 Key key;

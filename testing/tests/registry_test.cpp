@@ -1,6 +1,8 @@
 // Registry fixtures against the real (Wine) registry, including the server-only hives.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "winetest/registry.h"
 
 using winetest::RegFixture;
@@ -52,6 +54,25 @@ TEST(RegFixture, WritesEveryRootAndTypeAndTakesItAllAway) {
     // What was there before stays.
     EXPECT_TRUE(Exists(HKEY_DYN_DATA, "Config Manager"));
     EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, "HARDWARE"));
+}
+
+// Tests of other areas load fixtures under the same new parents (Enum\PCMCIA, Config Manager\Enum)
+// at the same time: the one that created a parent must not take the other's keys with it.
+TEST(RegFixture, ASharedParentStaysWhileAnotherFixtureUsesIt) {
+    auto first = std::make_unique<RegFixture>("[HKCU\\Software\\WineTestShared\\Bus\\A]\n\"V\"=\"a\"\n");
+    RegFixture second("[HKCU\\Software\\WineTestShared\\Bus\\B]\n\"V\"=\"b\"\n");
+    // What the program under test writes below a fixture's own key goes with it.
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\WineTestShared\\Bus\\A\\Written", &k), ERROR_SUCCESS);
+    RegCloseKey(k);
+    first.reset();
+    EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "Software\\WineTestShared\\Bus\\A"));
+    EXPECT_TRUE(Exists(HKEY_CURRENT_USER, "Software\\WineTestShared\\Bus\\B"));
+    second.Undo();
+    EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "Software\\WineTestShared\\Bus\\B"));
+    // The parents the first one made stay behind, empty.
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\WineTestShared\\Bus");
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\WineTestShared");
 }
 
 TEST(RegFixture, RestoresChangedAndDeletedValuesAndKeys) {

@@ -46,7 +46,7 @@ private:
         std::vector<SavedValue> values;
     };
     struct Step {
-        enum Kind { DeleteCreatedKey, RestoreValue, RemoveAddedValue, RestoreTree } kind;
+        enum Kind { DeleteCreatedKey, DeleteCreatedParent, RestoreValue, RemoveAddedValue, RestoreTree } kind;
         HKEY root;
         std::string path;
         SavedValue value;            // RestoreValue / RemoveAddedValue (name only)
