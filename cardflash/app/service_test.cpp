@@ -2,55 +2,16 @@
 // refuses to start; with it, it starts and ends cleanly.
 #include "cardflash/app/program_fixture.h"
 
-#include <tlhelp32.h>
-
 namespace {
-
-std::string ServerExe() { return winetest::ProgramFolder() + "\\..\\..\\watchsvc\\watchsvc.exe"; }
-
-DWORD RunServer(const std::string& args) {
-    winetest::Process p;
-    if (!p.Start(ServerExe(), args)) return 0xFFFFFFFF;
-    return p.Wait(30000) ? p.exit_code() : 0xFFFFFFFF;
-}
-
-bool ServerRunning() {
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return false;
-    PROCESSENTRY32 e{};
-    e.dwSize = sizeof(e);
-    bool found = false;
-    for (BOOL ok = Process32First(snap, &e); ok && !found; ok = Process32Next(snap, &e))
-        found = lstrcmpiA(e.szExeFile, "watchsvc.exe") == 0;
-    CloseHandle(snap);
-    return found;
-}
-
-// The local server ends a few seconds after its last object; a server left behind would hold the
-// test run's output open.
-bool WaitNoServer(DWORD ms) {
-    for (DWORD waited = 0; ServerRunning(); waited += 100) {
-        if (waited >= ms) return false;
-        Sleep(100);
-    }
-    return true;
-}
 
 const char kNoService[] = "Unable to start application, the Dorvex service is not installed properly.";
 
-class CardflashServiceTest : public CardflashTest {
-protected:
-    void TearDown() override {
-        CardflashTest::TearDown();
-        EXPECT_EQ(RunServer("/UnregServer"), 0u);
-        EXPECT_TRUE(WaitNoServer(15000)) << "watchsvc is still running";
-    }
-};
+class CardflashServiceTest : public WatchsvcCase {};
 
 }  // namespace
 
 TEST_F(CardflashServiceTest, WithoutTheServiceItSaysSoAndEnds) {
-    ASSERT_EQ(RunServer("/UnregServer"), 0u);
+    ASSERT_EQ(RunWatchsvc("/UnregServer"), 0u);
     Start("win2k");
     HWND box = ui::WaitMessageBox(p_.pid(), 30000);
     ASSERT_NE(box, nullptr);
@@ -66,7 +27,7 @@ TEST_F(CardflashServiceTest, WithoutTheServiceItSaysSoAndEnds) {
 }
 
 TEST_F(CardflashServiceTest, WithTheServiceItStartsAndEndsCleanly) {
-    ASSERT_EQ(RunServer("/RegServer"), 0u);
+    ASSERT_EQ(RunWatchsvc("/RegServer"), 0u);
     EXPECT_EQ(Run("win2k"), 0u);
     std::string log = Log();
     EXPECT_TRUE(HasLine(log, "Windows: Windows 2000 (index 8)")) << log;
