@@ -135,3 +135,4 @@ TEST(PleaseWaitTest, ShowsItsCaptionAndTextWithoutButtons) {
 }
 
 }  // namespace
+

@@ -185,14 +185,8 @@ void CConfUtilApp::ChooseLanguage() {
 }
 
 void CConfUtilApp::Detect() {
-    // On Windows 2000 the lists read through the registry service; when it fails, the program
-    // goes on with what was read and says so in its log.
-    try {
-        m_ActiveCards.Refresh(TRUE);
-        m_AllCards.Refresh(FALSE);
-    } catch (const watchsvc::CComError& e) {
-        m_DetectionError = e.Error();
-    }
+    m_ActiveCards.Refresh(TRUE);
+    m_AllCards.Refresh(FALSE);
     BuildModemList();
 }
 
@@ -309,8 +303,6 @@ void CConfUtilApp::WriteDetectionLog() {
     log.Printf(m, "Mode: %s\n", m_FlashBoth ? "both adapters" : m_TvlMode ? "TVL" : "sheet");
     log.Printf(m, "Post-restart: %d\n", m_PostRestart);
     log.Printf(m, "Port manager: %s\n", m_PortManager ? "open" : "not open");
-    if (FAILED(m_DetectionError))
-        log.Printf(m, "Detection stopped: registry service error 0x%08lX\n", static_cast<unsigned long>(m_DetectionError));
 
     auto list = [&](const char* name, const CActiveCardList& cards) {
         int n = 0;

@@ -53,6 +53,8 @@ public:
 
     static CConfUtilApp* Get() { return static_cast<CConfUtilApp*>(fw::App::Current()); }
 
+    // Refreshes both adapter lists and rebuilds the modem list.
+    void Detect();
     // The modem list, rebuilt from the active adapter list.
     void BuildModemList();
     void ClearModemList();
@@ -113,7 +115,6 @@ private:
     bool ProbeRegistryService();
     void FindSettings();
     void ChooseLanguage();
-    void Detect();
     // What start-up found, written to the program's text log <program folder>\<base name>.LOG;
     // this is where the main window takes over once the program has one.
     void WriteDetectionLog();
@@ -125,5 +126,4 @@ private:
     CString m_LanguageLibraryPath;  // the library that was tried; empty for English
     CResourceLibrary m_LanguageLibrary;
     bool m_OleStarted = false;
-    HRESULT m_DetectionError = S_OK;
 };
