@@ -287,19 +287,18 @@ int CModem::BeginOperation() {
 }
 
 int CModem::EndOperation() {
-    bool close = false;
-    int left;
-    {
-        Lock lock(m_ModemLock);
-        if (m_Pending > 0) --m_Pending;
-        left = m_Pending;
-        if (left == 0 && m_CloseWhenIdle) {
-            m_CloseWhenIdle = 0;
-            close = true;
-        }
+    Lock lock(m_ModemLock);
+    // The destructor goes ahead once it sees no operation pending: a close deferred to the last
+    // operation is done before anybody can see the count at 0 (ClosePort takes the modem lock
+    // again on this thread).
+    if (m_Pending == 1 && m_CloseWhenIdle) {
+        m_CloseWhenIdle = 0;
+        m_Pending = 0;
+        ClosePort();
+        return 0;
     }
-    if (close) ClosePort();
-    return left;
+    if (m_Pending > 0) --m_Pending;
+    return m_Pending;
 }
 
 int CModem::PendingOperations() {

@@ -24,11 +24,29 @@ enum ModemResult : int {
     kModemOk = 0,
     kModemNoCommand = 2,      // AttachCard: a command string is missing from the string table
     kModemNoBoardCode = 3,    // ReadBoardCode with the add-on: nothing sent
+    kModemNoThread = 13,      // a worker operation's thread did not start
     kModemNotOpen = 14,
     kModemNotUnderstood = 18,
     kModemWriteFailed = 19,
     kModemTimeout = 20,
     kModemFirmwareOld = 121,
+};
+
+// The operations that run on worker threads, as they travel in wParam of the WM_USER message that
+// reports each to its window (lParam = the operation's result).
+enum ModemOperation : int {
+    kOpReadFirmwareVersion = 1,
+    kOpReadCountryCode = 2,
+    kOpReadConfiguration = 3,
+    kOpSetCountryCode = 4,
+    kOpReadCountryList = 5,
+    kOpReadModuleInfo = 6,
+    kOpCheckFirmwareLevel = 8,
+    kOpReadCableType = 9,
+    kOpSetTraceMask = 10,
+    // Not an operation: the ISDN add-on came or went (lParam = the new add-on flag). It follows the
+    // message of the operation that noticed it.
+    kOpAddOnChanged = 11,
 };
 
 // The process-wide objects of the modem code: created at first use, gone when the program ends.
@@ -71,6 +89,22 @@ public:
     int BeginOperation();
     int EndOperation();
     int PendingOperations();
+
+    // Worker operations: the body runs on a thread of its own, one operation at a time across all
+    // modems of the process and in the order they were started, and reports
+    // PostMessage(window, WM_USER, operation code, result), followed by kOpAddOnChanged when the
+    // add-on came or went. A null window is told nothing, and the add-on notice then waits for an
+    // operation with a window. 0 when the thread started; 13 when it did not (and no message
+    // comes). The modem outlives its operations: its destructor waits for them.
+    int StartReadFirmwareVersion(HWND window);
+    int StartReadCountryCode(HWND window);
+    int StartReadConfiguration(HWND window);
+    int StartSetCountryCode(HWND window, int code);
+    int StartReadCountryList(HWND window);
+    int StartReadModuleInfo(HWND window);
+    int StartCheckFirmwareLevel(HWND window);
+    int StartReadCableType(HWND window);
+    int StartSetTraceMask(HWND window, int mask);
 
     // Identity reads (each inside one CPortLock).
     int ReadFirmwareVersion();
@@ -147,6 +181,21 @@ public:
 
 private:
     class Lock;
+    struct OperationStart;
+    using WorkerProc = unsigned(__stdcall*)(void*);
+    using Body = int (*)(CModem&, int);
+    int StartOperation(WorkerProc worker, HWND window, int argument);
+    static unsigned RunOperation(void* start, ModemOperation code, Body body);
+    static unsigned __stdcall ReadFirmwareVersionThread(void* start);
+    static unsigned __stdcall ReadCountryCodeThread(void* start);
+    static unsigned __stdcall ReadConfigurationThread(void* start);
+    static unsigned __stdcall SetCountryCodeThread(void* start);
+    static unsigned __stdcall ReadCountryListThread(void* start);
+    static unsigned __stdcall ReadModuleInfoThread(void* start);
+    static unsigned __stdcall CheckFirmwareLevelThread(void* start);
+    static unsigned __stdcall ReadCableTypeThread(void* start);
+    static unsigned __stdcall SetTraceMaskThread(void* start);
+
     CString Command(int index) const;
     // ATE0V1, the read command, ATE1 (the frame of most reads); `found` says whether the parser
     // found its text.

@@ -62,6 +62,8 @@ int CModem::ReadFirmwareVersion() {
 }
 
 int CModem::CheckFirmwareLevel() {
+    // The lock's fresh open tells whether the add-on is plugged in now.
+    CPortLock lock(this);
     if (m_AddOn) {
         m_InPlaceCapable = 1;
         return kModemOk;
@@ -89,12 +91,14 @@ int CModem::ReadCountryList() {
 }
 
 int CModem::SetCountryCode(int code) {
-    if (m_AddOn) return kModemOk;
     CString command;
     // The "none read" value -1 (or any code a byte cannot carry) is no code: nothing is sent, and
     // above all no factory reset follows.
     if (!CountryCodeCommand(code, command)) return kModemNotUnderstood;
+    // The add-on test comes after the lock's fresh open: an add-on plugged in since the last open
+    // must not get the modem's country code and factory reset.
     CPortLock lock(this);
+    if (m_AddOn) return kModemOk;
     CString reply;
     int result = Exchange(Command(kAtEchoOff), reply, kReplyOk, kSeconds);
     if (result != kModemOk) return result;
@@ -172,9 +176,9 @@ int CModem::ReadBoardCode() {
 }
 
 int CModem::ReadCableType() {
+    CPortLock lock(this);  // one open around both reads
     ReadModuleId();
     if (m_AddOn) return kModemOk;
-    CPortLock lock(this);
     return FramedRead(kAtCableTypes, [&](const CString& reply) {
         m_LineType = ParseCableTypes(reply, m_ModuleId, *m_Strings);
         return true;
@@ -243,20 +247,20 @@ int CModem::ReadConfigurationAddOn() {
 
 int CModem::ReadConfigurationModem() {
     CString report;
-    if (Exchange(Command(kAtCallReport), report, kReplyOk, kSeconds) != kModemOk) {
-        m_DiagnosticReport = report;
-        return kModemOk;
-    }
+    int result = Exchange(Command(kAtCallReport), report, kReplyOk, kSeconds);
     m_DiagnosticReport = report;
-    if (ReadBoardCode() == kModemOk) {
-        CStaticCardInfo db(m_CardDescription);
-        CString name;
-        if (db.FindSectionFor("MODEM_SB2_", m_BoardCode) == CStaticCardInfo::kFound &&
-            db.GetValue("GEN_SHORTNAME", &name) == CStaticCardInfo::kFound)
-            m_ShortName = name;
+    if (result == kModemOk) {
+        if (ReadBoardCode() == kModemOk) {
+            CStaticCardInfo db(m_CardDescription);
+            CString name;
+            if (db.FindSectionFor("MODEM_SB2_", m_BoardCode) == CStaticCardInfo::kFound &&
+                db.GetValue("GEN_SHORTNAME", &name) == CStaticCardInfo::kFound)
+                m_ShortName = name;
+        }
+        m_Report = ParseCallReport(report, *m_Strings);
+        m_ReportVersion = m_Report.reportVersion;
     }
-    m_Report = ParseCallReport(report, *m_Strings);
-    m_ReportVersion = m_Report.reportVersion;
+    // A card without a report of its last call still tells its module information.
     ReadModuleInfoLocked();
     return kModemOk;
 }
@@ -280,6 +284,7 @@ int CModem::ReadConfiguration() {
 }
 
 int CModem::SetTraceMask(int mask) {
+    CPortLock lock(this);
     if (!m_AddOn) return kModemOk;
     m_TraceMask = mask;
     CString reply;

@@ -101,7 +101,8 @@ TEST_F(ModemTest, EveryIdentityReadOfThePlainCard) {
     sim.ClearReceived();
     EXPECT_EQ(modem.ReadCableType(), 0);
     EXPECT_EQ(modem.m_LineType, "AMPS");
-    EXPECT_EQ(Commands(), (Cmds{"ATI0", "ATE0V1", "AT!XMA", "ATE1", "ATI0", "ATE0V1", "AT!XCBL=?", "ATE1"}));
+    // One open around both reads.
+    EXPECT_EQ(Commands(), (Cmds{"ATI0", "ATE0V1", "AT!XMA", "ATE1", "ATE0V1", "AT!XCBL=?", "ATE1"}));
 
     EXPECT_EQ(modem.ReadModuleInfo(), 0);
     EXPECT_EQ(modem.m_Cable, "GSM cellular");
@@ -126,6 +127,18 @@ TEST_F(ModemTest, ReadsThatTheCardRefusesKeepTheirMembers) {
     EXPECT_EQ(modem.CheckFirmwareLevel(), 18);
     EXPECT_EQ(modem.ReadCableType(), 20);
     EXPECT_EQ(modem.m_LineType, "Unknown");
+}
+
+TEST_F(ModemTest, ConfigurationWithoutACallReportStillReadsTheModule) {
+    sim.Update([](ModemState& s) {
+        s.errorCommands = {"AT!XUD"};
+        s.moduleInfo = {ValueItem(202, "0001"), ValueItem(203, "0002"), TextItem(212, "1.81")};
+    });
+    EXPECT_EQ(modem.ReadConfiguration(), 0);
+    EXPECT_EQ(modem.m_Cable, "PSTN cable");
+    EXPECT_EQ(modem.m_ReportVersion, "1.81");
+    EXPECT_EQ(modem.m_Report.connectionType, "");
+    EXPECT_EQ(Commands(), (Cmds{"ATI0", "ATE0V1", "AT!XUD", "ATE0V1", "AT!XMI", "ATE1", "ATE1"}));
 }
 
 TEST_F(ModemTest, KeyedLastCallReportEndToEnd) {
@@ -197,7 +210,8 @@ TEST_F(ModemTest, AddOnReadsAndItsTrace) {
     EXPECT_EQ(modem.ReadBoardCode(), 3);
     EXPECT_EQ(modem.ReadCableType(), 0);
     EXPECT_EQ(modem.SetCountryCode(0x20), 0);
-    EXPECT_EQ(Commands(), (Cmds{"ATI0", "ATE0V1", "ATI0", "ATE1"}));  // the module id only
+    // The module id only, and the fresh open before the country code finds the add-on.
+    EXPECT_EQ(Commands(), (Cmds{"ATI0", "ATE0V1", "ATI0", "ATE1", "ATI0"}));
 
     sim.ClearReceived();
     EXPECT_EQ(modem.ReadConfiguration(), 0);
@@ -213,12 +227,10 @@ TEST_F(ModemTest, AddOnReadsAndItsTrace) {
     EXPECT_EQ(Commands(), (Cmds{"ATI0", "ATE0V1", "ATCONF", "TRCREAD", "QUIT", "AT**TRCCLR", "ATE0V1", "ATI3",
                                 "ATE1", "ATE1"}));
 
-    // The mask goes to an open port (the caller holds it).
-    EXPECT_EQ(modem.SetTraceMask(0x3F), 14);
-    ASSERT_TRUE(modem.OpenPort());
+    // The mask opens the port itself.
     EXPECT_EQ(modem.SetTraceMask(0x3F), 0);
-    EXPECT_TRUE(modem.ClosePort());
     EXPECT_EQ(sim.State().traceMask, "0000000302020580");
+    EXPECT_FALSE(modem.IsPortOpen());
     EXPECT_EQ(modem.m_TraceMask, 0x3F);
 }
 

@@ -26,6 +26,13 @@ CCardInfoReaders CCardInfo::SetReaders(const CCardInfoReaders& readers) {
     return previous;
 }
 
+void CCardInfo::TakeFlashFlags(CStaticCardInfo& db) {
+    m_FlashProg = DatabaseValue(db, "MODEM_FLASHPROG");
+    m_CountrySelect = DatabaseValue(db, "MODEM_COUNTRYSELECT") == "1";
+    m_CallLogging = DatabaseValue(db, "MODEM_CALLLOGGING") == "1";
+    m_FlashModeAT = DatabaseValue(db, "MODEM_FLASHMODE") == "AT";
+}
+
 CCardInfo::CCardInfo(CString pnpId, BOOL readResources) : m_PnPID(pnpId) {
     CStaticCardInfo db(m_PnPID);
     const CCardInfoReaders& readers = Readers();
@@ -33,6 +40,14 @@ CCardInfo::CCardInfo(CString pnpId, BOOL readResources) : m_PnPID(pnpId) {
         switch (m_OSInfo.m_OSIndex) {
         case OS_NT351:
             if (readers.nt351) readers.nt351(*this);
+            // The card's key is its CIS id; the database names such keys in the NT families.
+            // Without this lookup no NT 3.51 card would ever count as the maker's.
+            if (db.FindSection("GEN_NT4ID_") == CStaticCardInfo::kFound ||
+                db.FindSection("MODEM_NT4ID_") == CStaticCardInfo::kFound ||
+                db.FindSection("MODEM_UNI_") == CStaticCardInfo::kFound) {
+                m_StaticInfo = TRUE;
+                TakeFlashFlags(db);
+            }
             break;
         case OS_NT40:
             m_StaticInfo = db.FindSection("GEN_NT4ID_") == CStaticCardInfo::kFound;
@@ -61,12 +76,7 @@ CCardInfo::CCardInfo(CString pnpId, BOOL readResources) : m_PnPID(pnpId) {
         else
             found = db.FindSection("GEN_PNPID_");
         m_StaticInfo = found == CStaticCardInfo::kFound;
-        if (m_StaticInfo) {
-            m_FlashProg = DatabaseValue(db, "MODEM_FLASHPROG");
-            m_CountrySelect = DatabaseValue(db, "MODEM_COUNTRYSELECT") == "1";
-            m_CallLogging = DatabaseValue(db, "MODEM_CALLLOGGING") == "1";
-            m_FlashModeAT = DatabaseValue(db, "MODEM_FLASHMODE") == "AT";
-        }
+        if (m_StaticInfo) TakeFlashFlags(db);
     }
     m_BaseDesc = m_DeviceDesc;
 }

@@ -11,6 +11,7 @@
 #include "framework/cstring.h"
 
 class CCardInfo;
+class CStaticCardInfo;
 
 // The adapter registry readers, one per Windows road. The program runs the built-in ones; a test
 // may put its own in place. The Windows 2000 reader may raise CComError.
@@ -95,4 +96,8 @@ public:
     // The failing HRESULT when the Windows 2000 reader stopped on a registry service error (the
     // members it had not reached stay empty, and m_StaticInfo is FALSE); S_OK otherwise.
     HRESULT m_ReadError = S_OK;
+
+private:
+    // The flash program and the three flags of the database section `db` has chosen.
+    void TakeFlashFlags(CStaticCardInfo& db);
 };

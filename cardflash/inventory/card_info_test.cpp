@@ -68,8 +68,14 @@ TEST_F(CardInfoTest, EachWindowsVersionRunsItsReader) {
     CCardInfo card("PCMCIA\\DORVEX-MODEM\\1", TRUE);
     EXPECT_EQ(card.m_PnPID, "PCMCIA\\DORVEX-MODEM\\1");
     if (v == "nt351") {
+        // The CIS id is looked up in the NT key families, with the flash flags taken as on 9x.
         EXPECT_EQ(g_Road, "nt351");
-        EXPECT_FALSE(card.m_StaticInfo);
+        EXPECT_TRUE(card.m_StaticInfo);
+        EXPECT_EQ(card.m_FlashProg, "Ostrel");
+        EXPECT_EQ(card.m_FlashModeAT, 1);
+        CCardInfo unknown("PCMCIA\\ACME-MODEM\\1", TRUE);
+        EXPECT_FALSE(unknown.m_StaticInfo);
+        EXPECT_EQ(unknown.m_FlashProg, "");
     } else if (v == "nt40" || v == "win2k") {
         EXPECT_EQ(g_Road, v);
         EXPECT_TRUE(card.m_StaticInfo);

@@ -9,7 +9,8 @@ class CCardInfo;
 
 // Enum branch, class and driver entries, HKEY_DYN_DATA presence, DHCP/TCP addresses, resources.
 void ReadCardWin9x(CCardInfo& card, BOOL readResources);  // card_reader_win9x.cpp
-// From the card's CIS and the PCMCIA database of the registry.
+// From the card's CIS and the PCMCIA database of the registry. A record without a CIS takes the
+// one of the socket whose card has the record's plug-and-play id; with none, it stays empty.
 void ReadCardNt351(CCardInfo& card);  // card_reader_nt.cpp
 // Enum\Root, the services and the modem class.
 void ReadCardNt40(CCardInfo& card);  // card_reader_nt.cpp

@@ -94,3 +94,14 @@ wine_add_gtest(inventory_card_reader_win2000_test
   SERIAL
   TIMEOUT 120)
 add_dependencies(inventory_card_reader_win2000_test watchsvc verfix_a)
+
+# The NT 3.51 and NT 4.0 readers against the fixture machine (cardflash/testdata/machine), whose
+# keys the adapter lists' and start-up tests load too; a generic modem is the simulated card on
+# the port pair.
+wine_add_gtest(inventory_card_reader_nt_test
+  SOURCES card_reader_nt_test.cpp ${CMAKE_SOURCE_DIR}/cardflash/flash/modemtext.rc
+  LIBS cardflash_cardinfo modemsim ${inventory_test_libs}
+  VERSIONS nt351 nt40
+  PORT_PAIRS 1
+  LOCK machine_registry)
+add_dependencies(inventory_card_reader_nt_test verfix_a)
