@@ -68,7 +68,12 @@ protected:
     void MakeFolder(const std::string& name) {
         if (!folder_.empty()) RemoveTree(folder_);
         folder_ = winetest::ProgramFolder() + "\\" + name;
-        RemoveTree(folder_);
+        // A local server that the program had COM start keeps the folder as its current folder
+        // until it ends, a few seconds after its last object.
+        for (int i = 0; i < 150 && GetFileAttributesA(folder_.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
+            RemoveTree(folder_);
+            Sleep(100);
+        }
         ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr)) << folder_;
         ASSERT_TRUE(CopyFileA((winetest::ProgramFolder() + "\\cardflash.exe").c_str(), Exe().c_str(), FALSE));
         ASSERT_TRUE(CopyFileA(MachineFile("QorvDevices.ini").c_str(), (folder_ + "\\QorvDevices.ini").c_str(), FALSE));
@@ -146,7 +151,7 @@ inline bool WatchsvcRunning() {
 class WatchsvcCase : public CardflashTest {
 protected:
     void TearDown() override {
-        CardflashTest::TearDown();
+        p_.Terminate();
         EXPECT_EQ(RunWatchsvc("/UnregServer"), 0u);
         DWORD waited = 0;
         while (WatchsvcRunning() && waited < 15000) {
@@ -154,5 +159,6 @@ protected:
             waited += 100;
         }
         EXPECT_FALSE(WatchsvcRunning()) << "watchsvc is still running";
+        CardflashTest::TearDown();  // the server's current folder is free now
     }
 };

@@ -1,13 +1,15 @@
 // cardflash with in-process stand-ins of the maker's drivers, for the tests only: the same
-// application object and resources as the program, started the same way. What the program did
-// with the drivers goes to "standins.txt" beside the exe once the application has ended (after
-// ExitInstance, before the object is gone), for the test that started it.
+// application object and resources as the program, started the same way. The Windows NT PCMCIA
+// driver holds the fixture machine's two cards (cardflash/testdata/machine). What the program did
+// with the port manager goes to "standins.txt" beside the exe once the application has ended
+// (after ExitInstance, before the object is gone), for the test that started it.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 #include "cardflash/app/conf_util_app.h"
+#include "cardflash/testdata/machine/machine_cis.h"
 #include "standins/drivers.h"
 
 namespace {
@@ -31,6 +33,23 @@ void Report(const standins::PortManagerDriver& portManager, const standins::Stan
     std::fclose(f);
 }
 
+void InsertMachineCards(standins::NtPcmciaDriver& pcmcia) {
+    const std::pair<machine::Bytes, machine::SocketConfig> cards[] = {
+        {machine::CardACis(), machine::CardAConfig()},
+        {machine::CardBCis(), machine::CardBConfig()},
+    };
+    for (const auto& card : cards) {
+        const machine::SocketConfig& socket = card.second;
+        standins::NtPcmciaDriver::Config config;
+        config.irq = socket.irq;
+        for (const machine::IoWindow& io : socket.io)
+            config.io.emplace_back(io.base, static_cast<uint16_t>(io.length - 1));
+        if (socket.memBase) config.mem.emplace_back(socket.memBase, socket.memLength);
+        pcmcia.SetCard(socket.socket, card.first);
+        pcmcia.SetConfig(socket.socket, config);
+    }
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
@@ -38,6 +57,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
     standins::PortManagerDriver portManager;
     drivers.Add("\\\\.\\Wendlow.vxd", &portManager);
     drivers.Add("\\\\.\\Wendlow", &portManager);
+    standins::NtPcmciaDriver pcmcia;
+    InsertMachineCards(pcmcia);
+    drivers.Add("\\\\.\\pcmcia0", &pcmcia);
     CConfUtilApp app;
     int code = app.Run(instance, command_line);
     Report(portManager, drivers);
