@@ -13,9 +13,7 @@
 
 namespace {
 
-// Only the first devices of a branch are looked at (their instances are not limited): a machine
-// with more devices than that of one bus is not one the adapters were made for, and every key
-// costs a record with its database searches.
+// The bus walks look at the first 20 devices of a branch, with all of their instances.
 constexpr DWORD kMaxDevices = 20;
 constexpr int kNtSockets = 8;
 // VEN_xxxx&DEV_xxxx: the part of a PCI device name that the vendor-id list holds.
@@ -38,7 +36,9 @@ class DirectRegistry {
 public:
     using Key = RegKey;
     Key NewKey() const { return RegKey(); }
-    bool OpenBranch(Key& key, const char* path) { return key.Open(HKEY_LOCAL_MACHINE, path, KEY_READ) == ERROR_SUCCESS; }
+    bool OpenBranch(Key& key, const char* path) {
+        return key.Open(HKEY_LOCAL_MACHINE, path, KEY_READ) == ERROR_SUCCESS;
+    }
     bool Open(Key& key, const Key& parent, const CString& name) {
         return key.Open(parent.get(), name.c_str(), KEY_READ) == ERROR_SUCCESS;
     }

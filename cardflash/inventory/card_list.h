@@ -48,6 +48,9 @@ public:
 
     // Rebuilds both tables from the registry; with `insertedOnly` only present adapters are kept.
     // Returns TRUE. Records taken from the list before are gone afterwards.
+    // A function pairs with the first entry of the same card whose partner slot is free; with none
+    // free it becomes an entry of its own. Once all kMaxCards entries are in use, further records
+    // are dropped, except a second function that still finds its card's partner slot free.
     BOOL Refresh(BOOL insertedOnly);
 
     // Entries in use come first; the first empty slot ends them.

@@ -1,6 +1,7 @@
 // The adapter lists: the device keys that each Windows road walks, and the refresh that keeps the
-// maker's adapters and pairs the two functions of one card. The records are built by small test
-// readers that take what they report from the key text, so these cases check the lists alone.
+// maker's adapters and pairs the two functions of one card. CardListTest builds its records with
+// small test readers that take what they report from the key text, so those cases check the lists
+// alone; MachineCardListTest lists the fixture machine through the real readers.
 #include "cardflash/inventory/card_list.h"
 
 #include <windows.h>
@@ -392,7 +393,8 @@ TEST_F(CardListTest, Win2000ServiceFailureEndsTheWalkWithWhatItFound) {
     CCardList partial;
     EXPECT_FALSE(partial.BuildWin2000(&once));
     EXPECT_EQ(partial.m_ReadError, FailingRegistry::kFailure);
-    EXPECT_EQ(Joined(partial.m_Keys), "PCMCIA\\DORVEX-EM56-1111\\1; PCI\\VEN_1B2C&DEV_0002\\1; PCI\\VEN_1B2C&DEV_0004\\1");
+    EXPECT_EQ(Joined(partial.m_Keys),
+              "PCMCIA\\DORVEX-EM56-1111\\1; PCI\\VEN_1B2C&DEV_0002\\1; PCI\\VEN_1B2C&DEV_0004\\1");
     EXPECT_EQ(once.left_open(), 0u);
 }
 
@@ -563,6 +565,94 @@ TEST_F(CardListTest, AFullTableKeepsItsEntries) {
     winetest::RegFixture fewer("[-" + EnumRoot() + "PCI\\VEN_1B2C&DEV_0003]\n");
     list.Refresh(FALSE);
     EXPECT_EQ(Summary(list), "PCI\\VEN_1B2C&DEV_0002\\000 + PCI\\VEN_1B2C&DEV_0004\\000; PCI\\VEN_1B2C&DEV_0004\\001");
+}
+
+// --- The fixture machine through the real readers
+
+std::string Machine(const char* name) { return winetest::ProgramFolder() + "\\..\\testdata\\machine\\" + name; }
+
+std::string Descriptions(const CActiveCardList& list) {
+    std::string out;
+    for (int i = 0; i < CActiveCardList::kMaxCards && list.m_Cards[i]; ++i)
+        out += (i ? "; " : "") + list.m_Cards[i]->m_DeviceDesc.str();
+    return out;
+}
+
+class MachineCardListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        CStaticCardInfo::SetIniFile(Machine("QorvDevices.ini").c_str());
+        previous_ = CCardInfo::SetReaders(CCardInfo::BuiltInReaders());
+        if (IsWin2k()) {
+            watchsvc_ = std::make_unique<RegisteredWatchsvc>();
+            ASSERT_TRUE(watchsvc_->registered());
+        }
+    }
+    void TearDown() override {
+        CCardInfo::SetReaders(previous_);
+        CStaticCardInfo::SetIniFile("");
+        watchsvc_.reset();
+        CoUninitialize();
+    }
+
+    CCardInfoReaders previous_;
+    std::unique_ptr<RegisteredWatchsvc> watchsvc_;
+};
+
+// The machine's two PC Cards (card A, the combined one, and card B), the removed second card B
+// only among the installed ones, and on Windows 9x the PCI card's two functions as one adapter.
+TEST_F(MachineCardListTest, ListsTheMachinesAdapters) {
+    struct Road {
+        std::vector<const char*> versions;
+        std::vector<const char*> files;
+        DWORD keys;
+        const char* present;
+        const char* installed;
+        const char* descriptions;  // of the present adapters
+    };
+    const Road roads[] = {
+        {{"win95", "win98"},
+         {"win9x.reg", "win9x_dyn.reg"},
+         5,
+         "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A\\1; PCMCIA\\DORVEX-MODEM_56K-77C2\\1; "
+         "PCI\\VEN_1B2C&DEV_0002&SUBSYS_00021B2C&REV_01\\BUS_00&DEV_0B&FUNC_00 + "
+         "PCI\\VEN_1B2C&DEV_0003&SUBSYS_00031B2C&REV_01\\BUS_00&DEV_0B&FUNC_01",
+         "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A\\1; PCMCIA\\DORVEX-MODEM_56K-77C2\\1; "
+         "PCMCIA\\DORVEX-MODEM_56K-77C2\\2; "
+         "PCI\\VEN_1B2C&DEV_0002&SUBSYS_00021B2C&REV_01\\BUS_00&DEV_0B&FUNC_00 + "
+         "PCI\\VEN_1B2C&DEV_0003&SUBSYS_00031B2C&REV_01\\BUS_00&DEV_0B&FUNC_01",
+         "Dorvex EtherModem 56 ; Dorvex 56K PC Card Modem; Dorvex PCI LAN"},
+        {{"win2k"},
+         {"win2k.reg"},
+         5,
+         "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A\\1; PCMCIA\\DORVEX-MODEM_56K-77C2\\1; "
+         "PCI\\VEN_1B2C&DEV_0002&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F0 + "
+         "PCI\\VEN_1B2C&DEV_0003&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F1",
+         "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A\\1; PCMCIA\\DORVEX-MODEM_56K-77C2\\1; "
+         "PCMCIA\\DORVEX-MODEM_56K-91D0\\1; "
+         "PCI\\VEN_1B2C&DEV_0002&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F0 + "
+         "PCI\\VEN_1B2C&DEV_0003&SUBSYS_00011B2C&REV_01\\4&2A4B1C3D&0&38F1",
+         "Dorvex EtherModem 56 PC Card; Dorvex 56K PC Card Modem; Dorvex PCI LAN"},
+    };
+    const Road* road = nullptr;
+    for (const Road& r : roads)
+        for (const char* v : r.versions)
+            if (Version() == v) road = &r;
+    if (!road) GTEST_SKIP() << "no fixture machine for " << Version();
+
+    winetest::RegFixture reg;
+    for (const char* f : road->files) reg.LoadFile(Machine(f));
+
+    CActiveCardList present;
+    EXPECT_TRUE(present.Refresh(TRUE));
+    EXPECT_EQ(present.m_KeyCount, road->keys);
+    EXPECT_EQ(Summary(present), road->present);
+    EXPECT_EQ(Descriptions(present), road->descriptions);
+
+    CActiveCardList installed;
+    EXPECT_TRUE(installed.Refresh(FALSE));
+    EXPECT_EQ(Summary(installed), road->installed);
 }
 
 }  // namespace

@@ -54,25 +54,6 @@ wine_add_gtest(inventory_card_info_test
   LIBS cardflash_cardinfo ${inventory_test_libs}
   VERSIONS win95 win98 nt351 nt40 win2k)
 
-# The adapter lists. Their registry fixtures share the Enum branches with the fixture machine's,
-# hence one lock for every case that loads Enum keys; on Windows 2000 every case runs watchsvc as
-# a registered local server, so those cases run alone.
-set(card_list_test_libs cardflash_cardlist ${inventory_test_libs})
-wine_add_gtest(inventory_card_list_test
-  SOURCES card_list_test.cpp
-  LIBS ${card_list_test_libs}
-  VERSIONS win95 win98 nt351 nt40
-  LOCK machine_registry
-  TIMEOUT 120)
-wine_add_gtest(inventory_card_list_win2k_test
-  SOURCES card_list_test.cpp
-  LIBS ${card_list_test_libs}
-  VERSIONS win2k
-  LOCK machine_registry
-  SERIAL
-  TIMEOUT 180)
-add_dependencies(inventory_card_list_win2k_test watchsvc)
-
 # The Windows 9x reader against the fixture machine (testdata/machine): its registry keys are the
 # ones the adapter lists' and the start-up tests load, and the other registry tests write keys
 # beside them under HKLM\Enum and Config Manager, so all of them share one lock.
@@ -105,3 +86,22 @@ wine_add_gtest(inventory_card_reader_nt_test
   PORT_PAIRS 1
   LOCK machine_registry)
 add_dependencies(inventory_card_reader_nt_test verfix_a)
+
+# The adapter lists. Their registry fixtures share the Enum branches with the fixture machine's,
+# hence one lock for every case that loads Enum keys; on Windows 2000 every case runs watchsvc as
+# a registered local server, so those cases run alone.
+set(card_list_test_libs cardflash_cardlist ${inventory_test_libs})
+wine_add_gtest(inventory_card_list_test
+  SOURCES card_list_test.cpp
+  LIBS ${card_list_test_libs}
+  VERSIONS win95 win98 nt351 nt40
+  LOCK machine_registry
+  TIMEOUT 120)
+wine_add_gtest(inventory_card_list_win2k_test
+  SOURCES card_list_test.cpp
+  LIBS ${card_list_test_libs}
+  VERSIONS win2k
+  LOCK machine_registry
+  SERIAL
+  TIMEOUT 180)
+add_dependencies(inventory_card_list_win2k_test watchsvc)
