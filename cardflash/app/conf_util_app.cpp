@@ -1,0 +1,332 @@
+#include "cardflash/app/conf_util_app.h"
+
+#include <objbase.h>
+#include <ole2.h>
+
+#include "cardflash/app/please_wait.h"
+#include "cardflash/app/resource.h"
+#include "cardflash/inventory/log.h"
+#include "cardflash/inventory/static_card_info.h"
+#include "framework/resources.h"
+#include "watchsvc/client/RegistryClient.h"
+
+namespace {
+
+HWND g_update_page = nullptr;
+
+// WM_APP notes to the Update page (lParam 1).
+constexpr WPARAM kPageAdaptersChanged = 1;
+constexpr WPARAM kPagePortFreeAgain = 6;
+
+bool FileExists(const CString& path) {
+    DWORD a = GetFileAttributesA(path);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// `format` with %1 and %2 replaced in one pass, so that a %2 inside the first argument stays text.
+CString FormatString2(const CString& format, const CString& first, const CString& second) {
+    CString out;
+    for (int i = 0; i < format.GetLength(); ++i) {
+        char c = format[i];
+        char next = format[i + 1];
+        if (c == '%' && (next == '1' || next == '2')) {
+            out += next == '1' ? first : second;
+            ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// A switch word in the upper-cased command line. The words come from the resource module in use;
+// one that a language library lacks is the program's own. An empty word is never present: it
+// would be found in every command line.
+bool HasSwitch(const CString& upperCommandLine, UINT id) {
+    CString word = fw::App::Text(id);
+    if (word.IsEmpty()) {
+        char own[256] = {};
+        if (LoadStringA(GetModuleHandleA(nullptr), id, own, sizeof(own)) > 0) word = own;
+    }
+    word.MakeUpper();
+    return !word.IsEmpty() && upperCommandLine.Find(word) >= 0;
+}
+
+void PostToUpdatePage(WPARAM what) {
+    HWND page = CConfUtilApp::UpdatePage();
+    if (page) PostMessageA(page, WM_APP, what, 1);
+}
+
+}  // namespace
+
+bool CResourceLibrary::Load(const CString& path) {
+    Free();
+    // A broken or foreign file must not stop the start-up with a system error box.
+    UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    h_ = LoadLibraryA(path);
+    SetErrorMode(previous);
+    return h_ != nullptr;
+}
+
+void CResourceLibrary::Free() {
+    if (!h_) return;
+    if (fw::ResourceHandle() == h_) fw::SetResourceHandle(nullptr);
+    FreeLibrary(h_);
+    h_ = nullptr;
+}
+
+CConfUtilApp::CConfUtilApp() = default;
+
+CConfUtilApp::~CConfUtilApp() {
+    // The modems and the monitor go before the language library and COM they may use.
+    ClearModemList();
+}
+
+void CConfUtilApp::SetUpdatePage(HWND page) { g_update_page = page; }
+
+HWND CConfUtilApp::UpdatePage() { return g_update_page && IsWindow(g_update_page) ? g_update_page : nullptr; }
+
+bool CConfUtilApp::InitInstance() {
+    // Wine has no 3-D control library; the framework's control set gives dialogs their look.
+    fw::InitControls();
+    CString command = CommandLine();  // the arguments only: words in the program's path never count
+    command.MakeUpper();
+
+    if (m_OSInfo.m_OSIndex >= OS_WIN2000) {
+        m_OleStarted = SUCCEEDED(OleInitialize(nullptr));
+        CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IMPERSONATE,
+                             nullptr, EOAC_NONE, nullptr);
+        if (m_OSInfo.m_OSIndex == OS_WIN2000 && !ProbeRegistryService()) return false;
+    }
+
+    FindSettings();
+    ChooseLanguage();
+
+    CPleaseWait wait;
+    wait.Show();
+
+    if (HasSwitch(command, IDS_SWITCH_TVL)) {
+        m_TvlMode = 1;
+        m_FlashBoth = 0;
+    }
+    if (HasSwitch(command, IDS_SWITCH_BOTH)) {
+        m_TvlMode = 1;
+        m_FlashBoth = 1;
+    }
+
+    // The port manager stays open for the program's life; on Windows NT the modems ask it themselves.
+    if (m_OSInfo.m_PlatformId == VER_PLATFORM_WIN32_WINDOWS) {
+        drv::OpenRequest request;
+        request.path = "\\\\.\\Wendlow.vxd";
+        request.access = drv::win::kGenericRead | drv::win::kGenericWrite;
+        request.share = 0;
+        request.disposition = drv::win::kOpenExisting;
+        request.attributes = drv::win::kFlagDeleteOnClose;
+        m_PortManager = drv::DriverAccess::Open(request);
+    }
+
+    Detect();
+    wait.Destroy();
+
+    if (!m_TvlMode && !m_FlashBoth) m_PostRestart = HasSwitch(command, IDS_UPGRADE) ? 1 : 0;
+    WriteDetectionLog();
+    return false;
+}
+
+int CConfUtilApp::ExitInstance() {
+    m_PortManager.reset();
+    ClearModemList();
+    if (m_OleStarted) {
+        OleUninitialize();
+        m_OleStarted = false;
+    }
+    return fw::App::ExitInstance();
+}
+
+bool CConfUtilApp::ProbeRegistryService() {
+    HRESULT hr = watchsvc::ProbeRegistry();
+    if (FAILED(hr) && hr != E_NOINTERFACE) {
+        MessageId(IDS_NO_SERVICE, MB_OK);
+        SetExitCode(-1);
+        return false;
+    }
+    return true;
+}
+
+void CConfUtilApp::FindSettings() {
+    m_ProgramFolder = ProgramFolder();
+    m_BaseName = Title();
+    m_SettingsFile = m_ProgramFolder + "\\" + m_BaseName + ".INI";
+    char windows[MAX_PATH] = {};
+    UINT n = GetWindowsDirectoryA(windows, sizeof(windows));
+    m_WindowsDir = n > 0 && n < sizeof(windows) ? CString(windows) : m_OSInfo.m_WindowsDir;
+    m_DeviceDbPath = m_ProgramFolder + "\\" + Text(IDS_DEVICE_DB);
+    CStaticCardInfo::SetIniFile(m_DeviceDbPath);
+    m_HelpFile = m_ProgramFolder + "\\" + m_BaseName + ".HLP";
+}
+
+void CConfUtilApp::ChooseLanguage() {
+    CString section = Text(IDS_APP_SECTION), key = Text(IDS_CUR_LANGUAGE);
+    char buf[512] = {};
+    GetPrivateProfileStringA(section, key, "", buf, sizeof(buf), m_SettingsFile);
+    m_Language = buf;
+    if (m_Language.IsEmpty()) {
+        buf[0] = 0;
+        if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SENGLANGUAGE, buf, sizeof(buf)) > 0) m_Language = buf;
+    }
+    WritePrivateProfileStringA(section, key, m_Language, m_SettingsFile);
+    if (m_Language.IsEmpty() || m_Language == "English") return;
+
+    CString base = FormatString2(Text(IDS_LANGUAGE_BASE), m_BaseName, m_Language);
+    CString folder = m_ProgramFolder + "\\" + m_Language + "\\";
+    if (FileExists(folder + base + ".hlp")) m_HelpFile = folder + base + ".hlp";
+    m_LanguageLibraryPath = folder + base + ".dll";
+    if (m_LanguageLibrary.Load(m_LanguageLibraryPath)) fw::SetResourceHandle(m_LanguageLibrary.get());
+}
+
+void CConfUtilApp::Detect() {
+    m_ActiveCards.Refresh(TRUE);
+    m_AllCards.Refresh(FALSE);
+    BuildModemList();
+}
+
+void CConfUtilApp::BuildModemList() {
+    ClearModemList();
+    for (int i = 0; i < CActiveCardList::kMaxCards && m_ActiveCards.m_Cards[i]; ++i) {
+        CCardInfo* card = m_ActiveCards.m_Cards[i];
+        CCardInfo* partner = m_ActiveCards.m_Partners[i];
+        CCardInfo* record = nullptr;
+        if (card->m_Flags & CCardInfo::kFlagModem)
+            record = card;
+        else if (partner && (partner->m_Flags & CCardInfo::kFlagModem))
+            record = partner;
+        if (!record) continue;
+        CModemInfo entry;
+        entry.m_Card = record;
+        entry.m_Modem = std::make_unique<CModem>();
+        if (entry.m_Modem->AttachCard(record, record->m_ModemComPort) != kModemOk) entry.m_Modem.reset();
+        m_Modems.push_back(std::move(entry));
+    }
+    if (!m_Modems.empty()) m_Selected = 0;
+}
+
+void CConfUtilApp::ClearModemList() {
+    // The monitor watches one of these modems: it goes first.
+    m_Monitor.reset();
+    m_Modems.clear();
+    m_Selected = -1;
+}
+
+CModem* CConfUtilApp::CurrentModem() const {
+    return m_Selected >= 0 && m_Selected < ModemCount() ? m_Modems[static_cast<size_t>(m_Selected)].m_Modem.get()
+                                                        : nullptr;
+}
+
+CCardInfo* CConfUtilApp::CurrentCard() const {
+    return m_Selected >= 0 && m_Selected < ModemCount() ? m_Modems[static_cast<size_t>(m_Selected)].m_Card : nullptr;
+}
+
+BOOL CConfUtilApp::Select(int index) {
+    if (index >= 0 && index < ModemCount()) {
+        if (index != m_Selected) m_Monitor.reset();
+        m_Selected = index;
+        return TRUE;
+    }
+    m_Selected = -1;
+    m_Monitor.reset();
+    return FALSE;
+}
+
+void CConfUtilApp::OnAddOnStateChanged(CModem* modem, BOOL present) {
+    if (!modem) return;
+    for (CModemInfo& entry : m_Modems) {
+        if (entry.m_Modem.get() != modem) continue;
+        if (entry.m_Card) entry.m_Card->UpdateDescription(present);
+        PostToUpdatePage(kPageAdaptersChanged);
+        return;
+    }
+}
+
+void CConfUtilApp::EnsureMonitor(BOOL start) {
+    if (m_Modems.empty()) return;
+    if (m_Selected < 0 || m_Selected >= ModemCount()) m_Selected = 0;
+    CModem* modem = CurrentModem();
+    if (!m_Monitor || m_Monitor->GetModem() != modem) {
+        m_Monitor.reset();  // one monitor at a time: the old one goes before the new one exists
+        m_Monitor = std::make_unique<CGetLastCall>(modem, &CConfUtilApp::MonitorCallback, kMonitorBusyPeriod,
+                                                   kMonitorIdlePeriod);
+    }
+    if (start) m_Monitor->Start();
+}
+
+void CConfUtilApp::StartMonitorSticky() {
+    m_MonitorSticky = 1;
+    EnsureMonitor(TRUE);
+}
+
+void CConfUtilApp::StopMonitor() {
+    m_MonitorSticky = 0;
+    if (m_Monitor) m_Monitor->Stop();
+}
+
+void CConfUtilApp::StopMonitorUnlessSticky() {
+    if (!m_MonitorSticky && m_Monitor) m_Monitor->Stop();
+}
+
+BOOL CConfUtilApp::IsMonitorRunning() const { return m_Monitor && m_Monitor->IsRunning(); }
+
+void CConfUtilApp::MonitorCallback() {
+    CConfUtilApp* app = Get();
+    if (!app || !app->m_Monitor) return;
+    switch (app->m_Monitor->GetState()) {
+    case CGetLastCall::kCallRead:
+    case CGetLastCall::kReadFailed:
+    case CGetLastCall::kSlowPoll:
+        app->StopMonitor();
+        PostToUpdatePage(kPagePortFreeAgain);
+        break;
+    default:
+        break;
+    }
+}
+
+void CConfUtilApp::WriteDetectionLog() {
+    CLog log;
+    log.Open(m_ProgramFolder + "\\" + m_BaseName + ".LOG", TRUE, CLog::kPlain);
+    const int m = CLog::kPlain;
+    log.Printf(m, "%s\n", Text(IDS_SHEET_CAPTION).c_str());
+    log.Printf(m, "Windows: %s (index %d)\n", OSIndexName(m_OSInfo.m_OSIndex), m_OSInfo.m_OSIndex);
+    log.Printf(m, "Language: %s\n", m_Language.c_str());
+    log.Printf(m, "Language library: %s\n",
+               m_LanguageLibrary.get() ? m_LanguageLibraryPath.c_str() : "none");
+    log.Printf(m, "Help file: %s\n", m_HelpFile.c_str());
+    log.Printf(m, "Mode: %s\n", m_FlashBoth ? "both adapters" : m_TvlMode ? "TVL" : "sheet");
+    log.Printf(m, "Post-restart: %d\n", m_PostRestart);
+    log.Printf(m, "Port manager: %s\n", m_PortManager ? "open" : "not open");
+
+    auto list = [&](const char* name, const CActiveCardList& cards) {
+        int n = 0;
+        while (n < CActiveCardList::kMaxCards && cards.m_Cards[n]) ++n;
+        log.Printf(m, "%s: %d (device keys %lu)\n", name, n, static_cast<unsigned long>(cards.m_KeyCount));
+        for (int i = 0; i < n; ++i) {
+            const CCardInfo* c = cards.m_Cards[i];
+            log.Printf(m, "  [%d] %s | %s | inserted %s | flags %lu | modem port %s\n", i, c->m_PnPID.c_str(),
+                       c->m_DeviceDesc.c_str(), c->m_CardInserted ? "yes" : "no", static_cast<unsigned long>(c->m_Flags),
+                       c->m_ModemComPort.c_str());
+            if (const CCardInfo* p = cards.m_Partners[i])
+                log.Printf(m, "      partner %s | %s | modem port %s\n", p->m_PnPID.c_str(), p->m_DeviceDesc.c_str(),
+                           p->m_ModemComPort.c_str());
+        }
+    };
+    list("Present adapters", m_ActiveCards);
+    list("Installed adapters", m_AllCards);
+
+    log.Printf(m, "Modems: %d\n", ModemCount());
+    for (int i = 0; i < ModemCount(); ++i) {
+        const CModemInfo& e = m_Modems[static_cast<size_t>(i)];
+        log.Printf(m, "  [%d] %s on %s | %s\n", i, e.m_Card->m_PnPID.c_str(), e.m_Card->m_ModemComPort.c_str(),
+                   e.m_Modem ? "bound" : "no modem");
+    }
+    log.Printf(m, "Selected modem: %d\n", m_Selected);
+    log.Close();
+}

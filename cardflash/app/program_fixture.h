@@ -1,0 +1,164 @@
+// What the tests of the running cardflash program share: a program folder of its own per case
+// (the exe and the device database copied into it), starting the program as a given Windows
+// version, and reading what it leaves behind (its log and its settings file).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "winetest/process.h"
+#include "winetest/ui.h"
+#include "winetest/version.h"
+
+namespace ui = winetest::ui;
+
+#ifndef CARDFLASH_MACHINE_DIR
+#error "CARDFLASH_MACHINE_DIR: the fixture machine's folder"
+#endif
+
+inline std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void WriteFileText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// Deletes a folder with everything in it.
+inline void RemoveTree(const std::string& folder) {
+    WIN32_FIND_DATAA f;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = f.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string path = folder + "\\" + name;
+            if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(h, &f));
+        FindClose(h);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+inline std::string MachineFile(const std::string& name) { return std::string(CARDFLASH_MACHINE_DIR) + "/" + name; }
+
+class CardflashTest : public ::testing::Test {
+protected:
+    void SetUp() override { MakeFolder("run"); }
+    void TearDown() override {
+        p_.Terminate();
+        RemoveTree(folder_);
+    }
+
+    // A fresh program folder named `name` (blanks allowed) beside the test.
+    void MakeFolder(const std::string& name) {
+        if (!folder_.empty()) RemoveTree(folder_);
+        folder_ = winetest::ProgramFolder() + "\\" + name;
+        // A local server that the program had COM start keeps the folder as its current folder
+        // until it ends, a few seconds after its last object.
+        for (int i = 0; i < 150 && GetFileAttributesA(folder_.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
+            RemoveTree(folder_);
+            Sleep(100);
+        }
+        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr)) << folder_;
+        ASSERT_TRUE(CopyFileA((winetest::ProgramFolder() + "\\cardflash.exe").c_str(), Exe().c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(MachineFile("QorvDevices.ini").c_str(), (folder_ + "\\QorvDevices.ini").c_str(), FALSE));
+    }
+
+    // The program with the drivers' stand-ins in its process takes the program's place.
+    void UseStandinHost() {
+        ASSERT_TRUE(CopyFileA((winetest::ProgramFolder() + "\\cardflash_standin_host.exe").c_str(), Exe().c_str(), FALSE));
+    }
+    // What the stand-in host reports about the drivers once the program has ended.
+    std::string StandinReport() const { return ReadFileText(folder_ + "\\standins.txt"); }
+
+    std::string Exe() const { return folder_ + "\\cardflash.exe"; }
+    std::string Ini() const { return folder_ + "\\cardflash.INI"; }
+    std::string LogFile() const { return folder_ + "\\cardflash.LOG"; }
+    std::string Log() const { return ReadFileText(LogFile()); }
+    std::string CurLanguage() const {
+        char buf[256] = {};
+        GetPrivateProfileStringA("Application", "CurLanguage", "<none>", buf, sizeof(buf), Ini().c_str());
+        return buf;
+    }
+
+    void Start(const std::string& version, const std::string& args = "") {
+        ASSERT_TRUE(winetest::SetProgramVersion("cardflash.exe", version));
+        ASSERT_TRUE(p_.Start(Exe(), args, folder_)) << p_.last_error();
+    }
+    // Runs the program to its end; its exit code.
+    DWORD Run(const std::string& version, const std::string& args = "") {
+        Start(version, args);
+        if (::testing::Test::HasFatalFailure()) return 0xFFFFFFFF;
+        EXPECT_TRUE(p_.Wait(60000)) << "cardflash did not end";
+        return p_.exit_code();
+    }
+
+    std::string folder_;
+    winetest::Process p_;
+};
+
+// The log holds `line` as one whole line.
+inline bool HasLine(const std::string& log, const std::string& line) {
+    std::string text = "\n" + log;
+    size_t at = 0;
+    while ((at = text.find("\n" + line, at)) != std::string::npos) {
+        size_t end = at + 1 + line.size();
+        if (end == text.size() || text[end] == '\r' || text[end] == '\n') return true;
+        at = end;
+    }
+    return false;
+}
+
+// watchsvc, which cardflash reads the registry through on Windows 2000: registered by running it
+// with "/RegServer", removed with "/UnregServer".
+inline std::string WatchsvcExe() { return winetest::ProgramFolder() + "\\..\\..\\watchsvc\\watchsvc.exe"; }
+
+inline DWORD RunWatchsvc(const std::string& args) {
+    winetest::Process p;
+    if (!p.Start(WatchsvcExe(), args)) return 0xFFFFFFFF;
+    return p.Wait(30000) ? p.exit_code() : 0xFFFFFFFF;
+}
+
+inline bool WatchsvcRunning() {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32 e{};
+    e.dwSize = sizeof(e);
+    bool found = false;
+    for (BOOL ok = Process32First(snap, &e); ok && !found; ok = Process32Next(snap, &e))
+        found = lstrcmpiA(e.szExeFile, "watchsvc.exe") == 0;
+    CloseHandle(snap);
+    return found;
+}
+
+// Cases that may register watchsvc: each ends with it removed and its local server gone (it ends a
+// few seconds after its last object; one left behind would hold the test run's output open).
+class WatchsvcCase : public CardflashTest {
+protected:
+    void TearDown() override {
+        p_.Terminate();
+        EXPECT_EQ(RunWatchsvc("/UnregServer"), 0u);
+        DWORD waited = 0;
+        while (WatchsvcRunning() && waited < 15000) {
+            Sleep(100);
+            waited += 100;
+        }
+        EXPECT_FALSE(WatchsvcRunning()) << "watchsvc is still running";
+        CardflashTest::TearDown();  // the server's current folder is free now
+    }
+};
