@@ -49,11 +49,14 @@ TEST_F(MachineTest, FindsTheMachinesAdaptersAndModems) {
         {"nt40", false,
          {"nt40.reg"},
          {
-             "Present adapters: 2 (device keys 3)",
-             "Installed adapters: 3 (device keys 3)",  // with the card B modem on COM5, not inserted
+             "Present adapters: 2 (device keys 4)",
+             "Installed adapters: 3 (device keys 4)",  // with the card B modem on COM5, not inserted
+             // Card A's two functions are one adapter: its modem is the network entry's partner.
+             "  [0] Root\\LEGACY_DVXEM56\\0000 | Dorvex EtherModem 56 PC Card | inserted yes | flags 1 | modem port ",
+             "      partner Root\\MDMDVXEM56\\0000 | Dorvex EtherModem 56 PC Card | modem port COM3",
              "Modems: 2",
-             "  [0] Root\\MDMDVX56K\\0000 on COM4 | bound",
-             "  [1] Root\\MDMDVXEM56\\0000 on COM3 | bound",
+             "  [0] Root\\MDMDVXEM56\\0000 on COM3 | bound",
+             "  [1] Root\\MDMDVX56K\\0000 on COM4 | bound",
              "Selected modem: 0",
          }},
         // The cards as the PCMCIA driver's sockets hold them.
