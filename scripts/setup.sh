@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the suite needs to build and test on Debian: the mingw-w64 cross compiler, Wine
 # (32-bit), GoogleTest sources, CMake, Python for the port-pair relay, Xvfb for screenshots, and
-# clang with its sanitizer and libFuzzer runtimes for the native checks.
+# clang with its sanitizer and libFuzzer runtimes for the native checks, and the locale sources
+# (a German system is one of the start-up tests).
 # Quiet and quick when everything is already there.
 set -euo pipefail
 
 packages=(
   cmake make g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
-  wine wine32:i386 libwine-dev googletest python3 xvfb x11-apps imagemagick
+  wine wine32:i386 libwine-dev googletest python3 xvfb x11-apps imagemagick locales
   clang libclang-rt-14-dev
 )
 
