@@ -48,17 +48,19 @@ add_executable(make_seeds make_seeds.cpp)
 target_link_libraries(make_seeds PRIVATE n_cardflash_fwformat n_fwtest_builders n_isdn_adapter_model native_options)
 
 # cardflash's inventory: the CIS tuple walk, CRC and plug-and-play id, the Windows 9x allocation
-# values, the name lists, and the device database lookups (over the fuzz target's own profile
+# values, the registry values the adapter readers decode, the name lists, and the device database lookups (over the fuzz target's own profile
 # reader; the program reads the file through Win32).
 native_library(n_cardflash_inventory_text
   ${TOP}/cardflash/inventory/cis.cpp ${TOP}/cardflash/inventory/res_desc.cpp
   ${TOP}/cardflash/inventory/name_list.cpp ${TOP}/cardflash/inventory/reg_path.cpp
-  ${TOP}/cardflash/inventory/os_index.cpp)
+  ${TOP}/cardflash/inventory/os_index.cpp ${TOP}/cardflash/inventory/win9x_net.cpp
+  ${TOP}/cardflash/inventory/nt_resource_text.cpp)
 target_link_libraries(n_cardflash_inventory_text PUBLIC n_framework_text)
 native_library(n_cardflash_devicedb ${TOP}/cardflash/inventory/static_card_info.cpp)
 target_link_libraries(n_cardflash_devicedb PUBLIC n_cardflash_inventory_text)
 native_fuzzer(cis LIBS n_cardflash_inventory_text)
 native_fuzzer(resdesc LIBS n_cardflash_inventory_text)
+native_fuzzer(regvalues LIBS n_cardflash_inventory_text)
 native_fuzzer(devicedb LIBS n_cardflash_devicedb)
 native_test(n_cardflash_inventory_test
   SOURCES ${TOP}/cardflash/inventory/cis_test.cpp ${TOP}/cardflash/inventory/res_desc_test.cpp
