@@ -52,55 +52,16 @@ public:
     }
 };
 
-// A key handle of the registry service, closed when the holder goes. A close that fails (the
-// service gone) has nothing left to undo, so it is not reported.
-class ServiceKey {
-public:
-    explicit ServiceKey(IRegistry* reg) : reg_(reg) {}
-    ~ServiceKey() { Close(); }
-    ServiceKey(const ServiceKey&) = delete;
-    ServiceKey& operator=(const ServiceKey&) = delete;
-
-    // The Win32 result; raises watchsvc::CComError when the service call fails.
-    long Open(long parent, const CString& path) {
-        Close();
-        long result = -1, handle = 0;
-        watchsvc::OpenKey(reg_, parent, path.str(), &result, &handle);
-        if (result == ERROR_SUCCESS) {
-            handle_ = handle;
-            open_ = true;
-        }
-        return result;
-    }
-    void Close() noexcept {
-        if (!open_) return;
-        open_ = false;
-        long result = 0;
-        try {
-            watchsvc::CloseKey(reg_, handle_, &result);
-        } catch (const watchsvc::CComError&) {
-        }
-    }
-    long get() const { return handle_; }
-
-private:
-    IRegistry* reg_;
-    long handle_ = 0;
-    bool open_ = false;
-};
-
 // The registry through the registry service (Windows 2000). Every call may raise CComError.
 class ServiceRegistry {
 public:
-    using Key = ServiceKey;
+    using Key = watchsvc::CServiceKey;
     explicit ServiceRegistry(IRegistry* reg) : reg_(reg) {}
     bool OpenBranch(Key& key, const char* path) { return key.Open(watchsvc::kHkeyLocalMachine, path) == 0; }
-    bool Open(Key& key, const Key& parent, const CString& name) { return key.Open(parent.get(), name) == 0; }
+    bool Open(Key& key, const Key& parent, const CString& name) { return key.Open(parent.handle(), name.str()) == 0; }
     bool Enum(const Key& key, DWORD index, CString* name) {
-        long result = -1;
         std::string text;
-        watchsvc::EnumKey(reg_, key.get(), index, &result, &text);
-        if (result != 0) return false;
+        if (!key.EnumSubkey(index, &text)) return false;
         *name = text;
         return true;
     }

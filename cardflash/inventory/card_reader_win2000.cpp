@@ -21,57 +21,28 @@ const char kEnum[] = "SYSTEM\\CurrentControlSet\\Enum\\";
 const char kServices[] = "SYSTEM\\CurrentControlSet\\Services\\";
 const char kClass[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
 
-// A key that watchsvc holds open for us, closed when the holder goes, also while a COM error
-// unwinds the reader: the server would otherwise keep it open until it ends. A failing close
-// changes nothing for the record and must not replace the error that is on its way.
-class CServiceKey {
-public:
-    CServiceKey(IRegistry* reg, long parent, const CString& subkey) : reg_(reg) {
-        long result = -1, handle = 0;
-        watchsvc::OpenKey(reg_, parent, subkey.str(), &result, &handle);
-        if (result == 0) {
-            handle_ = handle;
-            open_ = true;
-        }
-    }
-    ~CServiceKey() {
-        if (!open_) return;
-        try {
-            long result = 0;
-            watchsvc::CloseKey(reg_, handle_, &result);
-        } catch (const watchsvc::CComError&) {
-        }
-    }
-    CServiceKey(const CServiceKey&) = delete;
-    CServiceKey& operator=(const CServiceKey&) = delete;
+using watchsvc::CServiceKey;
 
-    bool is_open() const { return open_; }
-    long handle() const { return handle_; }
+// A value's text; empty when it cannot be read.
+// The value's text; false, with `text` emptied, when it cannot be read.
+bool QueryText(const CServiceKey& key, const char* name, CString* text) {
+    std::string value;
+    bool read = key.Query(name, &value);
+    *text = CString(value);
+    return read;
+}
 
-    // The value's text; false (and empty text) when it cannot be read.
-    bool Query(const char* name, CString* text) const {
-        long result = -1;
-        std::string value;
-        watchsvc::QueryValue(reg_, handle_, name, &result, &value);
-        *text = result == 0 ? CString(value) : CString();
-        return result == 0;
-    }
-    CString Value(const char* name) const {
-        CString text;
-        Query(name, &text);
-        return text;
-    }
-    CString UpperValue(const char* name) const {
-        CString text = Value(name);
-        text.MakeUpper();
-        return text;
-    }
+CString Value(const CServiceKey& key, const char* name) {
+    CString text;
+    QueryText(key, name, &text);
+    return text;
+}
 
-private:
-    IRegistry* reg_;
-    long handle_ = 0;
-    bool open_ = false;
-};
+CString UpperValue(const CServiceKey& key, const char* name) {
+    CString text = Value(key, name);
+    text.MakeUpper();
+    return text;
+}
 
 // The part of a path after its last backslash; the whole text when it has none.
 CString AfterLastBackslash(const CString& path) { return path.Mid(path.ReverseFind('\\') + 1); }
@@ -80,14 +51,14 @@ CString AfterLastBackslash(const CString& path) { return path.Mid(path.ReverseFi
 // runs now: Windows removes a device from its service's Enum values when the card goes.
 BOOL ServicePresence(IRegistry* reg, const CServiceKey& device, const CString& path) {
     CString service;
-    if ((!device.Query("Service", &service) || service.IsEmpty()) &&
-        (!device.Query("Default Service", &service) || service.IsEmpty()))
+    if ((!QueryText(device, "Service", &service) || service.IsEmpty()) &&
+        (!QueryText(device, "Default Service", &service) || service.IsEmpty()))
         return FALSE;
-    CServiceKey list(reg, kHkeyLocalMachine, kServices + service + "\\ENUM");
+    CServiceKey list(reg, kHkeyLocalMachine, (kServices + service + "\\ENUM").str());
     if (!list.is_open()) return FALSE;
     for (unsigned i = 0;; ++i) {
         CString entry;
-        if (!list.Query(std::to_string(i).c_str(), &entry)) return FALSE;
+        if (!QueryText(list, std::to_string(i).c_str(), &entry)) return FALSE;
         // The whole path, exactly: instance 1 of a card is not instance 10, and an empty entry
         // names no device.
         if (!entry.IsEmpty() && entry == path) return TRUE;
@@ -95,13 +66,13 @@ BOOL ServicePresence(IRegistry* reg, const CServiceKey& device, const CString& p
 }
 
 void ReadModemFunction(CCardInfo& card, const CServiceKey& key) {
-    card.m_ModemClassDriver = key.Value("Driver");
-    card.m_ModemDesc = key.Value("DeviceDesc");
+    card.m_ModemClassDriver = Value(key, "Driver");
+    card.m_ModemDesc = Value(key, "DeviceDesc");
 }
 
 void ReadNetFunction(CCardInfo& card, const CServiceKey& key) {
-    card.m_NetClassDriver = key.Value("Service");
-    card.m_NetClassKey = key.Value("Driver");
+    card.m_NetClassDriver = Value(key, "Service");
+    card.m_NetClassKey = Value(key, "Driver");
 }
 
 // A multi-function card: Windows keeps its functions as children under Enum\MF\<parent with '#'
@@ -112,20 +83,17 @@ void ReadChildren(IRegistry* reg, CCardInfo& card) {
     CString instance = cut >= 0 ? card.m_PnPID.Mid(cut + 1) : CString();
     const int first = parent.Find('\\');
     if (first >= 0) parent.SetAt(first, '#');
-    CServiceKey mf(reg, kHkeyLocalMachine, kEnum + CString("MF\\") + parent);
+    CServiceKey mf(reg, kHkeyLocalMachine, (kEnum + CString("MF\\") + parent).str());
     if (!mf.is_open() || parent.IsEmpty() || instance.IsEmpty()) return;
     const CString prefix = instance + "#Child";
-    for (unsigned long i = 0;; ++i) {
-        long result = -1;
-        std::string name;
-        watchsvc::EnumKey(reg, mf.handle(), i, &result, &name);
-        if (result != 0) break;
+    std::string name;
+    for (unsigned long i = 0; mf.EnumSubkey(i, &name); ++i) {
         // Children of this instance only: those of instance 11 also contain "1#Child".
         if (name.compare(0, prefix.GetLength(), prefix.str()) != 0) continue;
         CServiceKey child(reg, mf.handle(), name);
         if (!child.is_open()) continue;
         CString cls;
-        if (!child.Query("Class", &cls)) continue;
+        if (!QueryText(child, "Class", &cls)) continue;
         cls.MakeUpper();
         if (cls == "MODEM") {
             card.m_Flags |= CCardInfo::kFlagModem;
@@ -144,19 +112,19 @@ void ReadChildren(IRegistry* reg, CCardInfo& card) {
 }
 
 void ReadModemClass(IRegistry* reg, CCardInfo& card) {
-    CServiceKey cls(reg, kHkeyLocalMachine, kClass + card.m_ModemClassDriver);
+    CServiceKey cls(reg, kHkeyLocalMachine, (kClass + card.m_ModemClassDriver).str());
     if (cls.is_open()) {
-        card.m_ModemComPort = cls.Value("AttachedTo");
-        card.m_ModemINF = cls.Value("InfPath");
+        card.m_ModemComPort = Value(cls, "AttachedTo");
+        card.m_ModemINF = Value(cls, "InfPath");
     }
     card.m_ResourcesRead = FALSE;
 }
 
 void ReadNetDriver(IRegistry* reg, CCardInfo& card) {
     {
-        CServiceKey service(reg, kHkeyLocalMachine, kServices + card.m_NetClassDriver);
+        CServiceKey service(reg, kHkeyLocalMachine, (kServices + card.m_NetClassDriver).str());
         if (service.is_open()) {
-            card.m_NetDriver = AfterLastBackslash(service.Value("ImagePath"));
+            card.m_NetDriver = AfterLastBackslash(Value(service, "ImagePath"));
             card.m_NetDriver.MakeUpper();
         }
     }
@@ -169,8 +137,8 @@ void ReadNetDriver(IRegistry* reg, CCardInfo& card) {
     card.m_NetIPAddress.Empty();
     card.m_NetClassKey = kClass + card.m_NetClassKey;
     {
-        CServiceKey cls(reg, kHkeyLocalMachine, card.m_NetClassKey);
-        if (cls.is_open()) card.m_NetCfgInstanceId = cls.Value("NetCfgInstanceId");
+        CServiceKey cls(reg, kHkeyLocalMachine, card.m_NetClassKey.str());
+        if (cls.is_open()) card.m_NetCfgInstanceId = Value(cls, "NetCfgInstanceId");
     }
     AdapterAddresses addresses;
     if (card.m_CardInserted && !card.m_NetCfgInstanceId.IsEmpty() &&
@@ -251,11 +219,11 @@ bool LookUpAdapter(const CString& name, AdapterAddresses* out, GetAdaptersInfoFn
 
 void ReadCardWin2000(CCardInfo& card, IRegistry* reg) {
     {
-        CServiceKey device(reg, kHkeyLocalMachine, kEnum + card.m_PnPID);
+        CServiceKey device(reg, kHkeyLocalMachine, (kEnum + card.m_PnPID).str());
         if (!device.is_open()) return;
-        card.m_DeviceDesc = device.Value("DeviceDesc");
-        card.m_DeviceClass = device.UpperValue("Class");
-        card.m_HardwareID = device.UpperValue("HardwareID");
+        card.m_DeviceDesc = Value(device, "DeviceDesc");
+        card.m_DeviceClass = UpperValue(device, "Class");
+        card.m_HardwareID = UpperValue(device, "HardwareID");
 
         if (card.m_DeviceClass == "MODEM") {
             card.m_Flags = CCardInfo::kFlagModem;

@@ -136,6 +136,40 @@ HRESULT EnumKey(IRegistry* reg, long hkey, unsigned long index, long* result, st
     return hr;
 }
 
+long CServiceKey::Open(long parent, const std::string& subkey) {
+    Close();
+    long result = -1, handle = 0;
+    OpenKey(reg_, parent, subkey, &result, &handle);
+    if (result == 0) {
+        handle_ = handle;
+        open_ = true;
+    }
+    return result;
+}
+
+void CServiceKey::Close() noexcept {
+    if (!open_) return;
+    open_ = false;
+    try {
+        long result = 0;
+        CloseKey(reg_, handle_, &result);
+    } catch (const CComError&) {
+    }
+}
+
+bool CServiceKey::Query(const std::string& name, std::string* text) const {
+    long result = -1;
+    QueryValue(reg_, handle_, name, &result, text);
+    if (result != 0) text->clear();
+    return result == 0;
+}
+
+bool CServiceKey::EnumSubkey(unsigned long index, std::string* name) const {
+    long result = -1;
+    EnumKey(reg_, handle_, index, &result, name);
+    return result == 0;
+}
+
 std::string VariantText(const VARIANT& v) {
     VARIANT s;
     VariantInit(&s);

@@ -75,6 +75,37 @@ HRESULT EnumKey(IRegistry* reg, long hkey, unsigned long index, long* result, st
 // converted).
 std::string VariantText(const VARIANT& v);
 
+// A key that watchsvc holds open for this process, closed when the holder goes, also while a COM
+// error unwinds the caller: the server would otherwise keep it until it ends. A failing close has
+// nothing left to undo and must not replace an error on its way, so it is not reported.
+class CServiceKey {
+public:
+    explicit CServiceKey(IRegistry* reg) : reg_(reg) {}
+    CServiceKey(IRegistry* reg, long parent, const std::string& subkey) : reg_(reg) { Open(parent, subkey); }
+    ~CServiceKey() { Close(); }
+    CServiceKey(const CServiceKey&) = delete;
+    CServiceKey& operator=(const CServiceKey&) = delete;
+
+    // Opens `subkey` below `parent` (a root or a handle of the service) in place of the key held:
+    // the Win32 result. Raises CComError when the call fails.
+    long Open(long parent, const std::string& subkey);
+    void Close() noexcept;
+
+    bool is_open() const { return open_; }
+    long handle() const { return handle_; }
+    IRegistry* registry() const { return reg_; }
+
+    // The value's text; false, with `text` emptied, when it cannot be read. Raises CComError.
+    bool Query(const std::string& name, std::string* text) const;
+    // The name of subkey `index`; false when there is none. Raises CComError.
+    bool EnumSubkey(unsigned long index, std::string* name) const;
+
+private:
+    IRegistry* reg_;
+    long handle_ = 0;
+    bool open_ = false;
+};
+
 // Root keys as IRegistry takes them.
 const long kHkeyClassesRoot = long(0x80000000u);
 const long kHkeyCurrentUser = long(0x80000001u);
