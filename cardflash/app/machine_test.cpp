@@ -1,7 +1,7 @@
 // cardflash on the fixture machine (cardflash/testdata/machine) by Windows road: it finds the
 // maker's adapters, builds its modem list from the present ones (a card's own modem function or,
 // where the system shows the two functions of one card as two devices, its partner) and ends.
-#include "cardflash/app/program_fixture.h"
+#include "cardflash/app/watchsvc_case.h"
 
 #include <vector>
 
@@ -79,7 +79,7 @@ TEST_F(MachineTest, FindsTheMachinesAdaptersAndModems) {
             ASSERT_NO_THROW(reg.LoadFile(MachineFile(file))) << file;
         }
         if (std::string(road.version) == "win2k") {
-            ASSERT_EQ(RunWatchsvc("/RegServer"), 0u);
+            ASSERT_NO_FATAL_FAILURE(RegisterWatchsvc());
         }
         EXPECT_EQ(Run(road.version), 0u);
         std::string log = Log();

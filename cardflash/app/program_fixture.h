@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <fstream>
 #include <map>
@@ -123,42 +122,3 @@ inline bool HasLine(const std::string& log, const std::string& line) {
     }
     return false;
 }
-
-// watchsvc, which cardflash reads the registry through on Windows 2000: registered by running it
-// with "/RegServer", removed with "/UnregServer".
-inline std::string WatchsvcExe() { return winetest::ProgramFolder() + "\\..\\..\\watchsvc\\watchsvc.exe"; }
-
-inline DWORD RunWatchsvc(const std::string& args) {
-    winetest::Process p;
-    if (!p.Start(WatchsvcExe(), args)) return 0xFFFFFFFF;
-    return p.Wait(30000) ? p.exit_code() : 0xFFFFFFFF;
-}
-
-inline bool WatchsvcRunning() {
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return false;
-    PROCESSENTRY32 e{};
-    e.dwSize = sizeof(e);
-    bool found = false;
-    for (BOOL ok = Process32First(snap, &e); ok && !found; ok = Process32Next(snap, &e))
-        found = lstrcmpiA(e.szExeFile, "watchsvc.exe") == 0;
-    CloseHandle(snap);
-    return found;
-}
-
-// Cases that may register watchsvc: each ends with it removed and its local server gone (it ends a
-// few seconds after its last object; one left behind would hold the test run's output open).
-class WatchsvcCase : public CardflashTest {
-protected:
-    void TearDown() override {
-        p_.Terminate();
-        EXPECT_EQ(RunWatchsvc("/UnregServer"), 0u);
-        DWORD waited = 0;
-        while (WatchsvcRunning() && waited < 15000) {
-            Sleep(100);
-            waited += 100;
-        }
-        EXPECT_FALSE(WatchsvcRunning()) << "watchsvc is still running";
-        CardflashTest::TearDown();  // the server's current folder is free now
-    }
-};

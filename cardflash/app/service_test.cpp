@@ -1,6 +1,6 @@
 // cardflash on Windows 2000, where it reads the registry through watchsvc: without the service it
 // refuses to start; with it, it starts and ends cleanly.
-#include "cardflash/app/program_fixture.h"
+#include "cardflash/app/watchsvc_case.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ class CardflashServiceTest : public WatchsvcCase {};
 }  // namespace
 
 TEST_F(CardflashServiceTest, WithoutTheServiceItSaysSoAndEnds) {
-    ASSERT_EQ(RunWatchsvc("/UnregServer"), 0u);
+    ASSERT_EQ(watchtest::RunServer(WatchsvcExe(), "/UnregServer"), 0u);
     Start("win2k");
     HWND box = ui::WaitMessageBox(p_.pid(), 30000);
     ASSERT_NE(box, nullptr);
@@ -27,7 +27,7 @@ TEST_F(CardflashServiceTest, WithoutTheServiceItSaysSoAndEnds) {
 }
 
 TEST_F(CardflashServiceTest, WithTheServiceItStartsAndEndsCleanly) {
-    ASSERT_EQ(RunWatchsvc("/RegServer"), 0u);
+    ASSERT_NO_FATAL_FAILURE(RegisterWatchsvc());
     EXPECT_EQ(Run("win2k"), 0u);
     std::string log = Log();
     EXPECT_TRUE(HasLine(log, "Windows: Windows 2000 (index 8)")) << log;

@@ -5,14 +5,11 @@
 #include "cardflash/inventory/card_list.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdio>
-#include <memory>
-#include <set>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,11 +19,14 @@
 #include "cardflash/testdata/machine/machine_cis.h"
 #include "standins/drivers.h"
 #include "watchsvc/client/RegistryClient.h"
+#include "watchsvc/tests/testserver.h"
 #include "winetest/process.h"
 #include "winetest/registry.h"
 #include "winetest/version.h"
 
 namespace {
+
+using watchtest::FailingRegistry;
 
 const char kDatabase[] =
     "[Version]\r\n"
@@ -141,60 +141,17 @@ void ReadNt40(CCardInfo& card) {
     }
 }
 
-// --- watchsvc as a registered local server for the length of a case.
-
-std::vector<DWORD> ServerPids() {
-    std::vector<DWORD> pids;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return pids;
-    PROCESSENTRY32 e{};
-    e.dwSize = sizeof(e);
-    for (BOOL ok = Process32First(snap, &e); ok; ok = Process32Next(snap, &e))
-        if (lstrcmpiA(e.szExeFile, "watchsvc.exe") == 0) pids.push_back(e.th32ProcessID);
-    CloseHandle(snap);
-    return pids;
-}
-
-class RegisteredWatchsvc {
-public:
-    RegisteredWatchsvc() { registered_ = Run("/RegServer"); }
-    // Unregistered, and the server gone: one left behind would hold the run's output open.
-    ~RegisteredWatchsvc() {
-        Run("/UnregServer");
-        for (int waited = 0; !ServerPids().empty() && waited < 15000; waited += 100) Sleep(100);
-        for (DWORD pid : ServerPids()) {
-            HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-            if (!h) continue;
-            TerminateProcess(h, 1);
-            WaitForSingleObject(h, 5000);
-            CloseHandle(h);
-        }
-    }
-    RegisteredWatchsvc(const RegisteredWatchsvc&) = delete;
-    RegisteredWatchsvc& operator=(const RegisteredWatchsvc&) = delete;
-    bool registered() const { return registered_; }
-
-private:
-    static bool Run(const char* args) {
-        char exe[MAX_PATH];
-        std::string relative = winetest::ProgramFolder() + "\\..\\..\\watchsvc\\watchsvc.exe";
-        if (!GetFullPathNameA(relative.c_str(), MAX_PATH, exe, nullptr)) return false;
-        winetest::Process p;
-        return p.Start(exe, args) && p.Wait(30000) && p.exit_code() == 0;
-    }
-    bool registered_ = false;
-};
-
-class CardListTest : public ::testing::Test {
+// What every case sets and gives back: COM, the device database, the readers, and on Windows 2000
+// watchsvc registered as the local server the lists read through.
+class ListCase : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void Begin(const std::string& database, const CCardInfoReaders& readers) {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        db_.Write(kDatabase);
-        CStaticCardInfo::SetIniFile(db_.path().c_str());
-        previous_ = CCardInfo::SetReaders({ReadNt351, ReadNt40, ReadWin2000, Read9x});
+        CStaticCardInfo::SetIniFile(database.c_str());
+        previous_ = CCardInfo::SetReaders(readers);
         if (IsWin2k()) {
-            watchsvc_ = std::make_unique<RegisteredWatchsvc>();
-            ASSERT_TRUE(watchsvc_->registered());
+            watchsvc_.emplace(watchtest::ServerExe("..\\..\\watchsvc\\watchsvc.exe"));
+            ASSERT_TRUE(watchsvc_->registered()) << "watchsvc /RegServer";
         }
     }
     void TearDown() override {
@@ -204,9 +161,18 @@ protected:
         CoUninitialize();
     }
 
-    invtest::TempFile db_{"QorvDevices.ini"};
     CCardInfoReaders previous_;
-    std::unique_ptr<RegisteredWatchsvc> watchsvc_;
+    std::optional<watchtest::ServerRegistration> watchsvc_;
+};
+
+class CardListTest : public ListCase {
+protected:
+    void SetUp() override {
+        db_.Write(kDatabase);
+        Begin(db_.path(), {ReadNt351, ReadNt40, ReadWin2000, Read9x});
+    }
+
+    invtest::TempFile db_{"QorvDevices.ini"};
 };
 
 // --- CCardList::Build
@@ -294,64 +260,7 @@ TEST_F(CardListTest, Nt351NamesTheCardsInTheDriversSockets) {
                                        idOf("Dorvex", "Modem 56K", "DORVEX-MODEM_56K"));
 }
 
-// An IRegistry that passes every call to the service's object and, from call `failAt` on (or only
-// at that call), fails as a service that went away does. It notes which handles it opened and
-// which the caller closed.
-class FailingRegistry : public IRegistry {
-public:
-    static constexpr HRESULT kFailure = RPC_E_DISCONNECTED;
-
-    FailingRegistry(IRegistry* real, int failAt, bool once) : real_(real), failAt_(failAt), once_(once) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IRegistry) {
-            *out = this;
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }  // lives on the test's stack
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE OpenKey(LONG hkey, BSTR name, LONG* result, LONG* subkey) override {
-        if (Fails()) return kFailure;
-        HRESULT hr = real_->OpenKey(hkey, name, result, subkey);
-        if (SUCCEEDED(hr) && *result == 0) open_.insert(*subkey);
-        return hr;
-    }
-    // A failed close still closes the key in the service, so that nothing stays open there.
-    HRESULT STDMETHODCALLTYPE CloseKey(LONG hkey, LONG* result) override {
-        open_.erase(hkey);
-        bool fails = Fails();
-        HRESULT hr = real_->CloseKey(hkey, result);
-        return fails ? kFailure : hr;
-    }
-    HRESULT STDMETHODCALLTYPE QueryValue(LONG hkey, BSTR name, LONG* result, VARIANT* value) override {
-        return Fails() ? kFailure : real_->QueryValue(hkey, name, result, value);
-    }
-    HRESULT STDMETHODCALLTYPE EnumKey(LONG hkey, ULONG index, LONG* result, VARIANT* subkey) override {
-        return Fails() ? kFailure : real_->EnumKey(hkey, index, result, subkey);
-    }
-
-    int calls() const { return calls_; }
-    size_t left_open() const { return open_.size(); }
-
-private:
-    bool Fails() {
-        ++calls_;
-        return once_ ? calls_ == failAt_ : calls_ >= failAt_;
-    }
-    IRegistry* real_;
-    int failAt_;
-    bool once_;
-    int calls_ = 0;
-    std::set<LONG> open_;
-};
+const HRESULT kGone = RPC_E_DISCONNECTED;  // how a call fails once the service went away
 
 // Windows 2000: a registry service that fails in the middle of a walk ends that walk with what it
 // found, its keys closed; nothing escapes to the caller.
@@ -366,37 +275,37 @@ TEST_F(CardListTest, Win2000ServiceFailureEndsTheWalkWithWhatItFound) {
     watchsvc::CRegistryPtr service = watchsvc::CreateRegistry();
     ASSERT_TRUE(service);
 
-    FailingRegistry clean(service.get(), INT_MAX, false);
+    FailingRegistry clean(service.get(), 0, kGone);
     CCardList list;
     EXPECT_TRUE(list.BuildWin2000(&clean));
     EXPECT_EQ(Joined(list.m_Keys), all);
-    EXPECT_EQ(clean.left_open(), 0u);
+    EXPECT_TRUE(clean.open().empty());
     const int calls = clean.calls();
 
     // The service gone at any call: the keys found before it stay, in order, and every key that
     // was opened had its close asked for.
     for (int failAt = 1; failAt <= calls; ++failAt) {
         SCOPED_TRACE("service gone at call " + std::to_string(failAt));
-        FailingRegistry failing(service.get(), failAt, false);
+        FailingRegistry failing(service.get(), failAt, kGone, FailingRegistry::kFromThatCallOn);
         CCardList cut;
         BOOL built = TRUE;
         EXPECT_NO_THROW(built = cut.BuildWin2000(&failing));
         const std::string found = Joined(cut.m_Keys);
         EXPECT_EQ(all.compare(0, found.size(), found), 0) << found;
-        EXPECT_EQ(failing.left_open(), 0u);
+        EXPECT_TRUE(failing.open().empty());
         // A failing close loses nothing and is not reported; any other failure is.
-        EXPECT_TRUE(cut.m_ReadError == S_OK || cut.m_ReadError == FailingRegistry::kFailure);
+        EXPECT_TRUE(cut.m_ReadError == S_OK || cut.m_ReadError == kGone);
         EXPECT_EQ(built, cut.m_ReadError == S_OK);
     }
 
     // One failing call in the PC Card walk (its second instance listing): the PCI walk still runs.
-    FailingRegistry once(service.get(), 5, true);
+    FailingRegistry once(service.get(), 5, kGone);
     CCardList partial;
     EXPECT_FALSE(partial.BuildWin2000(&once));
-    EXPECT_EQ(partial.m_ReadError, FailingRegistry::kFailure);
+    EXPECT_EQ(partial.m_ReadError, kGone);
     EXPECT_EQ(Joined(partial.m_Keys),
               "PCMCIA\\DORVEX-EM56-1111\\1; PCI\\VEN_1B2C&DEV_0002\\1; PCI\\VEN_1B2C&DEV_0004\\1");
-    EXPECT_EQ(once.left_open(), 0u);
+    EXPECT_TRUE(once.open().empty());
 }
 
 // Windows 2000 without the registry service: no adapter keys, and the reason.
@@ -585,26 +494,9 @@ standins::Bytes Padded(machine::Bytes cis) {
     return cis;
 }
 
-class MachineCardListTest : public ::testing::Test {
+class MachineCardListTest : public ListCase {
 protected:
-    void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        CStaticCardInfo::SetIniFile(Machine("QorvDevices.ini").c_str());
-        previous_ = CCardInfo::SetReaders(CCardInfo::BuiltInReaders());
-        if (IsWin2k()) {
-            watchsvc_ = std::make_unique<RegisteredWatchsvc>();
-            ASSERT_TRUE(watchsvc_->registered());
-        }
-    }
-    void TearDown() override {
-        CCardInfo::SetReaders(previous_);
-        CStaticCardInfo::SetIniFile("");
-        watchsvc_.reset();
-        CoUninitialize();
-    }
-
-    CCardInfoReaders previous_;
-    std::unique_ptr<RegisteredWatchsvc> watchsvc_;
+    void SetUp() override { Begin(Machine("QorvDevices.ini"), CCardInfo::BuiltInReaders()); }
 };
 
 // The machine's two PC Cards (card A, the combined one, and card B), the removed second card B

@@ -4,8 +4,8 @@
 #include "cardflash/inventory/card_reader_win2000.h"
 
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -15,39 +15,16 @@
 #include "cardflash/inventory/os_info.h"
 #include "cardflash/inventory/static_card_info.h"
 #include "cardflash/inventory/test_util.h"
-#include "winetest/process.h"
+#include "watchsvc/tests/testserver.h"
 #include "winetest/registry.h"
 
 namespace {
 
+using watchtest::FailingRegistry;
+
 const char kCardA[] = "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A\\1";
 const char kNetClassA[] =
     "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\0000";
-
-std::string ServerExe() {
-    char full[MAX_PATH];
-    GetFullPathNameA((winetest::ProgramFolder() + "\\..\\..\\watchsvc\\watchsvc.exe").c_str(), MAX_PATH, full,
-                     nullptr);
-    return full;
-}
-
-DWORD RunServer(const std::string& args) {
-    winetest::Process p;
-    if (!p.Start(ServerExe(), args)) return 0xFFFFFFFF;
-    return p.Wait(30000) ? p.exit_code() : 0xFFFFFFFF;
-}
-
-std::vector<DWORD> ServerPids() {
-    std::vector<DWORD> pids;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return pids;
-    PROCESSENTRY32 e{};
-    e.dwSize = sizeof(e);
-    for (BOOL ok = Process32First(snap, &e); ok; ok = Process32Next(snap, &e))
-        if (lstrcmpiA(e.szExeFile, "watchsvc.exe") == 0) pids.push_back(e.th32ProcessID);
-    CloseHandle(snap);
-    return pids;
-}
 
 // The members the reader fills, one per line.
 std::string Describe(const CCardInfo& c) {
@@ -80,17 +57,14 @@ protected:
     void TearDown() override {
         CStaticCardInfo::SetIniFile("");
         CoUninitialize();
-        EXPECT_EQ(RunServer("/UnregServer"), 0u);
-        for (DWORD waited = 0; !ServerPids().empty(); waited += 100) {
-            if (waited >= 15000) {
-                ADD_FAILURE() << "a watchsvc process is still running";
-                break;
-            }
-            Sleep(100);
-        }
+        server.reset();
     }
-    static void Register() { ASSERT_EQ(RunServer("/RegServer"), 0u); }
+    void Register() {
+        server.emplace(watchtest::ServerExe("..\\..\\watchsvc\\watchsvc.exe"));
+        ASSERT_TRUE(server->registered()) << "watchsvc /RegServer";
+    }
 
+    std::optional<watchtest::ServerRegistration> server;
     winetest::RegFixture machine;
     invtest::PlacedFile driver{invtest::Fixture("verfix_a.dll"),
                                std::string(COSInfo(FALSE).m_DriverDir) + "\\dvxem56.sys"};
@@ -290,64 +264,6 @@ TEST_F(Win2000ReaderTest, WithoutWatchsvcTheRecordIsUnread) {
     EXPECT_EQ(card.m_DeviceClass, "");
 }
 
-// The real registry object behind a stand-in that fails one chosen call as a broken connection
-// would, and keeps the key numbers handed out and those the reader closed.
-class FailingRegistry : public IRegistry {
-public:
-    explicit FailingRegistry(IRegistry* real) : real_(real) {}
-    virtual ~FailingRegistry() = default;
-
-    int failAt = 0;  // the number of the call that fails (from 1); 0: none
-    int calls = 0;
-    bool failedCloseKey = false;
-    std::set<LONG> open;
-    std::vector<LONG> closed;
-
-    void CloseTheRest() {
-        for (LONG h : open) {
-            LONG r = 0;
-            real_->CloseKey(h, &r);
-        }
-        open.clear();
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                     UINT*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE OpenKey(LONG hkey, BSTR name, LONG* result, LONG* sub) override {
-        if (Fails()) return RPC_E_DISCONNECTED;
-        HRESULT hr = real_->OpenKey(hkey, name, result, sub);
-        if (SUCCEEDED(hr) && *result == 0) open.insert(*sub);
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE CloseKey(LONG hkey, LONG* result) override {
-        closed.push_back(hkey);
-        if (Fails()) {
-            failedCloseKey = true;
-            return RPC_E_DISCONNECTED;
-        }
-        open.erase(hkey);
-        return real_->CloseKey(hkey, result);
-    }
-    HRESULT STDMETHODCALLTYPE QueryValue(LONG hkey, BSTR name, LONG* result, VARIANT* value) override {
-        return Fails() ? RPC_E_DISCONNECTED : real_->QueryValue(hkey, name, result, value);
-    }
-    HRESULT STDMETHODCALLTYPE EnumKey(LONG hkey, ULONG index, LONG* result, VARIANT* name) override {
-        return Fails() ? RPC_E_DISCONNECTED : real_->EnumKey(hkey, index, result, name);
-    }
-
-private:
-    bool Fails() { return ++calls == failAt; }
-    IRegistry* real_;
-};
-
 FailingRegistry* g_Registry = nullptr;
 void ReadThroughFailingRegistry(CCardInfo& card) { ReadCardWin2000(card, g_Registry); }
 
@@ -355,8 +271,6 @@ TEST_F(Win2000ReaderTest, AFailingCallLeavesNoKeyOpen) {
     Register();
     watchsvc::CRegistryPtr real = watchsvc::CreateRegistry();
     ASSERT_TRUE(real);
-    FailingRegistry registry(real.get());
-    g_Registry = &registry;
     CCardInfoReaders readers = CCardInfo::BuiltInReaders();
     readers.win2000 = ReadThroughFailingRegistry;
     const CCardInfoReaders previous = CCardInfo::SetReaders(readers);
@@ -364,24 +278,25 @@ TEST_F(Win2000ReaderTest, AFailingCallLeavesNoKeyOpen) {
     // Card A takes every road of the reader; first without a failure, to count its calls.
     int total = 0;
     {
+        FailingRegistry registry(real.get(), 0, RPC_E_DISCONNECTED);
+        g_Registry = &registry;
         CCardInfo card(kCardA, TRUE);
         EXPECT_EQ(Describe(card), kExpectCardA);
-        EXPECT_TRUE(registry.open.empty());
-        total = registry.calls;
+        EXPECT_TRUE(registry.open().empty());
+        total = registry.calls();
     }
     ASSERT_GT(total, 10);
     for (int failAt = 1; failAt <= total; ++failAt) {
         SCOPED_TRACE("failing call " + std::to_string(failAt));
-        registry.failAt = failAt;
-        registry.calls = 0;
-        registry.failedCloseKey = false;
-        registry.closed.clear();
+        FailingRegistry registry(real.get(), failAt, RPC_E_DISCONNECTED);
+        g_Registry = &registry;
         CCardInfo card(kCardA, TRUE);
         // Every key handed out was closed, once; a close that failed is given up, not retried.
-        std::set<LONG> closedOnce(registry.closed.begin(), registry.closed.end());
-        EXPECT_EQ(closedOnce.size(), registry.closed.size());
-        for (LONG h : registry.open) EXPECT_TRUE(closedOnce.count(h)) << "key " << h << " left open";
-        if (registry.failedCloseKey) {
+        const std::vector<LONG>& closed = registry.closed();
+        std::set<LONG> closedOnce(closed.begin(), closed.end());
+        EXPECT_EQ(closedOnce.size(), closed.size());
+        for (LONG h : registry.open()) ADD_FAILURE() << "key " << h << " left open";
+        if (registry.failedClose()) {
             // A key that cannot be closed changes nothing for the record.
             EXPECT_EQ(card.m_ReadError, S_OK);
             EXPECT_EQ(Describe(card), kExpectCardA);
@@ -389,7 +304,6 @@ TEST_F(Win2000ReaderTest, AFailingCallLeavesNoKeyOpen) {
             EXPECT_EQ(card.m_ReadError, RPC_E_DISCONNECTED);
             EXPECT_FALSE(card.m_StaticInfo);
         }
-        registry.CloseTheRest();
     }
     CCardInfo::SetReaders(previous);
     g_Registry = nullptr;

@@ -69,7 +69,7 @@ add_dependencies(inventory_card_reader_win9x_test verfix_a)
 # start-up tests load too.
 wine_add_gtest(inventory_card_reader_win2000_test
   SOURCES card_reader_win2000_test.cpp
-  LIBS cardflash_cardinfo ${inventory_test_libs}
+  LIBS cardflash_cardinfo watchsvc_testserver ${inventory_test_libs}
   VERSIONS win2k
   LOCK machine_registry
   SERIAL
@@ -90,7 +90,7 @@ add_dependencies(inventory_card_reader_nt_test verfix_a)
 # The adapter lists. Their registry fixtures share the Enum branches with the fixture machine's,
 # hence one lock for every case that loads Enum keys; on Windows 2000 every case runs watchsvc as
 # a registered local server, so those cases run alone.
-set(card_list_test_libs cardflash_cardlist ${inventory_test_libs})
+set(card_list_test_libs cardflash_cardlist watchsvc_testserver ${inventory_test_libs})
 wine_add_gtest(inventory_card_list_test
   SOURCES card_list_test.cpp
   LIBS ${card_list_test_libs}

@@ -1,7 +1,6 @@
 // watchsvc.exe out of process: registration and its removal, the local server that COM starts and
 // that ends after its last object, and the service road through the Service Control Manager.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -9,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "RegistryClient.h"
+#include "watchsvc/tests/testserver.h"
 #include "winetest/process.h"
 #include "winetest/registry.h"
 
@@ -26,34 +26,11 @@ const char kInterfaceKey[] = "Interface\\{EEAE4407-9163-412C-9035-DE2472BFF7A7}"
 const DWORD kIdleMs = 2000;
 const DWORD kEndMs = kIdleMs + 500 + 8000;
 
-std::string ServerExe() { return winetest::ProgramFolder() + "\\watchsvc.exe"; }
+using watchtest::ServerExe;
+using watchtest::ServerPids;
+using watchtest::WaitNoServer;
 
-// Runs watchsvc.exe with `args` to its end; the exit code, or 0xFFFFFFFF when it did not end.
-DWORD RunServer(const std::string& args) {
-    winetest::Process p;
-    if (!p.Start(ServerExe(), args)) return 0xFFFFFFFF;
-    return p.Wait(30000) ? p.exit_code() : 0xFFFFFFFF;
-}
-
-std::vector<DWORD> ServerPids() {
-    std::vector<DWORD> pids;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return pids;
-    PROCESSENTRY32 e{};
-    e.dwSize = sizeof(e);
-    for (BOOL ok = Process32First(snap, &e); ok; ok = Process32Next(snap, &e))
-        if (lstrcmpiA(e.szExeFile, "watchsvc.exe") == 0) pids.push_back(e.th32ProcessID);
-    CloseHandle(snap);
-    return pids;
-}
-
-bool WaitNoServer(DWORD ms) {
-    for (DWORD waited = 0;; waited += 100) {
-        if (ServerPids().empty()) return true;
-        if (waited >= ms) return false;
-        Sleep(100);
-    }
-}
+DWORD RunServer(const std::string& args) { return watchtest::RunServer(ServerExe(), args); }
 
 bool ClassesKeyExists(const std::string& path) {
     HKEY k = nullptr;
@@ -224,14 +201,7 @@ protected:
         EXPECT_EQ(Service().State(), 0u) << "the service is still installed";
         if (!WaitNoServer(15000)) {
             ADD_FAILURE() << "a watchsvc process is still running";
-            for (DWORD pid : ServerPids()) {
-                HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-                if (h) {
-                    TerminateProcess(h, 1);
-                    WaitForSingleObject(h, 5000);
-                    CloseHandle(h);
-                }
-            }
+            watchtest::EndServers();
         }
     }
 
