@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs the main job under Wine: dialconf configuring the
 # simulated ISDN Tamrisk as a user would, driven headless through its dialogs by the UI driver
-# (dialconf/dialconf_demo.cpp), each step printed.
+# (dialconf/dialconf_demo.cpp), each step printed; then cardflash detecting the adapters of the
+# fixture machine under Windows 98, NT 4.0 and Windows 2000 (cardflash/app/cardflash_demo.cpp).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -11,5 +12,9 @@ BUILD_DIR=$build "$top/scripts/build.sh"
 rc=0
 WINETEST="version=win98 ports=1" "$top/testing/wine/winerun" --root="$build/wine" \
   "$build/dialconf/dialconf_demo.exe" || rc=$?
+if [ $rc -eq 0 ]; then
+  WINETEST="version=win98 ports=0" "$top/testing/wine/winerun" --root="$build/wine" \
+    "$build/cardflash/app/cardflash_demo.exe" || rc=$?
+fi
 "$top/testing/wine/session" stop "$build/wine" >/dev/null || true
 exit $rc
