@@ -7,6 +7,7 @@
 #include "dialconf/resource.h"
 #include "simulators/isdn/isdn_simulator.h"
 #include "winetest/ports.h"
+#include "winetest/demo.h"
 #include "winetest/process.h"
 #include "winetest/registry.h"
 #include "winetest/ui.h"
@@ -14,25 +15,9 @@
 
 namespace ui = winetest::ui;
 
-namespace {
-
-void Say(const std::string& s) {
-    std::printf("%s\n", s.c_str());
-    std::fflush(stdout);
-}
-
-int Fail(const std::string& s) {
-    Say("demo FAILED: " + s);
-    return 1;
-}
-
-std::string Indent(std::string s) {
-    std::string out = "      ";
-    for (char c : s) out += c == '\n' ? std::string("\n      ") : std::string(1, c);
-    return out;
-}
-
-}  // namespace
+using winetest::Fail;
+using winetest::Indent;
+using winetest::Say;
 
 int main(int argc, char** argv) {
     // "hold": keep the configuration dialog open a while at the end, for a screenshot.

@@ -9,37 +9,22 @@
 #include <string>
 #include <vector>
 
+#include "winetest/demo.h"
 #include "winetest/process.h"
 #include "winetest/registry.h"
 #include "winetest/version.h"
 
+using winetest::Fail;
+using winetest::Indent;
+using winetest::Say;
+
 namespace {
-
-void Say(const std::string& s) {
-    std::printf("%s\n", s.c_str());
-    std::fflush(stdout);
-}
-
-int Fail(const std::string& s) {
-    Say("demo FAILED: " + s);
-    return 1;
-}
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-std::string Indent(const std::string& text) {
-    std::string out = "      ";
-    for (char c : text) {
-        if (c == '\r') continue;
-        out += c;
-        if (c == '\n') out += "      ";
-    }
-    return out;
 }
 
 // Runs `exe` with `args` in `folder` to its end: its exit code, or -1 when it did not start or end.
