@@ -2,11 +2,24 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace alloctest {
 
 using Bytes = std::vector<uint8_t>;
+
+// Bytes as a .reg fixture writes them after "hex:": "01,0a,ff".
+inline std::string Hex(const Bytes& b) {
+    std::string s;
+    char x[4];
+    for (size_t i = 0; i < b.size(); ++i) {
+        std::snprintf(x, sizeof x, "%s%02x", i ? "," : "", b[i]);
+        s += x;
+    }
+    return s;
+}
 
 // Little-endian; sizes over 4 fill with zero bytes (a shift of 32 or more is undefined).
 inline void Put(Bytes& b, uint32_t v, int size) {

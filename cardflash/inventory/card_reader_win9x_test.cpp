@@ -21,6 +21,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using alloctest::Hex;
 
 const char kCardA[] = "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A\\1";
 const char kCardB[] = "PCMCIA\\DORVEX-MODEM_56K-77C2\\1";
@@ -39,16 +40,6 @@ const char kParentA[] = "[HKLM\\Enum\\PCMCIA\\DORVEX-ETHERMODEM_56-3F1A\\1]\n";
 const char kNodeB[] = "[HKDD\\Config Manager\\Enum\\C1A74A60]\n";
 
 std::string Machine(const char* name) { return invtest::Machine(name); }
-
-std::string Hex(const Bytes& b) {
-    std::string s;
-    char x[4];
-    for (size_t i = 0; i < b.size(); ++i) {
-        std::snprintf(x, sizeof x, "%s%02x", i ? "," : "", b[i]);
-        s += x;
-    }
-    return s;
-}
 
 // The values of a lease of `ip` to the adapter with hardware address `mac`, as both Windows
 // versions keep them.

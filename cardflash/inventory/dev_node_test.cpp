@@ -12,16 +12,6 @@ namespace {
 
 using namespace alloctest;
 
-std::string Hex(const Bytes& b) {
-    std::string s;
-    char x[4];
-    for (size_t i = 0; i < b.size(); ++i) {
-        std::snprintf(x, sizeof x, "%s%02x", i ? "," : "", b[i]);
-        s += x;
-    }
-    return s;
-}
-
 TEST(CResDescTest, LoadsTheProgramsOwnResource) {
     CResDesc d;
     ASSERT_EQ(d.LoadResource("ALLOC1"), 0);
