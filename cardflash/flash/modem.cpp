@@ -306,14 +306,17 @@ int CModem::PendingOperations() {
     return m_Pending;
 }
 
+int CModem::WriteCommand(const CString& command) {
+    DWORD written = 0;
+    if (WriteFile(m_Port, command.c_str(), static_cast<DWORD>(command.GetLength()), &written, nullptr)) return kModemOk;
+    m_LastError = GetLastError();
+    PurgeComm(m_Port, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    return kModemWriteFailed;
+}
+
 int CModem::Exchange(const CString& command, CString& reply, const CString& expected, int seconds) {
     if (m_Port == nullptr || m_Port == INVALID_HANDLE_VALUE) return kModemNotOpen;
-    DWORD written = 0;
-    if (!WriteFile(m_Port, command.c_str(), static_cast<DWORD>(command.GetLength()), &written, nullptr)) {
-        m_LastError = GetLastError();
-        PurgeComm(m_Port, PURGE_TXCLEAR | PURGE_RXCLEAR);
-        return kModemWriteFailed;
-    }
+    if (int written = WriteCommand(command)) return written;
     reply.Empty();
     // With no seconds only what already waits at the first look is taken.
     DWORD deadline = seconds > 0 ? DeadlineAfter(seconds) : GetTickCount() - 1;
@@ -354,12 +357,9 @@ int CModem::SendCommand(const CString& command, CStringArray& lines, const CStri
         ClosePort();
         return kModemNotOpen;
     }
-    DWORD written = 0;
-    if (!WriteFile(m_Port, command.c_str(), static_cast<DWORD>(command.GetLength()), &written, nullptr)) {
-        m_LastError = GetLastError();
-        PurgeComm(m_Port, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    if (int written = WriteCommand(command)) {
         ClosePort();
-        return kModemWriteFailed;
+        return written;
     }
     CReplyBuffer buffer;
     DWORD deadline = DeadlineAfter(seconds);

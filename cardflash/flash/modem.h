@@ -197,6 +197,8 @@ private:
     static unsigned __stdcall SetTraceMaskThread(void* start);
 
     CString Command(int index) const;
+    // Sends `command` on the open port: 0, or 19 (the port purged) when the write fails.
+    int WriteCommand(const CString& command);
     // ATE0V1, the read command, ATE1 (the frame of most reads); `found` says whether the parser
     // found its text.
     template <class Parse>
