@@ -73,3 +73,8 @@ target_link_libraries(n_cardflash_flashproto PUBLIC n_cardflash_fwformat n_cardf
 native_test(n_cardflash_flashproto_test
   SOURCES ${TOP}/cardflash/flash/flash_protocol_test.cpp
   LIBS n_cardflash_flashproto n_modemsim_engine n_fwtest_builders)
+
+# TAPI's structures over bytes and the meaning of line events.
+native_library(n_cardflash_tapitext ${TOP}/cardflash/flash/tapi_layout.cpp)
+native_test(n_cardflash_tapitext_test SOURCES ${TOP}/cardflash/flash/tapi_layout_test.cpp LIBS n_cardflash_tapitext)
+native_fuzzer(tapi LIBS n_cardflash_tapitext)
