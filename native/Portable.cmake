@@ -78,3 +78,7 @@ native_test(n_cardflash_flashproto_test
 native_library(n_cardflash_tapitext ${TOP}/cardflash/flash/tapi_layout.cpp)
 native_test(n_cardflash_tapitext_test SOURCES ${TOP}/cardflash/flash/tapi_layout_test.cpp LIBS n_cardflash_tapitext)
 native_fuzzer(tapi LIBS n_cardflash_tapitext)
+
+# The last-call monitor's decisions.
+native_library(n_cardflash_lastcall ${TOP}/cardflash/flash/last_call_watch.cpp)
+native_test(n_cardflash_lastcall_test SOURCES ${TOP}/cardflash/flash/last_call_watch_test.cpp LIBS n_cardflash_lastcall)

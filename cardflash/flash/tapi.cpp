@@ -122,9 +122,9 @@ BOOL CTapi::Initialize(Notify notify, int mode) {
 
     m_Notify = notify;
     const TapiEntries& t = Tapi();
-    LONG r = t.initialize ? t.initialize(&m_LineApp, GetModuleHandleA(nullptr), &CTapi::LineProc, nullptr,
-                                         &m_NumDevices)
-                          : kUnavailable;
+    // Without TAPI32.DLL there is nothing to initialise and nothing to say.
+    if (!t.initialize) return FALSE;
+    LONG r = t.initialize(&m_LineApp, GetModuleHandleA(nullptr), &CTapi::LineProc, nullptr, &m_NumDevices);
     if (r != 0) {
         m_LineApp = 0;
         Show(tapi::kTextInitFailed);
