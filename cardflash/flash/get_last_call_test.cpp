@@ -254,6 +254,39 @@ TEST_F(MonitorTest, AMonitoredCallGivesItsRateAndAsksNothing) {
     EXPECT_EQ(tapi.Calls("lineMakeCall"), std::vector<std::string>{});
 }
 
+TEST_F(MonitorTest, AnOwnerMayDestroyTheMonitorFromAReport) {
+    modem.m_PortState = CModem::kPortBusy;
+    manager.SetPortFree(path, false);
+    auto* monitor = new CGetLastCall(&modem, Callback, 30, 40);
+    g_onReport = [&] {
+        delete monitor;  // as a change of the selected modem does
+        monitor = nullptr;
+    };
+    ASSERT_TRUE(monitor->Start());
+    ASSERT_TRUE(PumpUntil([] { return !g_seen.empty(); }, 5000));
+    g_onReport = nullptr;
+    EXPECT_EQ(monitor, nullptr);
+    EXPECT_EQ(CGetLastCall::Current(), nullptr);
+    PumpFor(300);
+    EXPECT_EQ(g_seen.size(), 1u);
+    EXPECT_EQ(g_seen[0].state, 2);
+}
+
+TEST_F(MonitorTest, WithoutTheDriverTheOpenTestAnswers) {
+    standins::StandinDrivers none;  // the port manager is not installed
+    ASSERT_EQ(modem.AttachCard(&card, pair.a.c_str()), 0);
+    sim.ClearReceived();
+    CGetLastCall monitor(&modem, Callback, 50, 60);
+    ASSERT_TRUE(monitor.Start());
+    ASSERT_TRUE(PumpUntil([] { return Count(1) >= 3; }, 10000));
+    EXPECT_EQ(Folded(), std::vector<int>{1});
+    // Every poll opened the port: a fresh open asks for the add-on.
+    std::vector<std::string> c = sim.Commands();
+    EXPECT_GE(static_cast<size_t>(std::count(c.begin(), c.end(), "ATI0")), 3u);
+    EXPECT_EQ(manager.registered(), std::vector<std::string>{});
+    EXPECT_EQ(monitor.PortRecord(0), 0u);
+}
+
 TEST_F(MonitorTest, WithoutTheModemsLineNoLineIsOpened) {
     card.m_ModemDesc = "dorvex 56k pc card modem";  // the names compare with case
     ASSERT_EQ(modem.AttachCard(&card, pair.a.c_str()), 0);
