@@ -105,6 +105,8 @@ int OpenFlashDriver(InfoBlock* info, CardRecord** cards, HMODULE module) {
         }
     }
     if (result != kOk) {
+        // The block never reads as ready after a failed open.
+        if (info->status == 0) info->status = 0xFFFF;
         CloseFlashDriver();
         return result;
     }
