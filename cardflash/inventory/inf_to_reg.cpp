@@ -46,6 +46,15 @@ private:
     HSPFILEQ h_;
 };
 
+// The class the INF's [Version] section names (the Setup API's own class check is not to be
+// relied on: not every implementation makes it).
+bool IsModemInf(HINF inf) {
+    INFCONTEXT line;
+    char name[MAX_PATH] = {};
+    return SetupFindFirstLineA(inf, "Version", "Class", &line) &&
+           SetupGetStringFieldA(&line, 1, name, sizeof name, nullptr) && lstrcmpiA(name, "Modem") == 0;
+}
+
 // Copies the queue with the system's own progress and error handling.
 bool CommitQueue(HWND owner, HSPFILEQ queue) {
     void* context = SetupInitDefaultQueueCallback(owner);
@@ -120,7 +129,8 @@ int CInfToReg::Install(const CString& pnpId, const CString& infFile, const CStri
 
     const CString infPath = infDir + "\\" + infFile;
     InfFile inf(SetupOpenInfFileA(infPath.c_str(), "Modem", INF_STYLE_WIN4, nullptr));
-    if (!inf.IsOpen() || SetupGetLineCountA(inf.get(), section.c_str()) < 0) return kBadInf;
+    if (!inf.IsOpen() || !IsModemInf(inf.get()) || SetupGetLineCountA(inf.get(), section.c_str()) < 0)
+        return kBadInf;
 
     const HWND owner = GetActiveWindow();
     {

@@ -105,3 +105,11 @@ wine_add_gtest(inventory_card_list_win2k_test
   SERIAL
   TIMEOUT 180)
 add_dependencies(inventory_card_list_win2k_test watchsvc)
+
+# Modem INF installation with Wine's Setup API into the fixture machine's modem driver keys.
+wine_add_gtest(inventory_inf_to_reg_test
+  SOURCES inf_to_reg_test.cpp ${CMAKE_SOURCE_DIR}/cardflash/flash/fw_test_files.cpp
+          ${CMAKE_SOURCE_DIR}/cardflash/flash/fw_test_folder.cpp
+  LIBS cardflash_inftoreg ${inventory_test_libs}
+  VERSIONS win98 nt40
+  LOCK machine_registry)
