@@ -73,3 +73,12 @@ target_link_libraries(n_cardflash_flashproto PUBLIC n_cardflash_fwformat n_cardf
 native_test(n_cardflash_flashproto_test
   SOURCES ${TOP}/cardflash/flash/flash_protocol_test.cpp
   LIBS n_cardflash_flashproto n_modemsim_engine n_fwtest_builders)
+
+# The flash-driver engine's byte work: the request layouts, the .PAK entry-table check, the card's
+# values in a CIS and the block writes over a driver handle.
+native_library(n_cardflash_flashdrv_format ${TOP}/cardflash/flash/flash_engine_format.cpp)
+target_link_libraries(n_cardflash_flashdrv_format PUBLIC n_cardflash_fwformat)
+native_test(n_cardflash_flashdrv_test
+  SOURCES ${TOP}/cardflash/flash/flash_engine_format_test.cpp
+  LIBS n_cardflash_flashdrv_format n_fwtest_builders)
+native_fuzzer(flashdrv LIBS n_cardflash_flashdrv_format)
