@@ -35,6 +35,11 @@ const char kNodes[] =
     "[HKDD\\Config Manager\\Enum\\C1000020]\n\"HardWareKey\"=\"PCMCIA\\\\PCCARD\\\\SLOT0\"\n"
     "[HKDD\\Config Manager\\Enum\\C1000030]\n\"HardWareKey\"=\"PCMCIA\\\\DORVEX-MODEM_56K-77C2\\\\1\"\n"
     "[HKDD\\Config Manager\\Enum\\C1000040]\n\"Problem\"=dword:00000000\n"
+    // A key longer than the record's name field leaves no room for its terminator: no card.
+    "[HKDD\\Config Manager\\Enum\\C1000045]\n\"HardWareKey\"=\"PCMCIA\\\\DORVEX-MODEM_56K-"
+    "0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123456789"
+    "0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123456789"
+    "01234567890123456789012345678901234567890123456789\\\\1\"\n"
     "[HKDD\\Config Manager\\Enum\\C1000050]\n\"HardWareKey\"=\"PCMCIA\\\\DORVEX-ETHERMODEM_56-3F1A\\\\1\"\n";
 
 Bytes Pattern(size_t n, uint8_t seed) {

@@ -43,6 +43,7 @@ const char kInf[] =
     "HKR,Settings,Prefix,,\"AT\"\r\n"
     "HKR,Responses,\"<cr><lf>OK<cr><lf>\",1,00,00,00,00,00,00,00,00,00,00\r\n"
     "HKR,Responses,\"<cr><lf>RING<cr><lf>\",1,08,00,00,00,00,00,00,00,00,00\r\n"
+    "HKR,Responses,Long,1,%s\r\n"
     "\r\n"
     "[Named.AddReg]\r\n"
     "HKR,,ResponsesKeyName,,\"Dorvex 56K PC Card Modem::Dorvex::Dorvex\"\r\n";
@@ -53,6 +54,17 @@ struct Road {
     const char* driverKey;
     const char* keptInf;   // the name Windows keeps the card's INF under, "" when it has no "~"
 };
+
+std::string Hex(uint8_t b) {
+    const char digits[] = "0123456789abcdef";
+    return std::string{digits[b >> 4], digits[b & 15]};
+}
+
+std::string LongValue() {
+    std::string v;
+    for (int i = 0; i < 600; ++i) v += static_cast<char>(i);
+    return v;
+}
 
 bool IsNt() { return winetest::RequestedVersion() == "nt40"; }
 
@@ -137,9 +149,12 @@ protected:
     }
 
     std::string WriteInf(const char* infClass) {
-        char text[sizeof kInf + 16];
-        snprintf(text, sizeof text, kInf, infClass);
-        std::ofstream(dir.path() + "\\" + kInfName, std::ios::binary) << text;
+        // A response longer than 512 bytes moves whole too.
+        std::string longValue;
+        for (int i = 0; i < 600; ++i) longValue += (i ? ",": "") + Hex(static_cast<uint8_t>(i));
+        std::vector<char> text(sizeof kInf + longValue.size() + 16);
+        snprintf(text.data(), text.size(), kInf, infClass, longValue.c_str());
+        std::ofstream(dir.path() + "\\" + kInfName, std::ios::binary) << text.data();
         return dir.path();
     }
 
@@ -174,6 +189,7 @@ TEST_F(InfToRegTest, SectionReplacesTheDriverKeysTree) {
         const std::string moved = Dump(HKEY_LOCAL_MACHINE, unimodem);
         EXPECT_NE(moved.find("<cr><lf>OK<cr><lf>=3:" + std::string(10, '\0') + "\n"), std::string::npos) << moved;
         EXPECT_NE(moved.find("<cr><lf>RING<cr><lf>=3:\x08" + std::string(9, '\0') + "\n"), std::string::npos);
+        EXPECT_NE(moved.find("Long=3:" + LongValue() + "\n"), std::string::npos);
     } else {
         EXPECT_TRUE(KeyExists(key + "\\Responses"));
         EXPECT_FALSE(KeyExists(unimodem));
