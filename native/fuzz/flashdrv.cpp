@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flashdrv::Narrow(widened.data(), widened.size()).size() != size) std::abort();
 
     // The image form needs the directory at 0x4000: the input goes there.
-    std::vector<uint8_t> image(0x4000, 0);
-    image.insert(image.end(), data, data + size);
+    std::vector<uint8_t> image(0x4000 + size, 0);
+    if (size) std::memcpy(image.data() + 0x4000, data, size);
     flashdrv::KeepCardValuesInImage(image.data(), image.size(), card);
 
     flashdrv::CardNameRow row;
