@@ -36,6 +36,9 @@ const char kInf[] =
     "[Modem1-Unnamed]\r\n"
     "AddReg=Upgrade.AddReg\r\n"
     "\r\n"
+    "[Modem1-BadName]\r\n"
+    "AddReg=Upgrade.AddReg, BadName.AddReg\r\n"
+    "\r\n"
     "[Upgrade.AddReg]\r\n"
     "HKR,,FirmwareLevel,,\"1.90\"\r\n"
     "HKR,Init,1,,\"AT<cr>\"\r\n"
@@ -44,6 +47,9 @@ const char kInf[] =
     "HKR,Responses,\"<cr><lf>OK<cr><lf>\",1,00,00,00,00,00,00,00,00,00,00\r\n"
     "HKR,Responses,\"<cr><lf>RING<cr><lf>\",1,08,00,00,00,00,00,00,00,00,00\r\n"
     "HKR,Responses,Long,1,%s\r\n"
+    "\r\n"
+    "[BadName.AddReg]\r\n"
+    "HKR,,ResponsesKeyName,,\"NNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNN\"\r\n"
     "\r\n"
     "[Named.AddReg]\r\n"
     "HKR,,ResponsesKeyName,,\"Dorvex 56K PC Card Modem::Dorvex::Dorvex\"\r\n";
@@ -242,6 +248,15 @@ TEST_F(InfToRegTest, EmptyDriverValueTouchesNothing) {
     CInfToReg inf;
     EXPECT_EQ(inf.Install(road.pnp, kInfName, WriteInf("Modem").c_str(), "Modem", "Modem1-Upgrade"), 2);
     EXPECT_EQ(Dump(HKEY_LOCAL_MACHINE, road.classKey), before);
+}
+
+TEST_F(InfToRegTest, ResponsesStayWhenTheyCannotBeMoved) {
+    if (!IsNt()) GTEST_SKIP() << "Windows 9x moves no responses";
+    // No registry key can carry a name this long.
+    CInfToReg inf;
+    EXPECT_EQ(inf.Install(road.pnp, kInfName, WriteInf("Modem").c_str(), "Modem", "Modem1-BadName"), 6);
+    const std::string responses = std::string(road.driverKey) + "\\Responses";
+    EXPECT_NE(Dump(HKEY_LOCAL_MACHINE, responses).find("Long=3:"), std::string::npos);
 }
 
 TEST_F(InfToRegTest, WindowsNtWithoutResponsesKeyName) {
