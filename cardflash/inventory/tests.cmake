@@ -118,3 +118,11 @@ wine_add_gtest(inventory_modem_list_nt_test
   LIBS ${inventory_test_libs}
   VERSIONS nt40
   LOCK machine_registry)
+
+# Modem INF installation with Wine's Setup API into the fixture machine's modem driver keys.
+wine_add_gtest(inventory_inf_to_reg_test
+  SOURCES inf_to_reg_test.cpp ${CMAKE_SOURCE_DIR}/cardflash/flash/fw_test_files.cpp
+          ${CMAKE_SOURCE_DIR}/cardflash/flash/fw_test_folder.cpp
+  LIBS cardflash_inftoreg ${inventory_test_libs}
+  VERSIONS win98 nt40
+  LOCK machine_registry)
