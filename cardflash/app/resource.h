@@ -13,3 +13,50 @@
 #define IDS_SWITCH_BOTH 62211     // "/FLASH_BOTH"
 #define IDS_NO_SERVICE 62213
 #define IDS_SHEET_CAPTION 57344   // "Dorvex Upgrade Utility"
+
+// --- The update routine, the progress dialog and the modem-settings dialog ------------------
+#define IDD_FLASH_PROGRESS 138
+#define IDC_PROG_CANCEL 2
+#define IDC_PROG_BAR 1065
+#define IDC_PROG_START 1066
+#define IDC_PROG_STATUS 1075
+
+#define IDD_UPDATE_MODEM_SETTINGS 170
+#define IDC_MODSET_CANCEL 2
+#define IDC_MODSET_UPDATE 1148
+#define IDC_MODSET_STATUS 1149
+
+#define IDS_UPD_SECTION 62201      // "Update"
+#define IDS_UPD_PATH 62202         // "UpdatePath"
+#define IDS_UPD_FILE 62203         // "UpdateFile"
+#define IDS_UPD_OLD_VER 62204      // "UpdateOldVer"
+#define IDS_UPD_NEW_VER 62205      // "UpdateNewVer"
+#define IDS_UPD_INF 62206          // "UpdateINF"
+#define IDS_UPD_PNP 62207          // "UpdatePnP"
+#define IDS_UPD_COUNTRY 62208      // "MdmCountryCode"
+#define IDS_UPD_TEMP_PAK 62209     // "TEMP.PAK"
+#define IDS_UPD_NO_CMDLINE_FLASHER 62212
+
+#define IDS_UPD_FLASH_DONE 60209
+#define IDS_UPD_PORT_IN_USE 60211
+#define IDS_UPD_PREPARING 60212
+#define IDS_UPD_100 60215
+#define IDS_UPD_NOT_SUITABLE 60218
+#define IDS_UPD_NO_FLASHER 60219
+#define IDS_UPD_NT_FLASHER 60220
+#define IDS_UPD_SHUTDOWN 60221
+#define IDS_UPD_CANCELLED 60222
+#define IDS_UPD_NO_LAUNCH 60223
+#define IDS_UPD_FLASHER_FAILED_9X 60224
+#define IDS_UPD_FLASHER_FAILED_NT 60225
+#define IDS_UPD_CANCEL_SETTINGS 60226
+#define IDS_UPD_DONE 60227
+#define IDS_UPD_SAVING_INF 60228
+#define IDS_UPD_INF_FAILED 60229
+#define IDS_UPD_REGISTRY 60230
+#define IDS_UPD_OLDER 60233
+#define IDS_UPD_ISDN_ENABLED 60235
+#define IDS_UPD_ADDON_NEWER 60236
+#define IDS_UPD_REMOVE_ADDON 60237
+#define IDS_UPD_INSERT_ADDON 60238
+#define IDS_UPD_NOT_ISDN_ENABLED 60239
