@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <ole2.h>
 
+#include "cardflash/app/cmdline_update.h"
 #include "cardflash/app/please_wait.h"
 #include "cardflash/app/resource.h"
 #include "cardflash/inventory/log.h"
@@ -127,6 +128,12 @@ bool CConfUtilApp::InitInstance() {
 
     Detect();
     wait.Destroy();
+
+    if (m_TvlMode || m_FlashBoth) {
+        RunKitUpdateFromCommandLine();
+        WriteDetectionLog();
+        return false;
+    }
 
     if (!m_TvlMode && !m_FlashBoth) m_PostRestart = HasSwitch(command, IDS_UPGRADE) ? 1 : 0;
     WriteDetectionLog();

@@ -104,6 +104,9 @@ public:
     int m_Selected = -1;
     BYTE m_MonitorSticky = 0;
     CFlashProgDlg* m_ProgressDlg = nullptr;
+    // Set when this run registered the RunOnce command of a DOS-flasher hand-over; apart from the
+    // post-restart flag, which says that this run is the one after that reboot.
+    int m_RunOnceRegistered = 0;
 
 protected:
     bool InitInstance() override;

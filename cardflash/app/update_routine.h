@@ -39,3 +39,6 @@ public:
 
 // Parses "major.minor" as the modem and the packages write it; false when it is not two numbers.
 bool ParseFirmwareVersion(const char* text, int* major, int* minor);
+
+// `format` with %1 and %2 replaced in one pass (a %2 inside the first argument stays text).
+CString FormatMessage2(const CString& format, const CString& first, const CString& second);

@@ -73,6 +73,7 @@ struct ModemState {
     uint8_t addOnStartByte = 'C';
     std::set<int> addOnNakPackets;      // answered NAK whatever they hold
     std::set<int> addOnSilentPackets;   // taken, but their ACK is lost
+    unsigned addOnAckDelayMs = 0;       // a slow card: the pause before each answer in flash mode
 
     // Pacing at a line rate (bit/s, 10 bits a byte; 0: as fast as the pty goes): the simulator
     // takes the wire time of what it receives and of what it sends.

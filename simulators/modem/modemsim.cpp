@@ -62,17 +62,19 @@ void ModemSimulator::Run() {
         if (paced && !bytes.empty()) Sleep(static_cast<DWORD>(bytes.size() * 10 * 1000 / paced));
         std::vector<std::string> pieces;
         size_t chunk = 0;
-        unsigned gap = 0, rate = 0;
+        unsigned gap = 0, rate = 0, ackDelay = 0;
         {
             std::lock_guard<std::mutex> lock(lock_);
             received_ += bytes;
             if (!bytes.empty()) pieces = engine_.FeedPieces(bytes);
             std::string own = engine_.Tick(GetTickCount());
             if (!own.empty()) pieces.push_back(own);
+            if (!pieces.empty() && engine_.mode() == ModemEngine::Mode::AddOnFlash) ackDelay = engine_.state().addOnAckDelayMs;
             chunk = engine_.state().chunkSize;
             gap = engine_.state().gapMs;
             rate = engine_.state().paceBitRate;
         }
+        if (ackDelay) Sleep(ackDelay);
         for (size_t i = 0; i < pieces.size() && !stop_; ++i) {
             // Separate writes of the card arrive as separate reads on the other side.
             if (i > 0) Sleep(gap ? gap : 100);

@@ -32,6 +32,10 @@ public:
         std::lock_guard<std::mutex> lock(lock_);
         change(engine_.state());
     }
+    // The user plugs the ISDN add-on in or pulls it out while the program runs.
+    void SetAddOn(bool present) {
+        Update([present](ModemState& s) { s.addOn = present; });
+    }
     ModemState State() const;
     ModemEngine::Mode Mode() const;
 

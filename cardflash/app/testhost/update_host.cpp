@@ -1,0 +1,54 @@
+// cardflash with a way in to the update routine for the tests, until the main window is the way
+// in: after the same start-up as the program, "PERFORM:<package>" runs the update routine for the
+// selected modem with that package from the program folder (the modem's version and in-place
+// capability read first, as the Update page does), and a run with "UPGRADE" opens the
+// modem-settings dialog first. What happened goes to "update_host.txt" beside the exe.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "cardflash/app/conf_util_app.h"
+#include "cardflash/app/update_dialogs.h"
+#include "cardflash/app/update_routine.h"
+
+namespace {
+
+class UpdateHost : public CConfUtilApp {
+protected:
+    bool InitInstance() override {
+        CConfUtilApp::InitInstance();
+        std::FILE* report = std::fopen(ProgramFolder() + "\\update_host.txt", "w");
+        if (!report) return false;
+        if (m_PostRestart) {
+            CUpdModSetDlg dialog;
+            std::fprintf(report, "settings dialog %d\n", static_cast<int>(dialog.DoModal()));
+        }
+        const CString command = CommandLine();
+        int at = command.Find("PERFORM:");
+        if (at >= 0) {
+            CString file = command.Mid(at + 8);
+            int blank = file.Find(' ');
+            if (blank >= 0) file = file.Left(blank);
+            CModem* modem = CurrentModem();
+            if (modem) {
+                modem->ReadFirmwareVersion();
+                modem->CheckFirmwareLevel();
+            }
+            BOOL done = PerformUpdate(modem, file, m_ProgramFolder, nullptr);
+            std::fprintf(report, "perform %d\n", done);
+            if (modem && modem->ReadFirmwareVersion() == 0)
+                std::fprintf(report, "version %s\n", modem->m_FirmwareVersion.c_str());
+        }
+        std::fprintf(report, "post-restart %d\nrunonce registered %d\nprogress dialog %s\n", m_PostRestart,
+                     m_RunOnceRegistered, m_ProgressDlg ? "set" : "none");
+        std::fclose(report);
+        return false;
+    }
+};
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
+    UpdateHost app;
+    return app.Run(instance, command_line);
+}
