@@ -129,3 +129,106 @@ TEST(SettingsHeader, NamesThatAreNoBareFileName) {
     SettingsFileStatus status;
     EXPECT_FALSE(ParseSettingsHeader(shortHeader.data(), shortHeader.size(), &status));
 }
+
+namespace {
+
+const char kShutdown[] =
+    "Windows will now shutdown and the adapter will be updated. After the adapter is updated, Windows will "
+    "restart.\n\nContinue update?";
+
+class DosFlasherTest : public UpdateTest {
+protected:
+    void SetUp() override {
+        UpdateTest::SetUp();
+        Prepare("run dir");  // a blank in the program folder
+        sim.Update([](modemsim::ModemState& s) { s.firmwareVersion = "1.60"; });  // below the in-place level
+        package = Write("EM56.MPK", ModemPackage(true));
+    }
+    std::string FlasherLine() const { return ReadFileText(folder_ + "\\flasher.txt"); }
+    std::string RunOnceValue() const { return RegText(HKEY_LOCAL_MACHINE, kRunOnce, "cardflash"); }
+    std::string package;
+};
+
+}  // namespace
+
+TEST_F(DosFlasherTest, HandsOverWithTempPakAndRunOnce) {
+    CopyFlasher();
+    Run("PERFORM:EM56.MPK");
+    Answer(kShutdown, IDYES);
+    Finish();
+    for (int i = 0; i < 100 && FlasherLine().empty(); ++i) Sleep(100);
+
+    // TEMP.PAK is the package's record as a .PAK, as the package reader writes it.
+    const std::string tempPak = folder_ + "\\TEMP.PAK";
+    CMPKFile reader;
+    const std::string ownPak = folder_ + "\\OWN.PAK";
+    ASSERT_EQ(reader.SetFile(package.c_str()), 0);
+    ASSERT_EQ(reader.SelectForCard(CString(kRecord9x), static_cast<CMpkIdResolver*>(nullptr)), 0);
+    ASSERT_EQ(reader.WritePakFile(ownPak.c_str()), 0);
+    EXPECT_FALSE(ReadFileText(tempPak).empty());
+    EXPECT_EQ(ReadFileText(tempPak), ReadFileText(ownPak));
+
+    EXPECT_EQ(RunOnceValue(), "\"" + folder_ + "\\cardflash.EXE\" UPGRADE");
+    EXPECT_EQ(FlasherLine(), ShortPath(folder_ + "\\Ostrel.EXE") + " " + ShortPath(tempPak));
+    EXPECT_EQ(Key("MdmCountryCode"), "61");
+    const std::string report = Report();
+    EXPECT_TRUE(HasLine(report, "perform 1")) << report;
+    EXPECT_TRUE(HasLine(report, "runonce registered 1")) << report;
+    // Registering the restart does not make this run the one after the reboot.
+    EXPECT_TRUE(HasLine(report, "post-restart 0")) << report;
+    EXPECT_FALSE(sim.State().bootFlashed);
+}
+
+// Every way the hand-over stops short of a running flasher leaves no RunOnce command behind (a
+// restart with "UPGRADE" would check a flash that never happened) and starts nothing.
+TEST_F(DosFlasherTest, NoFlasherRunLeavesNoRestartBehind) {
+    struct Case {
+        const char* name;
+        enum { kFlasher, kBadFlasher, kNoFlasher, kTempPakFolder } prepare;
+        std::vector<std::pair<std::string, int>> answers;  // message texts ("" any) and buttons
+    } cases[] = {
+        {"the user says no", Case::kFlasher,
+         {{kShutdown, IDNO},
+          {"The update has been cancelled. The update may be restarted later by selecting the appropriate file and "
+           "clicking the Update button.",
+           IDOK}}},
+        {"the flasher does not start", Case::kBadFlasher,
+         {{kShutdown, IDYES}, {"<launch>", IDOK}}},
+        {"no flasher", Case::kNoFlasher,
+         {{"<locate>", IDOK}}},
+        {"TEMP.PAK cannot be written", Case::kTempPakFolder,
+         {{"", IDOK}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Prepare("run dir");
+        sim.Update([](modemsim::ModemState& s) { s.firmwareVersion = "1.60"; });
+        Write("EM56.MPK", ModemPackage(true));
+        if (c.prepare == Case::kFlasher || c.prepare == Case::kTempPakFolder) CopyFlasher();
+        if (c.prepare == Case::kBadFlasher) WriteFileText(folder_ + "\\Ostrel.EXE", "not a program");
+        if (c.prepare == Case::kTempPakFolder) CreateDirectoryA((folder_ + "\\TEMP.PAK").c_str(), nullptr);
+        Run("PERFORM:EM56.MPK");
+        for (const auto& answer : c.answers) {
+            std::string text = answer.first;
+            if (text == "<launch>")
+                text = "Unable to launch Ostrel.exe located at: " + folder_ + "\\Ostrel.EXE";
+            else if (text == "<locate>")
+                text = "Unable to locate Ostrel. Place Ostrel.exe in the following directory: " + folder_;
+            HWND box = ui::WaitMessageBox(p_.pid(), 30000);
+            ASSERT_NE(box, nullptr);
+            if (text.empty())
+                EXPECT_NE(ui::MessageBoxText(box), kShutdown);
+            else
+                EXPECT_EQ(ui::MessageBoxText(box), text);
+            ui::Click(box, answer.second);
+            ui::WaitGone(box);
+        }
+        Finish();
+        EXPECT_EQ(RunOnceValue(), "<none>");
+        EXPECT_EQ(FlasherLine(), "");
+        const std::string report = Report();
+        EXPECT_TRUE(HasLine(report, "perform 0")) << report;
+        EXPECT_TRUE(HasLine(report, "runonce registered 0")) << report;
+        DeleteRunOnce();
+    }
+}
