@@ -86,7 +86,7 @@ inline Bytes ModemPackage(bool image, const std::string& infName = "DVXUPG.INF",
     }
     sections.push_back({mpk::kKindSettings9x, SettingsSection(infName, attributes)});
     sections.push_back({mpk::kKindSettingsNt, SettingsSection(infName, attributes)});
-    return fwtest::MpkFile(4, {{3, kRecord9x, 0x1143, 3, "EM56", "EtherModem firmware", sections}});
+    return fwtest::MpkFile(static_cast<uint8_t>(sections.size()), {{3, kRecord9x, 0x1143, 3, "EM56", "EtherModem firmware", sections}});
 }
 
 inline Bytes AddOnPackage() {
@@ -175,6 +175,14 @@ protected:
     void CopyFlasher() {
         ASSERT_TRUE(CopyFileA((winetest::ProgramFolder() + "\\flasher_stub.exe").c_str(),
                               (folder_ + "\\Ostrel.EXE").c_str(), FALSE));
+    }
+    // What the update routine left for the run after the flasher's reboot.
+    void WritePostRebootRecord() {
+        const std::pair<const char*, std::string> keys[] = {
+            {"UpdatePath", folder_}, {"UpdateFile", "EM56.MPK"}, {"UpdatePnP", Card()},
+            {"UpdateOldVer", "1.60"}, {"UpdateNewVer", "1.90"}, {"MdmCountryCode", "61"}};
+        for (const auto& k : keys) WritePrivateProfileStringA("Update", k.first, k.second.c_str(), Ini().c_str());
+        WriteFileText(folder_ + "\\TEMP.PAK", "image");
     }
     std::string Key(const char* name) const { return UpdateKey(Ini(), name); }
     std::string Report() const { return ReadFileText(folder_ + "\\update_host.txt"); }

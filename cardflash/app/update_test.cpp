@@ -232,3 +232,40 @@ TEST_F(DosFlasherTest, NoFlasherRunLeavesNoRestartBehind) {
         DeleteRunOnce();
     }
 }
+
+// The run after the flasher's reboot: the modem that reports the new version passes (TEMP.PAK
+// goes, the flag is cleared); one that reports another version is told to the user with the
+// flasher's name.
+TEST_F(UpdateTest, AfterTheRebootTheNewVersionIsChecked) {
+    struct Case {
+        const char* reported;
+        std::string message;
+        const char* ended;
+        bool tempPakStays;
+    } cases[] = {
+        {"1.90", "The update completed successfully!", "settings dialog 1", false},
+        {"1.80",
+         "The adapter was to be updated to version 1.90. Ostrel.exe failed to update the adapter to the newer version.",
+         "settings dialog 2", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reported);
+        Prepare("run");
+        Write("EM56.MPK", ModemPackage(true));
+        WritePostRebootRecord();
+        sim.Update([&](modemsim::ModemState& s) { s.firmwareVersion = c.reported; });
+        Run("UPGRADE");
+        if (!c.tempPakStays) {
+            // The package carries settings: the dialog waits for the user.
+            HWND settings = ui::WaitDialog(p_.pid(), "Update Modem Settings", 20000);
+            ASSERT_NE(settings, nullptr);
+            ui::Click(settings, IDC_MODSET_UPDATE);
+        }
+        Answer(c.message, IDOK);
+        Finish();
+        const std::string report = Report();
+        EXPECT_TRUE(HasLine(report, c.ended)) << report;
+        EXPECT_TRUE(HasLine(report, c.tempPakStays ? "post-restart 1" : "post-restart 0")) << report;
+        EXPECT_EQ(GetFileAttributesA((folder_ + "\\TEMP.PAK").c_str()) != INVALID_FILE_ATTRIBUTES, c.tempPakStays);
+    }
+}

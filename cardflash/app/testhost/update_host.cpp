@@ -22,6 +22,7 @@ protected:
         if (m_PostRestart) {
             CUpdModSetDlg dialog;
             std::fprintf(report, "settings dialog %d\n", static_cast<int>(dialog.DoModal()));
+            std::fprintf(report, "package %s for %s: %d kinds\n", dialog.m_PackagePath.c_str(), dialog.m_PnPID.c_str(), static_cast<int>(dialog.m_Kinds.size()));
         }
         const CString command = CommandLine();
         int at = command.Find("PERFORM:");
