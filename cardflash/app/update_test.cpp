@@ -269,3 +269,86 @@ TEST_F(UpdateTest, AfterTheRebootTheNewVersionIsChecked) {
         EXPECT_EQ(GetFileAttributesA((folder_ + "\\TEMP.PAK").c_str()) != INVALID_FILE_ATTRIBUTES, c.tempPakStays);
     }
 }
+
+namespace {
+
+const char kIsdnEnabled[] = "The adapter firmware is already ISDN enabled.";
+const char kFlashDone[] = "The firmware update has completed successfully!";
+
+}  // namespace
+
+TEST_F(UpdateTest, TvlWithTheAddOnAttachedFlashesNothing) {
+    Write("EM56.MPK", ModemPackage(true));
+    Write("TVL.MPK", AddOnPackage());
+    sim.SetAddOn(true);
+    Run("/TVL");
+    Answer(kIsdnEnabled, IDOK);
+    Finish();
+    EXPECT_FALSE(sim.State().bootFlashed);
+    EXPECT_EQ(sim.State().addOnPackets, 0);
+}
+
+TEST_F(UpdateTest, TvlWithOldFirmwareAndNoModemPackageFlashesNothing) {
+    Write("TVL.MPK", AddOnPackage());
+    sim.Update([](modemsim::ModemState& s) { s.firmwareVersion = "2.18"; });
+    Run("/tvl");
+    Answer("The current modem firmware is not ISDN enabled.\n Please download the latest  firmware from the "
+           "manufacturer's website.",
+           IDOK);
+    Finish();
+    EXPECT_FALSE(sim.State().bootFlashed);
+    EXPECT_EQ(sim.State().addOnPackets, 0);
+    EXPECT_EQ(Key("UpdateFile"), "<none>");
+}
+
+// "/FLASH_BOTH": the adapter that is plugged in first, then the other one once the user has
+// swapped the add-on, which the test does through the simulated card.
+TEST_F(UpdateTest, FlashBothUpgradesTheAddOnAndTheModemAroundTheSwap) {
+    for (bool attached : {true, false}) {
+        SCOPED_TRACE(attached ? "add-on attached" : "add-on not attached");
+        Prepare("run");
+        sim.Update([&](modemsim::ModemState& s) {
+            s = modemsim::ModemState();
+            s.cis = flashtest::CardCis();
+            s.savedSettings = flashtest::kCardSettings;
+            s.bootImageSize = kImageSize;
+            s.firmwareVersion = "1.80";
+            s.addOn = attached;
+        });
+        const std::string modemPackage = Write("EM56.MPK", ModemPackage(true));
+        Write("TVL.MPK", AddOnPackage());
+        Run("/FLASH_BOTH");
+        auto addOn = [&] {
+            Answer(kFlashDone, IDOK);  // the add-on's package has no settings
+            EXPECT_TRUE(sim.State().addOnFlashed);
+        };
+        auto modem = [&] {
+            // The settings dialog runs by itself and reports the end.
+            Answer("The update completed successfully!", IDOK);
+            EXPECT_TRUE(sim.State().bootFlashed);
+        };
+        auto swap = [&](const char* question, bool present) {
+            HWND box = ui::WaitMessageBox(p_.pid(), 60000);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(ui::MessageBoxText(box), question);
+            sim.SetAddOn(present);
+            ui::Click(box, IDOK);
+            ui::WaitGone(box);
+        };
+        if (attached) {
+            addOn();
+            EXPECT_FALSE(sim.State().bootFlashed);
+            swap("Please remove the ISDN adapter and press ok when done.", false);
+            modem();
+        } else {
+            modem();
+            EXPECT_EQ(sim.State().addOnPackets, 0);
+            swap("Please insert the ISDN adapter and press ok when done.", true);
+            addOn();
+        }
+        Finish();
+        EXPECT_EQ(sim.State().bootReceived, ExpectedImage(modemPackage));
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey9x, "FirmwareLevel"), "1.90");
+        EXPECT_EQ(sim.State().addOnVersion, "2.20");
+    }
+}
