@@ -77,12 +77,13 @@ inline Bytes ModemImage(const std::string& version) {
 }
 
 // The modem package of card A: its image (when `image`), and settings for Windows 9x and NT.
-inline Bytes ModemPackage(bool image, const std::string& infName = "DVXUPG.INF", uint8_t attributes = FILE_ATTRIBUTE_ARCHIVE) {
+inline Bytes ModemPackage(bool image, const std::string& infName = "DVXUPG.INF", uint8_t attributes = FILE_ATTRIBUTE_ARCHIVE,
+                          const std::string& version = "1.90") {
     std::vector<fwtest::MpkSection> sections;
     if (image) {
         sections.push_back({mpk::kKindCis, {0x01, 0x03, 0xD9, 0x01, 0xFF, 0x1C}});
         sections.push_back({mpk::kKindPatchList, {0, 0}});
-        sections.push_back({mpk::kKindImage, ModemImage("1.90")});
+        sections.push_back({mpk::kKindImage, ModemImage(version)});
     }
     sections.push_back({mpk::kKindSettings9x, SettingsSection(infName, attributes)});
     sections.push_back({mpk::kKindSettingsNt, SettingsSection(infName, attributes)});

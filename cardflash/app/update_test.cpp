@@ -352,3 +352,61 @@ TEST_F(UpdateTest, FlashBothUpgradesTheAddOnAndTheModemAroundTheSwap) {
         EXPECT_EQ(sim.State().addOnVersion, "2.20");
     }
 }
+
+// Nothing to flash is no success: without a selected modem the dialog fails with a message.
+TEST_F(UpdateTest, ProgressDialogWithoutAModemFails) {
+    Write("EM56.MPK", ModemPackage(true));
+    Run("PROGRESS:EM56.MPK");
+    HWND dlg = ui::WaitDialog(p_.pid(), "Update", 20000);
+    ASSERT_NE(dlg, nullptr);
+    ui::Click(dlg, IDC_PROG_START);
+    Answer("Unable to communicate with modem. Please stop whatever application is using the modem and try again.",
+           IDOK);
+    Finish();
+    EXPECT_TRUE(HasLine(Report(), "progress dialog ended 2")) << Report();
+    EXPECT_EQ(sim.State().bootStarts, 0);
+}
+
+// Versions are compared only when both read as major.minor: a package as new as the modem asks
+// first; one whose version does not read goes straight to the progress dialog.
+TEST_F(UpdateTest, VersionsAreComparedOnlyWhenBothRead) {
+    struct Case {
+        const char* packageVersion;
+        bool asked;
+    } cases[] = {{"1.80", true}, {"V2.00", false}, {"beta", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.packageVersion);
+        Prepare("run");
+        Write("EM56.MPK", ModemPackage(true, "DVXUPG.INF", FILE_ATTRIBUTE_ARCHIVE, c.packageVersion));
+        Run("PERFORM:EM56.MPK");
+        if (c.asked) {
+            Answer("The firmware in the selected file is an older or identical version than what is loaded in the "
+                   "adapter.  \nDo you wish to continue?",
+                   IDNO);
+        } else {
+            HWND dlg = ui::WaitDialog(p_.pid(), "Update", 20000);
+            ASSERT_NE(dlg, nullptr);
+            EXPECT_FALSE(ui::IsMessageBox(dlg));
+            ui::Click(dlg, IDCANCEL);
+        }
+        Finish();
+        EXPECT_TRUE(HasLine(Report(), "perform 0")) << Report();
+        EXPECT_EQ(sim.State().bootStarts, 0);
+    }
+}
+
+// "/FLASH_BOTH" cannot hand over to the DOS flasher: the modem is left as it is.
+TEST_F(UpdateTest, FlashBothRefusesTheDosFlasher) {
+    Write("EM56.MPK", ModemPackage(true));
+    Write("TVL.MPK", AddOnPackage());
+    CopyFlasher();
+    sim.Update([](modemsim::ModemState& s) { s.firmwareVersion = "1.60"; });
+    Run("/FLASH_BOTH");
+    Answer("The modem requires Ostrel which is not supported from the command line.  The modem will not be upgraded.",
+           IDOK);
+    Answer("Please insert the ISDN adapter and press ok when done.", IDCANCEL);
+    Finish();
+    EXPECT_EQ(GetFileAttributesA((folder_ + "\\TEMP.PAK").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRunOnce, "cardflash"), "<none>");
+    EXPECT_EQ(ReadFileText(folder_ + "\\flasher.txt"), "");
+}

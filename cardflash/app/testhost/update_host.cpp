@@ -1,8 +1,8 @@
 // cardflash with a way in to the update routine for the tests, until the main window is the way
 // in: after the same start-up as the program, "PERFORM:<package>" runs the update routine for the
 // selected modem with that package from the program folder (the modem's version and in-place
-// capability read first, as the Update page does), and a run with "UPGRADE" opens the
-// modem-settings dialog first. What happened goes to "update_host.txt" beside the exe.
+// capability read first, as the Update page does), "PROGRESS:<package>" runs the progress dialog
+// with no modem selected, and a run with "UPGRADE" opens the modem-settings dialog first. What happened goes to "update_host.txt" beside the exe.
 #include <windows.h>
 
 #include <cstdio>
@@ -25,6 +25,15 @@ protected:
             std::fprintf(report, "package %s for %s: %d kinds\n", dialog.m_PackagePath.c_str(), dialog.m_PnPID.c_str(), static_cast<int>(dialog.m_Kinds.size()));
         }
         const CString command = CommandLine();
+        // The progress dialog on its own, with no modem selected.
+        int alone = command.Find("PROGRESS:");
+        if (alone >= 0) {
+            Select(-1);
+            CFlashProgDlg dialog(m_ProgramFolder + "\\" + command.Mid(alone + 9), CString(), TRUE);
+            m_ProgressDlg = &dialog;
+            std::fprintf(report, "progress dialog ended %d\n", static_cast<int>(dialog.DoModal()));
+            m_ProgressDlg = nullptr;
+        }
         int at = command.Find("PERFORM:");
         if (at >= 0) {
             CString file = command.Mid(at + 8);
