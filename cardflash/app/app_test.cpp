@@ -108,6 +108,26 @@ TEST_F(CardflashTest, LanguageFromTheSettingsFile) {
     }
 }
 
+TEST_F(CardflashTest, ALanguageWithAPathInItLoadsNothing) {
+    // Each name, taken as a folder and a file name part, leads to German\German.dll and .hlp.
+    std::string german = folder_ + "\\German";
+    for (const char* name : {"x\\..\\German", "x/../German"}) {
+        SCOPED_TRACE(name);
+        MakeFolder("run");
+        ASSERT_TRUE(CreateDirectoryA(german.c_str(), nullptr));
+        ASSERT_TRUE(CopyFileA(TestLibrary().c_str(), (german + "\\German.dll").c_str(), FALSE));
+        WriteFileText(german + "\\German.hlp", "help");
+        WriteFileText(Ini(), std::string("[Application]\nCurLanguage=") + name + "\n");
+
+        EXPECT_EQ(Run("win98"), 0u);
+        EXPECT_EQ(CurLanguage(), name);  // kept as the user wrote it
+        std::string log = Log();
+        EXPECT_EQ(log.substr(0, log.find('\r')), kEnglishCaption);
+        EXPECT_TRUE(HasLine(log, "Language library: none")) << log;
+        EXPECT_TRUE(HasLine(log, "Help file: " + folder_ + "\\cardflash.HLP")) << log;
+    }
+}
+
 TEST_F(CardflashTest, AnEmptyLanguageIsTheSystemsLanguage) {
     // ctest runs this case once more with a German system locale (LC_ALL of the Wine process).
     char system[512] = {};

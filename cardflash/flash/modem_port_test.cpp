@@ -122,6 +122,20 @@ TEST_F(PortFreeTest, WithoutAnAnswerTheOpenTestDecides) {
         EXPECT_STREQ(modem.m_CommInfoPath, L"MSSerial_CommInfo.InstanceName=\"PCMCIA\\\\DORVEX-MODEM\\\\1_0\"");
     }
 
+    // A multi-function card: the port is the modem function's, whichever child the presence was
+    // read from.
+    CCardInfo mf("PCMCIA\\DORVEX-ETHERMODEM\\1", FALSE);
+    mf.m_MFCard = TRUE;
+    mf.m_ChildPath = "MF\\PCMCIA#DORVEX-ETHERMODEM\\1#Child0001";
+    mf.m_ModemInstancePath = "MF\\PCMCIA#DORVEX-ETHERMODEM\\1#Child0000";
+    CModem function;
+    ASSERT_EQ(function.AttachCard(&mf, pair.a.c_str()), 0);
+    if (winetest::RequestedVersion() == "win2k") {
+        ASSERT_NE(function.m_CommInfoPath, nullptr);
+        EXPECT_STREQ(function.m_CommInfoPath,
+                     L"MSSerial_CommInfo.InstanceName=\"MF\\\\PCMCIA#DORVEX-ETHERMODEM\\\\1#Child0000_0\"");
+    }
+
     CModem missing;
     ASSERT_EQ(missing.AttachCard(&card, "COM250"), 0);
     EXPECT_EQ(missing.m_PortState, CModem::kPortBusy);
