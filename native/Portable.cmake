@@ -40,7 +40,7 @@ native_test(n_isdn_adapter_test SOURCES ${TOP}/simulators/isdn/isdn_adapter_test
 native_library(n_dialconf_rules ${TOP}/dialconf/adapter_replies.cpp ${TOP}/dialconf/config_rules.cpp)
 target_link_libraries(n_dialconf_rules PUBLIC n_framework_text)
 native_test(n_dialconf_rules_test
-  SOURCES ${TOP}/dialconf/adapter_replies_test.cpp
+  SOURCES ${TOP}/dialconf/adapter_replies_test.cpp ${TOP}/dialconf/reply_deadline_test.cpp
   LIBS n_dialconf_rules n_isdn_adapter_model)
 native_fuzzer(dialconf LIBS n_dialconf_rules)
 
