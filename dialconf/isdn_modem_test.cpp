@@ -39,6 +39,11 @@ TEST_F(IsdnModemTest, PresenceTellsTheAdapterFromAPlainModem) {
     EXPECT_EQ(gone.IsPresent(), 0);
 }
 
+TEST_F(IsdnModemTest, ThePortRunsAt115200Bits8N1) {
+    EXPECT_EQ(modem_.IsPresent(), 1);
+    EXPECT_EQ(winetest::LineSettings(pair_.a, "115200 8N1"), "115200 8N1");
+}
+
 TEST_F(IsdnModemTest, SettersSendTheirCommandsAndVerify) {
     EXPECT_EQ(modem_.SetSpid("2", ""), 1);
     EXPECT_EQ(Commands(), (std::vector<std::string>{"AT\r", "AT**SPID2=-\r", "AT &W\r", "AT**SPID2\r"}));

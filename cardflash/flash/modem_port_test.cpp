@@ -9,6 +9,7 @@
 #include "cardflash/inventory/card_info.h"
 #include "simulators/modem/modemsim.h"
 #include "standins/drivers.h"
+#include "winetest/ports.h"
 #include "winetest/version.h"
 
 namespace {
@@ -94,6 +95,7 @@ TEST_F(PortFreeTest, APortOfThisProgramAnswersFromTheStoredState) {
     ASSERT_EQ(modem.AttachCard(nullptr, pair.a.c_str()), 0);
     ASSERT_EQ(other.AttachCard(nullptr, "COM250"), 0);
     ASSERT_TRUE(modem.OpenPort());
+    EXPECT_EQ(winetest::LineSettings(pair.a, "19200 8N1"), "19200 8N1");
     size_t before = manager.requests().size();
     other.m_PortState = CModem::kPortFree;
     EXPECT_EQ(other.IsPortFree(), 1);  // the missing port is not even tried
