@@ -139,6 +139,9 @@ TEST_F(CardflashTest, ALanguageWithAPathInItLoadsNothing) {
         SCOPED_TRACE(name);
         MakeFolder("run");
         ASSERT_TRUE(CreateDirectoryA(german.c_str(), nullptr));
+        // The folders the name passes through exist, so that the path leads somewhere.
+        ASSERT_TRUE(CreateDirectoryA((folder_ + "\\x").c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA((german + "\\cardflash_x").c_str(), nullptr));
         ASSERT_TRUE(CopyFileA(TestLibrary().c_str(), (german + "\\German.dll").c_str(), FALSE));
         WriteFileText(german + "\\German.hlp", "help");
         WriteFileText(Ini(), std::string("[Application]\nCurLanguage=") + name + "\n");
