@@ -144,4 +144,5 @@ wine_add_gtest(inventory_inf_to_reg_test
           ${CMAKE_SOURCE_DIR}/cardflash/flash/fw_test_folder.cpp
   LIBS cardflash_inftoreg ${inventory_test_libs}
   VERSIONS win98 nt40
+  CASES win98 "-InfToRegTest.ResponsesStay*:InfToRegTest.WindowsNt*"
   LOCK machine_registry)
