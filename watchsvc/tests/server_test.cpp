@@ -531,6 +531,22 @@ TEST_F(WatchsvcTest, APathWithABlankIsRegisteredQuoted) {
     RemoveDirectoryA(dir.c_str());
 }
 
+// The probe asks for an in-process handler too: with only a handler registered for the class,
+// a creation that asks for servers alone finds no class, the probe gets the handler's object
+// (which has no IRegistry).
+TEST_F(WatchsvcTest, TheProbeAlsoAsksForAnInProcessHandler) {
+    std::string dll;
+    for (char c : winetest::ProgramFolder() + "\\plain_handler.dll")
+        dll += c == '\\' ? std::string(2, c) : std::string(1, c);  // a .reg text doubles them
+    winetest::RegFixture handler(std::string("[HKCR\\") + kClsidKey + "\\InprocHandler32]\n@=\"" + dll + "\"\n");
+    IUnknown* unknown = nullptr;
+    EXPECT_EQ(
+        CoCreateInstance(CLSID_Registry, nullptr, CLSCTX_SERVER, IID_IUnknown, reinterpret_cast<void**>(&unknown)),
+        REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(ProbeRegistry(), E_NOINTERFACE);
+    CoFreeUnusedLibraries();
+}
+
 TEST_F(WatchsvcTest, WrappersRaiseComErrors) {
     try {
         long result = 0;
