@@ -10,6 +10,7 @@
 #include "cardflash/flash/mpk_format.h"
 #include "cardflash/inventory/alloc_test_data.h"
 #include "cardflash/inventory/cis_test_data.h"
+#include "common/capi_test_messages.h"
 #include "simulators/isdn/isdn_replies.h"
 
 using fwtest::Bytes;
@@ -146,6 +147,14 @@ void Inventory() {
                       "[30]\r\nGEN_PNPID_1=PCMCIA\\DORVEX-LANMODEM\r\nGEN_MFG=Dorvex\r\n"));
 }
 
+// CAPI messages of each command group, for the cracker and the tracer.
+void CapiMessages() {
+    for (const auto& seed : capitest::SeedMessages()) {
+        Write("common_cracker", seed.first, seed.second);
+        Write("common_trace", seed.first, seed.second);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,5 +166,6 @@ int main(int argc, char** argv) {
     Firmware();
     AdapterReplies();
     Inventory();
+    CapiMessages();
     return failures ? 1 : 0;
 }
