@@ -106,8 +106,6 @@ bool CleanReply(const std::string& reply, const char* pattern, std::string* clea
 // Hexadecimal pairs to bytes, carriage returns, line feeds and blanks skipped. False on anything
 // but hex digits, or an odd count of them.
 bool DecodeHex(const std::string& text, std::vector<uint8_t>* bytes);
-// The saved-settings reply is usable when it decodes and holds at least `itemSize` bytes.
-bool CheckSettingsReply(const std::string& cleaned, size_t itemSize, std::vector<uint8_t>* bytes);
 
 // "tirak\r": switches the boot loader to taking an image.
 extern const char kUploadModeCode[];
