@@ -81,7 +81,9 @@ private:
 
     int ReadDirectory(mpk::Directory* directory) const;
     int FindRecord(mpk::Record* record) const;
-    int ReadSection(const mpk::SubRecord& sub, std::vector<uint8_t>* data) const;
+    // The section's bytes: the first `skip` into `head`, the rest into `data` (replaced only on
+    // success). 162 for a length no buffer is given for, or when memory runs out.
+    int ReadSection(const mpk::SubRecord& sub, uint32_t skip, void* head, std::vector<uint8_t>* data) const;
     Section* SectionFor(uint32_t kind);
     int BuildImage();
 
