@@ -167,7 +167,7 @@ void CXmodemSender::OnPacketWritten(bool ok) {
     }
 }
 
-int UploadXmodem(FlashLink& link, const uint8_t* data, size_t length, ProgressFn progress, unsigned readTimeoutMs) {
+int UploadXmodem(FlashLink& link, const uint8_t* data, size_t length, ProgressFn progress) {
     PortOpen open(link);
     if (!open.ok()) return flashcode::kAddOnPortNotOpened;
     link.Purge();
@@ -176,7 +176,7 @@ int UploadXmodem(FlashLink& link, const uint8_t* data, size_t length, ProgressFn
         switch (sender.Next()) {
         case CXmodemSender::Action::ReadByte: {
             uint8_t byte = 0;
-            long n = link.Read(&byte, 1, readTimeoutMs);
+            long n = link.Read(&byte, 1, kPortTimeouts);
             sender.OnRead(n < 0 ? static_cast<int>(CXmodemSender::kReadFailed) : n == 0 ? static_cast<int>(CXmodemSender::kNoByte) : byte);
             break;
         }
