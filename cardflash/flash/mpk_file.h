@@ -66,8 +66,9 @@ public:
     // Loads kind 1, 2, 3 or 9 into the object (once).
     int LoadSubRecord(uint32_t kind);
 
-    // The selected record's image as a .PAK file at `path`: 0; 151 no package; 161 nothing
-    // selected; 163 the image cannot be built, or the record type carries no image entries; 152
+    // The selected record's image as a .PAK file at `path` (the built modem image, or for a record
+    // without one its add-on image): 0; 151 no package; 161 nothing selected; 163 the image
+    // cannot be built or loaded, or the record type carries no image entries; 152
     // the output cannot be created; 165 and 153 failed writes (the output is then left empty).
     int WritePakFile(const char* path);
     // Writes `length` bytes as a new file; false when it cannot be created or written.
