@@ -73,3 +73,9 @@ target_link_libraries(n_cardflash_flashproto PUBLIC n_cardflash_fwformat n_cardf
 native_test(n_cardflash_flashproto_test
   SOURCES ${TOP}/cardflash/flash/flash_protocol_test.cpp
   LIBS n_cardflash_flashproto n_modemsim_engine n_fwtest_builders)
+
+# remover's rules: list lines, the installation's paths, the directory walk, WININIT.INI entries.
+native_library(n_remover_rules ${TOP}/remover/uninstall_rules.cpp)
+target_link_libraries(n_remover_rules PUBLIC n_framework_text)
+native_test(n_remover_rules_test SOURCES ${TOP}/remover/uninstall_rules_test.cpp LIBS n_remover_rules)
+native_fuzzer(remover LIBS n_remover_rules)
