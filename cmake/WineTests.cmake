@@ -15,8 +15,10 @@
 #       [TIMEOUT <seconds>]          per case, default 60
 #       [SERIAL]                     run each case with no other test beside it (ctest RUN_SERIAL),
 #                                    for cases that start services and COM servers
-#       [OWN_PREFIX])                run each case in a throw-away prefix with its own wineserver
+#       [OWN_PREFIX]                 run each case in a throw-away prefix with its own wineserver
 #                                    and an empty HOME (programs that delete or search drives)
+#       [DRIVES <letter>...])        with OWN_PREFIX: each drive letter (DRIVES D) is an empty
+#                                    folder of the case's own, outside drive C:
 #
 #   wine_add_test(<name> VERSION <version> [PORT_PAIRS <n>] [LOCK <name>] [TIMEOUT <s>]
 #                 COMMAND <target> [args...])
@@ -37,6 +39,11 @@ function(_winetest_env out version pairs)
   if(ARGC GREATER 3 AND ARGV3)
     set(extra " prefix=own")
   endif()
+  if(ARGC GREATER 4)
+    foreach(d ${ARGV4})
+      string(APPEND extra " drive=${d}")
+    endforeach()
+  endif()
   foreach(v ${version})
     if(NOT v IN_LIST WINETEST_VERSIONS)
       message(FATAL_ERROR "unknown Windows version '${v}' (one of: ${WINETEST_VERSIONS})")
@@ -46,7 +53,7 @@ function(_winetest_env out version pairs)
 endfunction()
 
 function(wine_add_gtest target)
-  cmake_parse_arguments(T "SERIAL;OWN_PREFIX" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL;OWN_PREFIX" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS;DRIVES" ${ARGN})
   if(NOT T_VERSIONS)
     message(FATAL_ERROR "wine_add_gtest(${target}): VERSIONS is required (Wine's default is none of ours)")
   endif()
@@ -60,7 +67,7 @@ function(wine_add_gtest target)
   suite_target(${target})
   target_link_libraries(${target} PRIVATE testsupport ${T_LIBS} GTest::gtest GTest::gmock testsupport_main)
   foreach(version ${T_VERSIONS})
-    _winetest_env(env ${version} ${T_PORT_PAIRS} ${T_OWN_PREFIX})
+    _winetest_env(env ${version} ${T_PORT_PAIRS} ${T_OWN_PREFIX} "${T_DRIVES}")
     set(props FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
     if(T_LOCK)
       list(APPEND props RESOURCE_LOCK ${T_LOCK})

@@ -79,3 +79,7 @@ native_library(n_remover_rules ${TOP}/remover/uninstall_rules.cpp)
 target_link_libraries(n_remover_rules PUBLIC n_framework_text)
 native_test(n_remover_rules_test SOURCES ${TOP}/remover/uninstall_rules_test.cpp LIBS n_remover_rules)
 native_fuzzer(remover LIBS n_remover_rules)
+
+# patchkit's rules: version codes, the old files and keys, which found lists are handed over.
+native_library(n_patchkit_rules ${TOP}/patchkit/cleanup_rules.cpp)
+native_test(n_patchkit_rules_test SOURCES ${TOP}/patchkit/cleanup_rules_test.cpp LIBS n_patchkit_rules)
