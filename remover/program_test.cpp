@@ -359,5 +359,26 @@ const WininitCase kWininitCases[] = {
 INSTANTIATE_TEST_SUITE_P(Win98, RemoverWininitTest, ::testing::ValuesIn(kWininitCases),
                          [](const ::testing::TestParamInfo<WininitCase>& info) { return std::string(info.param.name); });
 
+// A list section longer than any first buffer: every line is followed whole, the last one too.
+TEST_F(RemoverTest, ReadsLongSectionsWhole) {
+    const std::string app = std::string(kRoot) + "\\App";
+    Dir(app);
+    std::string files;
+    for (int i = 0; i < 500; ++i) files += app + "\\never-installed-file-with-a-long-name-number-" + std::to_string(i) + ".dat\r\n";
+    ASSERT_GT(files.size(), 32000u);
+    Put(app + "\\last.dll");
+    Put(app + "\\last");  // what a cut last line would name
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + files + app + "\\last.dll\r\n");
+    Start(list);
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
+    ASSERT_TRUE(dlg);
+    ui::Click(dlg, IDOK);
+    EXPECT_EQ(Answer(IDOK, 30000).text, "UnInstall completed successfully.");
+    EXPECT_EQ(ExitCode(), 0u);
+    EXPECT_FALSE(Exists(app + "\\last.dll"));
+    EXPECT_TRUE(Exists(app + "\\last"));
+}
+
 }  // namespace
 }  // namespace rmtest
