@@ -187,6 +187,13 @@ TEST_F(PatchkitTest, HandsOverInTheFixedFolder) {
     Sleep(500);
     EXPECT_TRUE(p_.running()) << "with /NS the dialog stays";
     EXPECT_TRUE(IsWindowVisible(dlg));
+    // The system menu's own entry opens the About box.
+    PostMessageA(dlg, WM_SYSCOMMAND, 0x10, 0);
+    HWND about = ui::WaitDialog(p_.pid(), "About Linkmend");
+    ASSERT_TRUE(about);
+    EXPECT_EQ(ui::ControlText(about, 1000), "Linkmend Version 1.0");
+    ui::Click(about, IDOK);
+    ASSERT_TRUE(ui::WaitGone(about));
     ui::Click(dlg, IDCANCEL);
     EXPECT_EQ(EndsByItself(), 0u);
     SetFileAttributesA((folder + "\\ZOV.DLL").c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -252,8 +259,23 @@ TEST_F(PatchkitTest, SearchesTheDrives) {
     RunAndWait("/bin/ln -s " + target + " " + link);  // a Linux process leaves no exit code
     EXPECT_EQ(RunAndWait("cmd /c if exist D:\\Linked\\ISDN\\APREMOVER.UNI exit 7"), 7u);
 
+    // A folder deeper than the search takes (made through the long-path form of the calls):
+    // passed over, never cut.
+    std::wstring deep_win = L"\\\\?\\D:\\Deep";
+    for (const std::wstring& part : {std::wstring(120, L'a'), std::wstring(120, L'b'), std::wstring(L"ISDN")}) {
+        CreateDirectoryW(deep_win.c_str(), nullptr);
+        deep_win += L"\\" + part;
+    }
+    CreateDirectoryW(deep_win.c_str(), nullptr);
+    const std::string recorder_path = Recorder();
+    const std::wstring recorder(recorder_path.begin(), recorder_path.end());
+    ASSERT_TRUE(CopyFileW(recorder.c_str(), (deep_win + L"\\APREMOVER.EXE").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(L"D:\\Old\\ISDN\\APREMOVER.UNI", (deep_win + L"\\APREMOVER.UNI").c_str(), FALSE));
+    ASSERT_NE(GetFileAttributesW((deep_win + L"\\APREMOVER.EXE").c_str()), INVALID_FILE_ATTRIBUTES);
+
     Start("win98");
     EXPECT_EQ(EndsByItself(), 0u);
+    EXPECT_EQ(GetFileAttributesW((deep_win + L"\\started.txt").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(Started(taken), "APREMOVER.EXE " + taken + "\\APREMOVER.UNI|" + taken + "\r\n");
     EXPECT_EQ(Started(blanks), "APREMOVER.EXE " + blanks + "\\APREMOVER.UNI|" + blanks + "\r\n");
     EXPECT_FALSE(Exists(lower + "\\started.txt"));
@@ -265,6 +287,20 @@ TEST_F(PatchkitTest, SearchesTheDrives) {
         EXPECT_TRUE(Exists(f + "\\APREMOVER.EXE"));
     }
     EXPECT_TRUE(Exists(lower + "\\CARDFLASH.EXE"));
+}
+
+// Windows NT 4 searches D: only while no uninstaller was handed over: a list on C: whose
+// uninstaller is missing hands over nothing, so the search goes on to D:.
+TEST_F(PatchkitTest, Nt4SearchGoesOnWhenTheUninstallerDidNotStart) {
+    const std::string orphan = "C:\\Old\\ISDN", taken = "D:\\New\\ISDN";
+    Dir(orphan);
+    Put(orphan + "\\APREMOVER.UNI", "[Version]\r\nFileVersion=1\r\n");
+    Dir(taken);
+    PlaceUninstaller(taken);
+    Put(taken + "\\APREMOVER.UNI", "[Version]\r\nFileVersion=1\r\n");
+    Start("nt40");
+    EXPECT_EQ(EndsByItself(), 0u);
+    EXPECT_EQ(Started(taken), "APREMOVER.EXE " + taken + "\\APREMOVER.UNI|" + taken + "\r\n");
 }
 
 }  // namespace
