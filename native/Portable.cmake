@@ -74,6 +74,23 @@ native_test(n_cardflash_flashproto_test
   SOURCES ${TOP}/cardflash/flash/flash_protocol_test.cpp
   LIBS n_cardflash_flashproto n_modemsim_engine n_fwtest_builders)
 
+# TAPI's structures over bytes and the meaning of line events.
+native_library(n_cardflash_tapitext ${TOP}/cardflash/flash/tapi_layout.cpp)
+native_test(n_cardflash_tapitext_test SOURCES ${TOP}/cardflash/flash/tapi_layout_test.cpp LIBS n_cardflash_tapitext)
+native_fuzzer(tapi LIBS n_cardflash_tapitext)
+
+# The last-call monitor's decisions.
+native_library(n_cardflash_lastcall ${TOP}/cardflash/flash/last_call_watch.cpp)
+native_test(n_cardflash_lastcall_test SOURCES ${TOP}/cardflash/flash/last_call_watch_test.cpp LIBS n_cardflash_lastcall)
+# The flash-driver engine's byte work: the request layouts, the .PAK entry-table check, the card's
+# values in a CIS and the block writes over a driver handle.
+native_library(n_cardflash_flashdrv_format ${TOP}/cardflash/flash/flash_engine_format.cpp)
+target_link_libraries(n_cardflash_flashdrv_format PUBLIC n_cardflash_fwformat)
+native_test(n_cardflash_flashdrv_test
+  SOURCES ${TOP}/cardflash/flash/flash_engine_format_test.cpp
+  LIBS n_cardflash_flashdrv_format n_fwtest_builders)
+native_fuzzer(flashdrv LIBS n_cardflash_flashdrv_format)
+
 # remover's rules: list lines, the installation's paths, the directory walk, WININIT.INI entries.
 native_library(n_remover_rules ${TOP}/remover/uninstall_rules.cpp)
 target_link_libraries(n_remover_rules PUBLIC n_framework_text)
