@@ -42,10 +42,8 @@ void RemoveMakersEntries(const char* path, const char* value_name, const std::ve
             continue;
         }
         for (const char* sub : subkeys) DeleteKeyWithSubkeys(klass.get(), std::string(name) + "\\" + sub);
-        RegDeleteKeyA(klass.get(), name);
         // The next entry moves into this index only when this one went.
-        fw::RegKey still;
-        if (still.Open(klass.get(), name, KEY_READ)) ++index;
+        if (RegDeleteKeyA(klass.get(), name) != ERROR_SUCCESS) ++index;
     }
 }
 

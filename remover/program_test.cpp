@@ -256,7 +256,8 @@ TEST_F(RemoverTest, WalksDirectoriesInsideTheDestinationOnly) {
     EXPECT_FALSE(Exists(std::string(kRoot) + "\\Sibling"));
 }
 
-// Lines that would name a whole root are no lines.
+// Lines that would name a whole root are no lines. A tree with a key that cannot be deleted
+// (its name has no spelling in the ANSI code page) loses everything else, and the walk ends.
 TEST_F(RemoverTest, RegistryLinesNeverTakeARoot) {
     const std::string list = std::string(kRoot) + "\\app.uni";
     Put(list,
@@ -265,6 +266,11 @@ TEST_F(RemoverTest, RegistryLinesNeverTakeARoot) {
     winetest::RegFixture reg(
         "[HKLM\\SOFTWARE\\RmSentinel]\n[HKCU\\Software\\RmSentinel]\n"
         "[HKLM\\SOFTWARE\\RmTest\\Tree\\A\\A1]\n[HKLM\\SOFTWARE\\RmTest\\Tree\\Z]\n");
+    HKEY odd = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\RmTest\\Tree\\\x4E2D\x6587", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &odd, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(odd);
     Start(list);
     HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
     ASSERT_TRUE(dlg);
@@ -274,7 +280,12 @@ TEST_F(RemoverTest, RegistryLinesNeverTakeARoot) {
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmSentinel"));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\RmSentinel"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Tree"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Tree\\A"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Tree\\Z"));
+    HKEY still = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\RmTest\\Tree\\\x4E2D\x6587", 0, KEY_READ, &still),
+              ERROR_SUCCESS);
+    if (still) RegCloseKey(still);
 }
 
 // Shortcuts without a product key stay, and so do their targets.

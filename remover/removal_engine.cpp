@@ -112,9 +112,9 @@ HRESULT GetShortcutTarget(const CString& lnk_path, CString* target) {
     return hr;
 }
 
-void DeleteKeyTree(HKEY root, const CString& subkey, int depth) {
+bool DeleteKeyTree(HKEY root, const CString& subkey, int depth) {
     // Deeper than the registry allows: something is wrong with the names, leave it.
-    if (depth > 512) return;
+    if (depth > 512) return false;
     fw::RegKey key;
     if (key.Open(root, subkey, KEY_ALL_ACCESS)) {
         for (DWORD index = 0;;) {
@@ -122,15 +122,13 @@ void DeleteKeyTree(HKEY root, const CString& subkey, int depth) {
             DWORD length = sizeof(name);
             if (RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;
-            DeleteKeyTree(root, subkey + "\\" + name, depth + 1);
-            // A subkey that is still there could not be deleted: the next one moves up only when
-            // this one went.
-            fw::RegKey still;
-            if (still.Open(key.get(), name, KEY_READ)) ++index;
+            // A subkey that stays (one that may not be deleted, or whose name has no spelling in
+            // this code page) is passed over; the next one moves up only when this one went.
+            if (!DeleteKeyTree(root, subkey + "\\" + name, depth + 1)) ++index;
         }
         key.Close();
     }
-    RegDeleteKeyA(root, subkey);
+    return RegDeleteKeyA(root, subkey) == ERROR_SUCCESS;
 }
 
 RemovalEngine::RemovalEngine(const UninstallList& list, int system_code, unsigned long platform, RemovalView* view)

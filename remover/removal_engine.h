@@ -66,6 +66,7 @@ private:
 // arguments name an uninstall list.
 HRESULT GetShortcutTarget(const CString& lnk_path, CString* target);
 
-// Deletes `subkey` of `root` with everything below it, depth first. A subkey that cannot be
-// deleted stays, and the walk goes on with the next one (the key itself then stays too).
-void DeleteKeyTree(HKEY root, const CString& subkey, int depth = 0);
+// Deletes `subkey` of `root` with everything below it, depth first; false when it stays. A
+// subkey that cannot be deleted stays, and the walk goes on with the next one (the key itself
+// then stays too).
+bool DeleteKeyTree(HKEY root, const CString& subkey, int depth = 0);
