@@ -370,6 +370,29 @@ const WininitCase kWininitCases[] = {
 INSTANTIATE_TEST_SUITE_P(Win98, RemoverWininitTest, ::testing::ValuesIn(kWininitCases),
                          [](const ::testing::TestParamInfo<WininitCase>& info) { return std::string(info.param.name); });
 
+// Windows 2000 with a rename list the system cannot extend (a value of the wrong type): a file in
+// use that cannot be scheduled is reported, and no restart is offered for it.
+TEST_F(RemoverTest, ReportsAFileThatCannotBeScheduled) {
+    const std::string held_path = std::string(kRoot) + "\\held.dll";
+    Put(held_path);
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + held_path + "\r\n");
+    winetest::RegFixture reg(
+        "[HKLM\\System\\CurrentControlSet\\Control\\Session Manager]\n\"PendingFileRenameOperations\"=dword:5\n");
+    HANDLE held = CreateFileA(held_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Start(list);
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
+    ASSERT_TRUE(dlg);
+    ui::Click(dlg, IDOK);
+    EXPECT_EQ(Answer(IDOK, 30000).text,
+              "UnInstall was unable to remove the following files which have either been moved or are currently "
+              "in use:\n" + held_path + "\n");
+    EXPECT_EQ(ExitCode(), 0u) << "a restart question came: " << Answer(IDNO).text;
+    CloseHandle(held);
+    EXPECT_TRUE(Exists(held_path));
+}
+
 // A list section longer than any first buffer: every line is followed whole, the last one too.
 TEST_F(RemoverTest, ReadsLongSectionsWhole) {
     const std::string app = std::string(kRoot) + "\\App";
