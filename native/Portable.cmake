@@ -91,6 +91,18 @@ native_test(n_cardflash_flashdrv_test
   LIBS n_cardflash_flashdrv_format n_fwtest_builders)
 native_fuzzer(flashdrv LIBS n_cardflash_flashdrv_format)
 
+# The CAPI common base of portbridge and msgcore: the list classes, the debug output (the mutex
+# and the clock from common_native.cpp), the message cracker and the tracer.
+native_library(n_common ${TOP}/common/tobject.cpp ${TOP}/common/debug.cpp ${TOP}/common/cracker.cpp
+               ${TOP}/common/capitrace.cpp ${TOP}/common/capitrace_names.cpp
+               ${CMAKE_CURRENT_SOURCE_DIR}/common_native.cpp)
+native_test(n_common_test
+  SOURCES ${TOP}/common/base_test.cpp ${TOP}/common/debug_test.cpp ${TOP}/common/cracker_test.cpp
+          ${TOP}/common/capitrace_test.cpp
+  LIBS n_common)
+native_fuzzer(common_cracker LIBS n_common)
+native_fuzzer(common_trace LIBS n_common)
+
 # remover's rules: list lines, the installation's paths, the directory walk, WININIT.INI entries.
 native_library(n_remover_rules ${TOP}/remover/uninstall_rules.cpp)
 target_link_libraries(n_remover_rules PUBLIC n_framework_text)
