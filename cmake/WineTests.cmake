@@ -19,6 +19,10 @@
 #                                    overrides; values without blanks)
 #       [SERIAL]                     run each case with no other test beside it (ctest RUN_SERIAL),
 #                                    for cases that start services and COM servers
+#       [OWN_PREFIX]                 run each case in a throw-away prefix with its own wineserver
+#                                    and an empty HOME (programs that delete or search drives)
+#       [DRIVES <letter>...]         with OWN_PREFIX: each drive letter (DRIVES D) is an empty
+#                                    folder of the case's own, outside drive C:
 #       [CASES <version> <filter>...]) the cases registered under <version>: a GoogleTest filter
 #                                    ("Suite.A*:Other.*", "-Suite.B*"); a version without one
 #                                    registers every case. So a case that is about some versions
@@ -57,7 +61,11 @@ function(_winetest_env out version pairs)
 endfunction()
 
 function(wine_add_gtest target)
-  cmake_parse_arguments(T "SERIAL" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS;ENVIRONMENT;CASES" ${ARGN})
+  cmake_parse_arguments(T "SERIAL;OWN_PREFIX" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS;ENVIRONMENT;DRIVES;CASES"
+                        ${ARGN})
+  if(T_DRIVES AND NOT T_OWN_PREFIX)
+    message(FATAL_ERROR "wine_add_gtest(${target}): DRIVES needs OWN_PREFIX")
+  endif()
   if(NOT T_VERSIONS)
     message(FATAL_ERROR "wine_add_gtest(${target}): VERSIONS is required (Wine's default is none of ours)")
   endif()
@@ -85,6 +93,12 @@ function(wine_add_gtest target)
   endwhile()
   foreach(version ${T_VERSIONS})
     _winetest_env(env ${version} ${T_PORT_PAIRS} ${T_ENVIRONMENT})
+    if(T_OWN_PREFIX)
+      string(APPEND env " prefix=own")
+      foreach(d ${T_DRIVES})
+        string(APPEND env " drive=${d}")
+      endforeach()
+    endif()
     set(filter "*")
     set(i 0)
     while(i LESS cases_length)
