@@ -73,3 +73,15 @@ target_link_libraries(n_cardflash_flashproto PUBLIC n_cardflash_fwformat n_cardf
 native_test(n_cardflash_flashproto_test
   SOURCES ${TOP}/cardflash/flash/flash_protocol_test.cpp
   LIBS n_cardflash_flashproto n_modemsim_engine n_fwtest_builders)
+
+# portbridge's protocol stack: the task runtime and its memory, the timer service, the serial
+# frame and the HDLC link layer.
+native_library(n_portbridge_stack
+  ${TOP}/portbridge/stack/os_runtime.cpp ${TOP}/portbridge/stack/os_memory.cpp
+  ${TOP}/portbridge/stack/timer_service.cpp ${TOP}/portbridge/stack/serial_frame.cpp
+  ${TOP}/portbridge/stack/hdlc.cpp)
+native_test(n_portbridge_stack_test
+  SOURCES ${TOP}/portbridge/stack/runtime_test.cpp ${TOP}/portbridge/stack/memory_test.cpp
+          ${TOP}/portbridge/stack/timer_test.cpp ${TOP}/portbridge/stack/serial_frame_test.cpp
+          ${TOP}/portbridge/stack/hdlc_test.cpp
+  LIBS n_portbridge_stack)
