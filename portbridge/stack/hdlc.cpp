@@ -40,6 +40,11 @@ struct Hdlc {
     uint8_t state = kPortClosed;
     uint8_t vs = 0, va = 0, vr = 0;
     uint8_t unacked = 0;
+    uint8_t formerVa[2] = {};   // the V(A) values before the last two acknowledgements
+    uint8_t formerVaCount = 0;
+    uint8_t rejectedAt = 0;     // V(R) when the last REJ went out
+    uint8_t repeatFrom = 0;     // N(S) of the first frame the peer may send again after our REJ
+    uint8_t repeatSpan = 0;     // how many from there (0: none expected)
     uint8_t k = 7;
     uint16_t n200 = kN200;
     uint16_t retries = 0;
@@ -204,6 +209,10 @@ void reset(Hdlc& h) {
     stopT2(h);
     h.vs = h.va = h.vr = 0;
     h.unacked = 0;
+    h.formerVaCount = 0;
+    h.rejectedAt = 0;
+    h.repeatFrom = 0;
+    h.repeatSpan = 0;
     h.retries = 0;
     h.pollOutstanding = h.peerBusy = h.ownBusy = h.reject = h.ackPending = false;
     emptyQueues(h);
@@ -282,7 +291,23 @@ void retransmit(Hdlc& h, bool afterReject) {
     }
 }
 
-bool nrValid(const Hdlc& h, uint8_t nr) { return ((nr - h.va) & 7) <= ((h.vs - h.va) & 7); }
+enum NrCheck { kNrValid, kNrStale, kNrInvalid };
+
+// V(A) <= N(R) <= V(S) is valid, but modulo 8 an old acknowledgement that a newer one overtook on
+// the line (a frame repeated or delayed) can look like a valid one for up to seven frames. One
+// that lies in the span V(A) moved over with the last two acknowledgements is taken for what it
+// is: old, acknowledging nothing. An answer to our poll is always current. A real acknowledgement mistaken for old is only late:
+// the next frame or the poll brings it again.
+NrCheck checkNr(const Hdlc& h, uint8_t nr, bool answersPoll) {
+    if (nr != h.va && !answersPoll && h.formerVaCount) {
+        const uint8_t oldest = h.formerVa[h.formerVaCount - 1];
+        const uint8_t behind = static_cast<uint8_t>((h.va - nr) & 7);
+        if (behind <= ((h.va - oldest) & 7)) return kNrStale;
+    }
+    const uint8_t outstanding = static_cast<uint8_t>((h.vs - h.va) & 7);
+    if (((nr - h.va) & 7) <= outstanding) return kNrValid;
+    return kNrInvalid;
+}
 
 void processNr(Hdlc& h, uint8_t nr, bool f, bool keepT1) {
     uint8_t n = static_cast<uint8_t>((nr - h.va) & 7);
@@ -302,6 +327,11 @@ void processNr(Hdlc& h, uint8_t nr, bool f, bool keepT1) {
     }
     for (uint8_t i = n; i < h.retxCount; ++i) h.retx[i - n] = h.retx[i];
     h.retxCount = static_cast<uint8_t>(h.retxCount - n);
+    if (n) {
+        h.formerVa[1] = h.formerVa[0];
+        h.formerVa[0] = h.va;
+        if (h.formerVaCount < 2) ++h.formerVaCount;
+    }
     h.va = static_cast<uint8_t>(nr & 7);
     if (keepT1) return;
     if (h.pollOutstanding && !f)
@@ -361,10 +391,8 @@ struct Received {
 void handleFrame(Hdlc& h, const Received& r);
 
 void keepOutOfSequence(Hdlc& h, const Received& r, uint8_t ns) {
-    // Only frames inside the receive window that are not kept already: anything else is a
-    // duplicate or from before the gap.
-    const uint8_t ahead = static_cast<uint8_t>((ns - h.vr) & 7);
-    if (ahead == 0 || ahead >= h.k || h.keptUsed[ns]) {
+    // Only frames not kept already (the caller passes only frames inside the window).
+    if (h.keptUsed[ns]) {
         h.rt->freeBuffer(r.buffer);
         return;
     }
@@ -393,29 +421,52 @@ void replayKept(Hdlc& h) {
 
 void iFrame(Hdlc& h, const Received& r) {
     const uint8_t c = r.control;
-    const uint8_t ns = (c >> 1) & 7, nr = c >> 5;
+    const uint8_t ns = (c >> 1) & 7;
     const bool p = c & kPF;
-    if (!nrValid(h, nr)) {
+    const NrCheck check = checkNr(h, static_cast<uint8_t>(c >> 5), false);
+    if (check == kNrInvalid) {
         if (p) sendReadiness(h, false, true);
         h.rt->freeBuffer(r.buffer);
         rejectFrame(h, c, !r.command, kReasonBadNr, false);
         return;
     }
+    const uint8_t nr = check == kNrStale ? h.va : static_cast<uint8_t>(c >> 5);
     if (ns == h.vr) {
         const bool wasRejecting = h.reject;
         h.reject = false;
+        if (ns == h.repeatFrom) h.repeatSpan = 0;  // numbers come round again: new frames now
         h.vr = static_cast<uint8_t>((h.vr + 1) & 7);
         processNr(h, nr, false, h.peerBusy);
         indicateBuffer(h, kDataIndication, r.buffer, static_cast<uint16_t>(r.offset + 2),
                        static_cast<uint16_t>(r.length - 2));
         ++h.unacked;
         acknowledge(h, p);
-        if (h.mode == kLinkLayerKeeping && wasRejecting) replayKept(h);
+        if (h.mode == kLinkLayerKeeping && wasRejecting) {
+            replayKept(h);
+            // The peer answers our REJ by sending the frame it pointed at again; when the one
+            // that filled the gap was the first copy, the repeat is still to come and must not
+            // be kept as a new frame.
+            h.repeatFrom = h.rejectedAt;
+            h.repeatSpan = static_cast<uint8_t>((h.vr - h.rejectedAt) & 7);
+        }
+        transmit(h);
+        return;
+    }
+    // A frame the peer cannot have sent new: more than a window ahead, or the repeat after our
+    // REJ. It was taken before; a REJ for it would only start another round of repeats.
+    const uint8_t ahead = static_cast<uint8_t>((ns - h.vr) & 7);
+    const bool repeat = h.repeatSpan && ((ns - h.repeatFrom) & 7) < h.repeatSpan;
+    if (ahead >= h.k || repeat) {
+        if (repeat) h.repeatSpan = 0;
+        processNr(h, nr, false, h.peerBusy);
+        if (p) sendReadiness(h, false, true);
+        h.rt->freeBuffer(r.buffer);
         transmit(h);
         return;
     }
     if (!h.reject) {
         h.reject = true;
+        h.rejectedAt = h.vr;
         processNr(h, nr, false, h.peerBusy);
         sendSupervisory(h, false, kREJ, p);
         restartT1(h);
@@ -434,9 +485,14 @@ void supervisory(Hdlc& h, const Received& r) {
     const uint8_t c = r.control;
     const uint8_t type = c & 0x0F, nr = c >> 5;
     const bool pf = c & kPF;
-    if (!nrValid(h, nr)) {
+    const NrCheck check = checkNr(h, nr, !r.command && pf && h.pollOutstanding);
+    if (check == kNrInvalid) {
         if (pf && r.command) sendReadiness(h, false, true);
         rejectFrame(h, c, !r.command, kReasonBadNr, false);
+        return;
+    }
+    if (check == kNrStale) {
+        if (pf && r.command) sendReadiness(h, false, true);
         return;
     }
     // A command with P asks for our state at once.
