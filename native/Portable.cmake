@@ -74,12 +74,20 @@ native_test(n_cardflash_flashproto_test
   SOURCES ${TOP}/cardflash/flash/flash_protocol_test.cpp
   LIBS n_cardflash_flashproto n_modemsim_engine n_fwtest_builders)
 
+# The CAPI common base of portbridge and msgcore: the list classes and the debug output (the
+# mutex and the clock from common_native.cpp).
+native_library(n_common ${TOP}/common/tobject.cpp ${TOP}/common/debug.cpp ${CMAKE_CURRENT_SOURCE_DIR}/common_native.cpp)
+native_test(n_common_test
+  SOURCES ${TOP}/common/base_test.cpp ${TOP}/common/debug_test.cpp
+  LIBS n_common)
+
 # portbridge's protocol stack: the task runtime and its memory, the timer service, the serial
 # frame and the HDLC link layer.
 native_library(n_portbridge_stack
   ${TOP}/portbridge/stack/os_runtime.cpp ${TOP}/portbridge/stack/os_memory.cpp
   ${TOP}/portbridge/stack/timer_service.cpp ${TOP}/portbridge/stack/serial_frame.cpp
   ${TOP}/portbridge/stack/hdlc.cpp)
+target_link_libraries(n_portbridge_stack PUBLIC n_common)
 native_test(n_portbridge_stack_test
   SOURCES ${TOP}/portbridge/stack/runtime_test.cpp ${TOP}/portbridge/stack/memory_test.cpp
           ${TOP}/portbridge/stack/timer_test.cpp ${TOP}/portbridge/stack/serial_frame_test.cpp
