@@ -93,3 +93,5 @@ native_test(n_portbridge_stack_test
           ${TOP}/portbridge/stack/timer_test.cpp ${TOP}/portbridge/stack/serial_frame_test.cpp
           ${TOP}/portbridge/stack/hdlc_test.cpp
   LIBS n_portbridge_stack)
+native_fuzzer(serialframe LIBS n_portbridge_stack)
+native_fuzzer(hdlc LIBS n_portbridge_stack)
