@@ -297,5 +297,129 @@ TEST_F(SerialLink, ThousandFramesEachWayThroughFaults) {
     for (uint16_t id : top.ids()) EXPECT_NE(id, kLinkReset) << "no link reset on the way";
 }
 
+// One link through the adapter's misbehaviour, each followed by data both ways.
+class SerialLinkFaults : public SerialLink {
+protected:
+    void roundTrip(const std::string& tag) {
+        SCOPED_TRACE(tag);
+        const Bytes up(tag.begin(), tag.end());
+        const Bytes down = Bytes(up.rbegin(), up.rend());
+        const size_t atSim = simReceived().size(), atTop = top.dataCount();
+        sim.WithLink([&](isdnsim::TamriskLink& l) {
+            l.QueueData(up);
+            return Bytes();
+        });
+        sendData(down);
+        const DWORD start = GetTickCount();
+        while ((simReceived().size() <= atSim || top.dataCount() <= atTop) && GetTickCount() - start < 20000) Sleep(10);
+        std::vector<Bytes> s = simReceived(), t = top.data();
+        ASSERT_EQ(s.size(), atSim + 1);
+        EXPECT_EQ(s.back(), down);
+        ASSERT_EQ(t.size(), atTop + 1);
+        EXPECT_EQ(t.back(), up);
+    }
+    void raw(const Bytes& serialBytes) {
+        sim.WithLink([&](isdnsim::TamriskLink& l) { return l.SendRaw(serialBytes); });
+    }
+    size_t count(uint16_t id) {
+        size_t n = 0;
+        for (uint16_t i : top.ids()) n += i == id;
+        return n;
+    }
+};
+
+TEST_F(SerialLinkFaults, AdapterMisbehaving) {
+    bringUp(7);
+    roundTrip("first");
+
+    // Frames the serial receiver must drop and resynchronise after: the length field 0, an
+    // empty payload and a one-byte payload (too short for HDLC), a length above the maximum, a
+    // bad header sum, a bad payload sum.
+    const SerialTaskCounters before = serialTaskCounters();
+    raw(isdnsim::SerialFrames::WithLength(0, {}));
+    raw(isdnsim::SerialFrames::Wrap({}));
+    raw(isdnsim::SerialFrames::Wrap({0x03}));
+    raw(isdnsim::SerialFrames::WithLength(2400, {0x03, 0x01}));
+    Bytes badHeader = isdnsim::SerialFrames::Wrap({0x03, 0x01});
+    badHeader[4] ^= 0x40;
+    raw(badHeader);
+    Bytes badSum = isdnsim::SerialFrames::Wrap({0x03, 0x01});
+    badSum.back() ^= 0x01;
+    raw(badSum);
+    roundTrip("after bad frames");
+    const SerialTaskCounters after = serialTaskCounters();
+    EXPECT_EQ(after.emptyLength - before.emptyLength, 1u);
+    EXPECT_EQ(after.tooLong - before.tooLong, 1u);
+    EXPECT_EQ(after.badHeaderSums - before.badHeaderSums, 1u);
+    EXPECT_EQ(after.badPayloadSums - before.badPayloadSums, 1u);
+
+    // Unnumbered information from the adapter goes up as such.
+    sim.WithLink([](isdnsim::TamriskLink& l) { return l.SendUi({'u', 'i'}); });
+    ASSERT_TRUE(top.waitFor(kUnitDataIndication, 10000));
+
+    // Busy: the adapter holds the computer's frame back with RNR until it is ready again.
+    sim.WithLink([](isdnsim::TamriskLink& l) {
+        l.faults.busy = true;
+        return Bytes();
+    });
+    const size_t atSim = simReceived().size();
+    sendData({'b', 'u', 's', 'y'});
+    Sleep(300);
+    EXPECT_EQ(simReceived().size(), atSim) << "nothing taken while busy";
+    sim.WithLink([](isdnsim::TamriskLink& l) { return l.EndBusy(); });
+    const DWORD start = GetTickCount();
+    while (simReceived().size() == atSim && GetTickCount() - start < 20000) Sleep(10);
+    ASSERT_EQ(simReceived().size(), atSim + 1);
+    EXPECT_EQ(simReceived().back(), (Bytes{'b', 'u', 's', 'y'}));
+
+    // Silent for a while: T1 polls, and once the adapter answers again nothing is lost.
+    sim.WithLink([](isdnsim::TamriskLink& l) {
+        l.faults.silent = true;
+        return Bytes();
+    });
+    const size_t beforeSilence = simReceived().size();
+    sendData({'s', 'i', 'l', 'e', 'n', 't'});
+    Sleep(1500);
+    sim.WithLink([](isdnsim::TamriskLink& l) {
+        l.faults.silent = false;
+        return Bytes();
+    });
+    const DWORD quiet = GetTickCount();
+    while (simReceived().size() == beforeSilence && GetTickCount() - quiet < 20000) Sleep(10);
+    ASSERT_EQ(simReceived().size(), beforeSilence + 1);
+    EXPECT_EQ(simReceived().back(), (Bytes{'s', 'i', 'l', 'e', 'n', 't'}));
+    roundTrip("after silence");
+    EXPECT_EQ(count(kLinkReset), 0u);
+
+    // The adapter starts the link over itself.
+    sim.WithLink([](isdnsim::TamriskLink& l) { return l.StartSabm(); });
+    ASSERT_TRUE(top.waitFor(kLinkReset, 10000));
+    ASSERT_TRUE(top.waitFor(kEstablishedInd, 10000, 2));
+    roundTrip("after the adapter's SABM");
+
+    // DM: the link is released.
+    sim.WithLink([](isdnsim::TamriskLink& l) { return l.SendDm(); });
+    ASSERT_TRUE(top.waitFor(kReleasedInd, 10000));
+    EXPECT_EQ(hdlc::snapshot(kHdlcTask).state, hdlc::kReleased);
+
+    // Closing and opening the port again: "at" on the framed line returns the adapter to its
+    // command mode, the wake-up and "atcm3" run again, and the link comes back.
+    send(RuntimeMessage(kSerialClose), kTop, serialQueue);
+    ASSERT_TRUE(top.waitFor(kPortDownIndication, 30000));
+    EXPECT_FALSE(serialTaskCounters().portOpen);
+    sim.ClearLog();
+    send(RuntimeMessage(kConfigurationDone));
+    ASSERT_TRUE(top.waitFor(kPortUpIndication, 30000, 2));
+    ASSERT_TRUE(sim.Framed());
+    std::vector<std::string> commands = sim.Commands();
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.back(), "atcm3\n\r");
+    RuntimeMessage connect(kEstablishRequest);
+    connect.put8(6, 1);
+    send(connect);
+    ASSERT_TRUE(top.waitFor(kEstablishedInd, 10000, 3));
+    roundTrip("after reopening");
+}
+
 }  // namespace
 }  // namespace stack
