@@ -421,5 +421,79 @@ TEST_F(SerialLinkFaults, AdapterMisbehaving) {
     roundTrip("after reopening");
 }
 
+// What the serial task refuses to write: a frame whose header or sum would fall outside its
+// buffer is dropped and its buffer given back; in mode 128 nothing is written and the buffer
+// comes back too.
+TEST_F(SerialLink, SendChecksTheBufferAndMode128FreesIt) {
+    bringUp(7);
+    uint16_t defaultPool = 0;
+    rt.findDefaultPool(&defaultPool);
+    const uint32_t freeBefore = rt.poolHasBuffer(defaultPool, 1);
+    auto sendRaw = [&](uint16_t offset, uint16_t length) {
+        uint8_t* b = nullptr;
+        ASSERT_EQ(rt.getBuffer(defaultPool, 200, &b), kOk);
+        RuntimeMessage m(kSerialSend);
+        m.put16(6, 1);
+        m.put16(8, offset);
+        m.put16(10, length);
+        m.setPointer(b);
+        send(m, kHdlcTask, serialQueue);
+    };
+    const unsigned refused = serialTaskCounters().sendsRefused;
+    sendRaw(4, 10);     // no room for the header in front
+    sendRaw(5, 251);    // no byte for the sum behind (the buffer holds 256)
+    sendRaw(300, 1);    // past the end
+    for (int i = 0; i < 500 && serialTaskCounters().sendsRefused < refused + 3; ++i) Sleep(10);
+    EXPECT_EQ(serialTaskCounters().sendsRefused, refused + 3);
+    EXPECT_EQ(rt.poolHasBuffer(defaultPool, 1), freeBefore) << "every refused buffer given back";
+
+    setBlock16(block, config::kLinkMode, kLinkModeSilent);
+    RuntimeMessage configure(kConfigure);
+    configure.setPointer(block);
+    send(configure, kHdlcTask, serialQueue);
+    const unsigned written = serialTaskCounters().framesWritten;
+    sendRaw(5, 10);
+    for (int i = 0; i < 500 && serialTaskCounters().sendsRefused < refused + 4; ++i) Sleep(10);
+    EXPECT_EQ(serialTaskCounters().framesWritten, written);
+    EXPECT_EQ(rt.poolHasBuffer(defaultPool, 1), freeBefore) << "mode 128 gives the buffer back";
+}
+
+// An adapter that answers "at" only on the third try is woken all the same; one that refuses
+// "atcm3" leaves the port open with framing off, and closing works then too.
+TEST_F(SerialLink, WakeUpRetriesAndCloseWithoutFraming) {
+    sim.With([](isdnsim::IsdnAdapter& a) {
+        a.behaviour().ignore_first = 2;
+        a.behaviour().error_on = {"ATCM3"};
+        return 0;
+    });
+    std::memset(block, 0, sizeof(block));
+    setBlock16(block, config::kMaxFrameLength, 2302);
+    setBlock16(block, config::kLinkMode, kLinkModeFramed);
+    setBlock16(block, config::kLinkLayerMode, kLinkLayerKeeping);
+    block[22] = 8;
+    RuntimeMessage configure(kConfigure);
+    configure.setPointer(block);
+    send(configure);
+    ASSERT_TRUE(top.waitFor(kConfigured, 10000));
+    send(RuntimeMessage(kConfigurationDone));
+    // Wait until the adapter has seen the mode command and refused it.
+    const DWORD start = GetTickCount();
+    for (;;) {
+        std::vector<std::string> c = sim.Commands();
+        if (!c.empty() && c.back() == "atcm3\n\r") break;
+        ASSERT_LT(GetTickCount() - start, 30000u) << "no mode command";
+        Sleep(20);
+    }
+    std::vector<std::string> c = sim.Commands();
+    EXPECT_EQ(c.size(), 4u) << "three wake-ups, then the mode command";
+    Sleep(1200);  // the mode command's wait runs out
+    EXPECT_TRUE(serialTaskCounters().portOpen);
+    EXPECT_FALSE(serialTaskCounters().framing);
+    for (uint16_t id : top.ids()) EXPECT_NE(id, kPortUpIndication);
+    send(RuntimeMessage(kSerialClose), kTop, serialQueue);
+    ASSERT_TRUE(top.waitFor(kPortDownIndication, 30000));
+    EXPECT_FALSE(serialTaskCounters().portOpen) << "closed although framing never came on";
+}
+
 }  // namespace
 }  // namespace stack
