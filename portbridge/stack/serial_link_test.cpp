@@ -257,6 +257,7 @@ TEST_F(SerialLink, ThousandFramesEachWayThroughFaults) {
     while ((simReceived().size() < kFrames || top.dataCount() < kFrames) && GetTickCount() - start < 45000) Sleep(20);
 
     std::vector<Bytes> atSim = simReceived();
+    // LINK_DEBUG=1 prints both ends' state, for when this fails.
     if (std::getenv("LINK_DEBUG")) {
         sim.ReadLink([&](const isdnsim::TamriskLink& l) {
             std::printf("sim: state %d rx %zu queued %zu sabm %u frmr %u rej %u in %u out %u resync %u badsum %u\n", l.state(),
@@ -269,23 +270,6 @@ TEST_F(SerialLink, ThousandFramesEachWayThroughFaults) {
         std::printf("hdlc: state %u vs %u va %u vr %u out %u kept %u waiting %u poll %d peerbusy %d own %d rej %d t1 %d top %zu ms %lu\n",
                     s.state, s.vs, s.va, s.vr, s.outstanding, s.kept, s.waiting, s.pollOutstanding, s.peerBusy, s.ownBusy,
                     s.rejectCondition, s.t1Running, top.dataCount(), GetTickCount() - start);
-    }
-    if (std::getenv("LINK_DEBUG")) {
-        std::vector<Bytes> up = top.data();
-        auto show = [](const char* what, const std::vector<Bytes>& got, char side) {
-            std::printf("%s:", what);
-            size_t j = 0;
-            for (unsigned i = 0; i < kFrames && j < got.size(); ++i) {
-                if (got[j] == payloadFor(i, side)) {
-                    ++j;
-                    continue;
-                }
-                std::printf(" missing %u (got %u)", i, got[j].empty() ? 999u : got[j][0]);
-            }
-            std::printf("\n");
-        };
-        show("sim", atSim, 'P');
-        show("top", up, 'S');
     }
     ASSERT_EQ(atSim.size(), kFrames) << "frames the adapter took";
     for (unsigned i = 0; i < kFrames; ++i) ASSERT_EQ(atSim[i], payloadFor(i, 'P')) << "to the adapter, frame " << i;
@@ -493,6 +477,72 @@ TEST_F(SerialLink, WakeUpRetriesAndCloseWithoutFraming) {
     send(RuntimeMessage(kSerialClose), kTop, serialQueue);
     ASSERT_TRUE(top.waitFor(kPortDownIndication, 30000));
     EXPECT_FALSE(serialTaskCounters().portOpen) << "closed although framing never came on";
+}
+
+// Goodput of a long one-way transfer from the adapter, which paces its output at 115200 bit/s
+// (11520 bytes a second), against the line's ceiling for the frame size: payload / (payload +
+// 8 bytes of serial frame and HDLC header). Not a timed test: it runs only when asked for
+// (LINK_BENCHMARK=1) and prints its ratios.
+TEST_F(SerialLink, Benchmark) {
+    if (!std::getenv("LINK_BENCHMARK")) GTEST_SKIP() << "set LINK_BENCHMARK=1 to run";
+    constexpr double kLineBytesPerSecond = 11520;
+    bool first = true;
+    for (uint8_t window : {4, 7}) {
+        for (size_t payload : {size_t(2302), size_t(256)}) {
+            if (first) {
+                bringUp(window);
+                first = false;
+            } else {
+                // The window is the adapter's and the link layer's: a new link with it.
+                auto count = [&](uint16_t id) {
+                    size_t n = 0;
+                    for (uint16_t i : top.ids()) n += i == id;
+                    return n;
+                };
+                const size_t released = count(kReleaseConfirm), established = count(kEstablishedInd);
+                send(RuntimeMessage(kReleaseRequest));
+                for (int i = 0; i < 1000 && count(kReleaseConfirm) == released; ++i) Sleep(10);
+                ASSERT_GT(count(kReleaseConfirm), released);
+                block[23] = window;
+                setBlock16(block, config::kMaxFrameLength, 2302);
+                setBlock16(block, config::kReceiveHeaderRoom, 2);
+                setBlock16(block, config::kLinkLayerMode, kLinkLayerKeeping);
+                RuntimeMessage configure(kConfigure);
+                configure.setPointer(block);
+                send(configure);
+                sim.WithLink([&](isdnsim::TamriskLink& l) {
+                    l.window = window;
+                    return Bytes();
+                });
+                RuntimeMessage connect(kEstablishRequest);
+                connect.put8(6, 1);
+                send(connect);
+                for (int i = 0; i < 1000 && count(kEstablishedInd) == established; ++i) Sleep(10);
+                ASSERT_GT(count(kEstablishedInd), established);
+            }
+            sim.SetPacing(static_cast<unsigned>(kLineBytesPerSecond));
+            const size_t frames = payload > 1000 ? 40 : 300;
+            const size_t before = top.dataCount();
+            sim.WithLink([&](isdnsim::TamriskLink& l) {
+                for (size_t i = 0; i < frames; ++i) l.QueueData(Bytes(payload, static_cast<uint8_t>(i)));
+                return Bytes();
+            });
+            DWORD firstAt = 0, lastAt = 0;
+            const DWORD start = GetTickCount();
+            while (top.dataCount() < before + frames && GetTickCount() - start < 120000) {
+                if (!firstAt && top.dataCount() > before) firstAt = GetTickCount();
+                Sleep(1);
+            }
+            lastAt = GetTickCount();
+            sim.SetPacing(0);
+            ASSERT_EQ(top.dataCount(), before + frames);
+            const double seconds = (lastAt - firstAt) / 1000.0;
+            const double goodput = (frames - 1) * payload / seconds;
+            const double ceiling = kLineBytesPerSecond * payload / (payload + 8);
+            std::printf("window %u, %4u-byte frames: %7.0f B/s of %7.0f B/s, ratio %.3f\n", window,
+                        static_cast<unsigned>(payload), goodput, ceiling, goodput / ceiling);
+        }
+    }
 }
 
 }  // namespace
