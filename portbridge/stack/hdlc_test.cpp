@@ -580,5 +580,50 @@ TEST_F(Hdlc, RawModePassesThrough) {
     EXPECT_EQ(snapshot(kLayer).state, kPortClosed);
 }
 
+// Frames the line repeated or delayed: an old acknowledgement overtaken by a newer one is no
+// protocol error and acknowledges nothing; an I frame taken already is neither passed up again
+// nor answered with a REJ that would start another round of repeats.
+TEST_F(Hdlc, RepeatedAndDelayedFrames) {
+    establish(kLinkLayerKeeping);
+    for (char c = 'a'; c <= 'c'; ++c) data(std::string(1, c));
+    takeSent();
+    inject(rsp(S(kRR, 2)));
+    inject(rsp(S(kRR, 1)));  // older, arriving late
+    EXPECT_EQ(snapshot(kLayer).state, kEstablished);
+    EXPECT_EQ(snapshot(kLayer).va, 2);
+    EXPECT_EQ(snapshot(kLayer).outstanding, 1);
+    EXPECT_TRUE(takeSent().empty()) << "no FRMR";
+    inject(cmd(I(0, 2), {'0'}));
+    inject(cmd(I(0, 1), {'0'}));  // the same frame again, with its old N(R)
+    EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kRR, 1))})) << "one RR, no REJ";
+    // A gap, filled by the first copy; the repeat the REJ asked for comes after.
+    inject(cmd(I(2, 2), {'2'}));
+    EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kREJ, 1))}));
+    inject(cmd(I(1, 2), {'1'}));
+    inject(cmd(I(3, 2), {'3'}));
+    inject(cmd(I(1, 2), {'1'}));  // the repeat
+    inject(cmd(I(4, 2), {'4'}));
+    takeUp();
+    EXPECT_EQ(received, (std::vector<std::string>{"0", "1", "2", "3", "4"}));
+    EXPECT_EQ(snapshot(kLayer).kept, 0) << "the repeat was not kept for later";
+    EXPECT_EQ(snapshot(kLayer).vr, 5);
+}
+
+// Data requests whose buffer leaves no room in front for the two HDLC bytes and the serial
+// header are refused and their buffers given back.
+TEST_F(Hdlc, DataWithoutHeaderRoomIsRefused) {
+    establish();
+    uint8_t* b = nullptr;
+    ASSERT_EQ(rig.rt.getBuffer(defaultPool, 20, &b), kOk);
+    RuntimeMessage m(kDataRequest);
+    m.put16(6, 1);
+    m.put16(8, 6);
+    m.put16(10, 4);
+    m.setPointer(b);
+    toLayer(m);
+    EXPECT_TRUE(takeSent().empty());
+    EXPECT_EQ(snapshot(kLayer).waiting, 0u);
+}
+
 }  // namespace
 }  // namespace stack

@@ -285,4 +285,26 @@ void COSRuntime::schedulerStep() {
     schedulerBusy_ = 0;
 }
 
+bool COSRuntimeThread::start(COSRuntime& rt, StartFn fn, void* context) {
+    if (thread_.joinable()) return true;
+    stop_ = false;
+    try {
+        thread_ = std::thread([this, &rt, fn, context] {
+            if (fn) fn(rt, context);
+            while (!stop_) {
+                rt.schedulerStep();
+                std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
+            }
+        });
+    } catch (...) {
+        return false;  // no thread to be had: the caller reports it
+    }
+    return true;
+}
+
+void COSRuntimeThread::stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
 }  // namespace stack

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 #include "portbridge/stack/runtime_message.h"
 #include "portbridge/stack/stack_base.h"
@@ -219,6 +220,28 @@ private:
     CDoubleList activePools_, freePools_, freePartitions_, freeBuffers_;
     uint16_t defaultPool_ = 0;
     TMutex memoryLock_;
+};
+
+// The runtime thread: runs the start function once (the stack's start-up: layer management and
+// the create-task messages), then a scheduler step every 10 ms until it is stopped from outside.
+class COSRuntimeThread {
+public:
+    using StartFn = void (*)(COSRuntime& rt, void* context);
+    static constexpr unsigned kStepMs = 10;
+
+    COSRuntimeThread() = default;
+    ~COSRuntimeThread() { stop(); }
+    COSRuntimeThread(const COSRuntimeThread&) = delete;
+    COSRuntimeThread& operator=(const COSRuntimeThread&) = delete;
+
+    // False when the thread cannot be created; a running thread is left alone (true).
+    bool start(COSRuntime& rt, StartFn fn, void* context);
+    void stop();
+    bool running() const { return thread_.joinable(); }
+
+private:
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
 };
 
 // The runtime the tasks run on (the newest one constructed).

@@ -192,7 +192,7 @@ TEST(TaskRuntime, SendersAgainstTheRuntimeThread) {
         }
     } sink{&rt};
     ASSERT_EQ(rt.createTaskQueue(0x50, &Sink::handle, &sink, &sink.queue), kOk);
-    constexpr uint32_t kEach = 3000;
+    constexpr uint32_t kEach = 1000;
     std::atomic<bool> stop{false};
     std::thread runtimeThread([&] {
         while (!stop) {
@@ -218,6 +218,39 @@ TEST(TaskRuntime, SendersAgainstTheRuntimeThread) {
     EXPECT_EQ(sink.received.load(), 3 * kEach);
     EXPECT_TRUE(sink.inOrder);
     EXPECT_EQ(rt.freeMessageNodes(), COSRuntime::kMessageNodes);
+}
+
+// The runtime thread runs the start-up first, then delivers what others send, until stopped.
+TEST(TaskRuntime, RuntimeThreadStartsThenSteps) {
+    COSRuntime rt;
+    static std::atomic<int> order{0};
+    static int startedAt = -1;
+    struct Counter {
+        COSRuntime* rt;
+        uint16_t queue = 0;
+        std::atomic<int> handled{0};
+        static void handle(void* c) {
+            Counter* self = static_cast<Counter*>(c);
+            RuntimeMessage m;
+            if (self->rt->receiveMessage(self->queue, &m) == kOk) ++self->handled;
+        }
+    } counter{&rt};
+    auto start = [](COSRuntime& r, void* c) {
+        startedAt = order++;
+        Counter* k = static_cast<Counter*>(c);
+        r.createTaskQueue(0x77, &Counter::handle, k, &k->queue);
+    };
+    COSRuntimeThread thread;
+    ASSERT_TRUE(thread.start(rt, start, &counter));
+    EXPECT_TRUE(thread.start(rt, start, &counter)) << "a second start leaves the running thread alone";
+    uint16_t q = 0;
+    while (rt.findQueue(0x77, &q) != kOk) std::this_thread::yield();
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(rt.sendToAddress(0x77, RuntimeMessage(1)), kOk);
+    while (counter.handled < 5) std::this_thread::yield();
+    thread.stop();
+    EXPECT_FALSE(thread.running());
+    EXPECT_EQ(startedAt, 0);
+    EXPECT_EQ(order.load(), 1) << "the start-up ran once";
 }
 
 }  // namespace

@@ -122,12 +122,7 @@ protected:
         send(pool);
         rt.schedulerStep();
 
-        runtime = std::thread([this] {
-            while (!stop) {
-                rt.schedulerStep();
-                Sleep(10);
-            }
-        });
+        ASSERT_TRUE(runtime.start(rt, nullptr, nullptr));
         ticker = std::thread([this] {
             while (!stop) {
                 timerTick();
@@ -140,8 +135,8 @@ protected:
         send(RuntimeMessage(kSerialClose), kTop, serialQueue);
         top.waitFor(kPortDownIndication, 30000);
         stop = true;
-        runtime.join();
-        ticker.join();
+        runtime.stop();
+        if (ticker.joinable()) ticker.join();
         sim.Stop();
     }
 
@@ -214,7 +209,8 @@ protected:
     winetest::PortPair pair;
     uint16_t hdlcQueue = 0, serialQueue = 0, txPool = 0, rxPool = 0;
     uint8_t block[config::kSize] = {};
-    std::thread runtime, ticker;
+    COSRuntimeThread runtime;
+    std::thread ticker;
     std::atomic<bool> stop{false};
 };
 
