@@ -1,6 +1,7 @@
 #include "portbridge/stack/os_runtime.h"
 
 #include <chrono>
+#include <new>
 #include <thread>
 
 namespace stack {
@@ -73,21 +74,23 @@ COSRuntime::COSRuntime() {
     lock_.init();
     memoryLock_.init();
 
-    // Memory first, then messaging: the free lists fill themselves from one block each.
-    poolStore_.reset(new CPoolNode[kPools]);
-    partitionStore_.reset(new CPartition[kPartitions]);
-    bufferStore_.reset(new CBufferNode[kBuffers]);
+    // Memory first, then messaging: the free lists fill themselves from one block each. Without
+    // memory the start-up fails (startedUp() false) instead of throwing.
+    poolStore_.reset(new (std::nothrow) CPoolNode[kPools]);
+    partitionStore_.reset(new (std::nothrow) CPartition[kPartitions]);
+    bufferStore_.reset(new (std::nothrow) CBufferNode[kBuffers]);
+    arena_.reset(new (std::nothrow) uint8_t[kArenaBytes]());
+    queueStore_.reset(new (std::nothrow) COSQueue[kQueues]);
+    nodeStore_.reset(new (std::nothrow) CMessagNode[kMessageNodes]);
+    if (!poolStore_ || !partitionStore_ || !bufferStore_ || !arena_ || !queueStore_ || !nodeStore_) return;
     for (size_t i = 0; i < kPools; ++i) freePools_.appendNode(&poolStore_[i]);
     for (size_t i = 0; i < kPartitions; ++i) freePartitions_.appendNode(&partitionStore_[i]);
     for (size_t i = 0; i < kBuffers; ++i) {
         bufferStore_[i].index = static_cast<uint32_t>(i);
         freeBuffers_.appendNode(&bufferStore_[i]);
     }
-    arena_.reset(new uint8_t[kArenaBytes]());
     arenaUsed_ = 0;
 
-    queueStore_.reset(new COSQueue[kQueues]);
-    nodeStore_.reset(new CMessagNode[kMessageNodes]);
     for (size_t i = 0; i < kQueues; ++i) freeQueues_.appendNode(&queueStore_[i]);
     for (size_t i = 0; i < kMessageNodes; ++i) freeMessages_.appendNode(&nodeStore_[i]);
 
