@@ -103,7 +103,8 @@ public:
             // A start with service bits is one more name of the same queue.
             return rt.addQueueAddress(queue_, address) == kOk ? 1 : 0;
         }
-        if (portState_ == kOpen) closePort();
+        // A port left open by an earlier runtime: its threads stop, its buffers went with it.
+        if (portState_ == kOpen) closePort(false);
         reset(rt, address);
         generation_ = rt.generation();
         if (rt.createTaskQueue(address, &SerialTask::handler, this, &queue_) != kOk) return 0;
@@ -431,7 +432,7 @@ private:
         portState_ = kClosed;
     }
 
-    void closePort() {
+    void closePort(bool ownRuntime = true) {
         EscapeCommFunction(port_.get(), CLRRTS);
         EscapeCommFunction(port_.get(), CLRDTR);
         framing_ = false;
@@ -441,11 +442,13 @@ private:
         SetCommTimeouts(port_.get(), &savedTimeouts_);
         PurgeComm(port_.get(), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
         closeHandles();
+        Held hold(rxLock_);
+        uint8_t* old = receiver_.releaseBuffer();
+        if (!ownRuntime) return;
         RuntimeMessage q;
         while (rt_->receiveMessage(txQueue_, &q) == kOk)
             if ((q.u16(6) & 1) && q.pointer()) rt_->freeBuffer(q.pointer());
-        Held hold(rxLock_);
-        if (uint8_t* old = receiver_.releaseBuffer()) rt_->freeBuffer(old);
+        if (old) rt_->freeBuffer(old);
     }
 
     void readClearToSend() {
