@@ -17,8 +17,12 @@
 #                                    WINEDLLOVERRIDES=tapi32=n to load a stand-in beside the program
 #                                    in place of Wine's own library (added to the harness's own
 #                                    overrides; values without blanks)
-#       [SERIAL])                    run each case with no other test beside it (ctest RUN_SERIAL),
+#       [SERIAL]                     run each case with no other test beside it (ctest RUN_SERIAL),
 #                                    for cases that start services and COM servers
+#       [OWN_PREFIX]                 run each case in a throw-away prefix with its own wineserver
+#                                    and an empty HOME (programs that delete or search drives)
+#       [DRIVES <letter>...])        with OWN_PREFIX: each drive letter (DRIVES D) is an empty
+#                                    folder of the case's own, outside drive C:
 #
 #   wine_add_test(<name> VERSION <version> [PORT_PAIRS <n>] [LOCK <name>] [TIMEOUT <s>]
 #                 [ENVIRONMENT <NAME=VALUE>...] COMMAND <target> [args...])
@@ -53,7 +57,10 @@ function(_winetest_env out version pairs)
 endfunction()
 
 function(wine_add_gtest target)
-  cmake_parse_arguments(T "SERIAL" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "SERIAL;OWN_PREFIX" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS;ENVIRONMENT;DRIVES" ${ARGN})
+  if(T_DRIVES AND NOT T_OWN_PREFIX)
+    message(FATAL_ERROR "wine_add_gtest(${target}): DRIVES needs OWN_PREFIX")
+  endif()
   if(NOT T_VERSIONS)
     message(FATAL_ERROR "wine_add_gtest(${target}): VERSIONS is required (Wine's default is none of ours)")
   endif()
@@ -68,6 +75,12 @@ function(wine_add_gtest target)
   target_link_libraries(${target} PRIVATE testsupport ${T_LIBS} GTest::gtest GTest::gmock testsupport_main)
   foreach(version ${T_VERSIONS})
     _winetest_env(env ${version} ${T_PORT_PAIRS} ${T_ENVIRONMENT})
+    if(T_OWN_PREFIX)
+      string(APPEND env " prefix=own")
+      foreach(d ${T_DRIVES})
+        string(APPEND env " drive=${d}")
+      endforeach()
+    endif()
     set(props FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
     if(T_LOCK)
       list(APPEND props RESOURCE_LOCK ${T_LOCK})

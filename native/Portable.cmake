@@ -106,6 +106,16 @@ native_test(n_common_test
 native_fuzzer(common_cracker LIBS n_common)
 native_fuzzer(common_trace LIBS n_common)
 
+# remover's rules: list lines, the installation's paths, the directory walk, WININIT.INI entries.
+native_library(n_remover_rules ${TOP}/remover/uninstall_rules.cpp)
+target_link_libraries(n_remover_rules PUBLIC n_framework_text)
+native_test(n_remover_rules_test SOURCES ${TOP}/remover/uninstall_rules_test.cpp LIBS n_remover_rules)
+native_fuzzer(remover LIBS n_remover_rules)
+
+# patchkit's rules: version codes, the old files and keys, which found lists are handed over.
+native_library(n_patchkit_rules ${TOP}/patchkit/cleanup_rules.cpp)
+native_test(n_patchkit_rules_test SOURCES ${TOP}/patchkit/cleanup_rules_test.cpp LIBS n_patchkit_rules)
+
 # portbridge's protocol stack: the task runtime and its memory, the timer service, the serial
 # frame and the HDLC link layer.
 native_library(n_portbridge_stack
