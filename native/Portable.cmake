@@ -35,8 +35,11 @@ native_fuzzer(pak LIBS n_cardflash_fwformat)
 native_fuzzer(mpk LIBS n_cardflash_fwformat n_fwtest_builders)
 
 # dialconf's reply readers and rules, and the ISDN adapter model whose reply layouts they read.
-native_library(n_isdn_adapter_model ${TOP}/simulators/isdn/isdn_replies.cpp ${TOP}/simulators/isdn/isdn_adapter.cpp)
-native_test(n_isdn_adapter_test SOURCES ${TOP}/simulators/isdn/isdn_adapter_test.cpp LIBS n_isdn_adapter_model)
+native_library(n_isdn_adapter_model ${TOP}/simulators/isdn/isdn_replies.cpp ${TOP}/simulators/isdn/isdn_adapter.cpp
+               ${TOP}/simulators/isdn/tamrisk_link.cpp)
+native_test(n_isdn_adapter_test
+  SOURCES ${TOP}/simulators/isdn/isdn_adapter_test.cpp ${TOP}/simulators/isdn/tamrisk_link_test.cpp
+  LIBS n_isdn_adapter_model)
 native_library(n_dialconf_rules ${TOP}/dialconf/adapter_replies.cpp ${TOP}/dialconf/config_rules.cpp)
 target_link_libraries(n_dialconf_rules PUBLIC n_framework_text)
 native_test(n_dialconf_rules_test
@@ -112,3 +115,18 @@ native_fuzzer(remover LIBS n_remover_rules)
 # patchkit's rules: version codes, the old files and keys, which found lists are handed over.
 native_library(n_patchkit_rules ${TOP}/patchkit/cleanup_rules.cpp)
 native_test(n_patchkit_rules_test SOURCES ${TOP}/patchkit/cleanup_rules_test.cpp LIBS n_patchkit_rules)
+
+# portbridge's protocol stack: the task runtime and its memory, the timer service, the serial
+# frame and the HDLC link layer.
+native_library(n_portbridge_stack
+  ${TOP}/portbridge/stack/os_runtime.cpp ${TOP}/portbridge/stack/os_memory.cpp
+  ${TOP}/portbridge/stack/timer_service.cpp ${TOP}/portbridge/stack/serial_frame.cpp
+  ${TOP}/portbridge/stack/hdlc.cpp)
+target_link_libraries(n_portbridge_stack PUBLIC n_common)
+native_test(n_portbridge_stack_test
+  SOURCES ${TOP}/portbridge/stack/runtime_test.cpp ${TOP}/portbridge/stack/memory_test.cpp
+          ${TOP}/portbridge/stack/timer_test.cpp ${TOP}/portbridge/stack/serial_frame_test.cpp
+          ${TOP}/portbridge/stack/hdlc_test.cpp
+  LIBS n_portbridge_stack)
+native_fuzzer(serialframe LIBS n_portbridge_stack)
+native_fuzzer(hdlc LIBS n_portbridge_stack)
