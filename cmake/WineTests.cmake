@@ -13,6 +13,9 @@
 #       [LOCK <name>]                ctest RESOURCE_LOCK, for cases that share a named resource
 #                                    (e.g. a program whose Windows version they set)
 #       [TIMEOUT <seconds>]          per case, default 60
+#       [DLL_OVERRIDES <dll>=<mode>...]  Wine DLL overrides for this program only (e.g. capi2032=n
+#                                    to load a stand-in beside the program instead of Wine's
+#                                    builtin); never set in a developer's environment
 #       [SERIAL])                    run each case with no other test beside it (ctest RUN_SERIAL),
 #                                    for cases that start services and COM servers
 #
@@ -31,16 +34,20 @@ add_test(NAME wine.session.stop COMMAND ${WINETEST_SESSION} stop ${WINETEST_ROOT
 set_tests_properties(wine.session.stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 
 function(_winetest_env out version pairs)
+  set(dlls "")
+  foreach(o ${ARGN})
+    string(APPEND dlls " dll=${o}")
+  endforeach()
   foreach(v ${version})
     if(NOT v IN_LIST WINETEST_VERSIONS)
       message(FATAL_ERROR "unknown Windows version '${v}' (one of: ${WINETEST_VERSIONS})")
     endif()
   endforeach()
-  set(${out} "WINETEST=version=${version} ports=${pairs}" PARENT_SCOPE)
+  set(${out} "WINETEST=version=${version} ports=${pairs}${dlls}" PARENT_SCOPE)
 endfunction()
 
 function(wine_add_gtest target)
-  cmake_parse_arguments(T "SERIAL" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS;DLL_OVERRIDES" ${ARGN})
   if(NOT T_VERSIONS)
     message(FATAL_ERROR "wine_add_gtest(${target}): VERSIONS is required (Wine's default is none of ours)")
   endif()
@@ -54,7 +61,7 @@ function(wine_add_gtest target)
   suite_target(${target})
   target_link_libraries(${target} PRIVATE testsupport ${T_LIBS} GTest::gtest GTest::gmock testsupport_main)
   foreach(version ${T_VERSIONS})
-    _winetest_env(env ${version} ${T_PORT_PAIRS})
+    _winetest_env(env ${version} ${T_PORT_PAIRS} ${T_DLL_OVERRIDES})
     set(props FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
     if(T_LOCK)
       list(APPEND props RESOURCE_LOCK ${T_LOCK})

@@ -150,7 +150,7 @@ uint16_t CCapiPort::getNextMessageNumber() {
 
 int CCapiPort::registerHandler(CCapiMessageHandlerBase* handler) {
     int done = 0;
-    lockDispatch();
+    poolLock_.enter();
     for (int i = 0; i < kHandlers && handler; ++i)
         if (!handlers_[i]) {
             handlers_[i] = handler;
@@ -158,13 +158,16 @@ int CCapiPort::registerHandler(CCapiMessageHandlerBase* handler) {
             done = 1;
             break;
         }
-    unlockDispatch();
+    poolLock_.leave();
     return done;
 }
 
+// Waits for a dispatch in progress (on another thread) to end, so the handler is never left while
+// the receive thread is inside it.
 int CCapiPort::unregisterHandler(CCapiMessageHandlerBase* handler) {
     int done = 0;
     lockDispatch();
+    poolLock_.enter();
     for (int i = 0; i < kHandlers && handler; ++i)
         if (handlers_[i] == handler) {
             handlers_[i] = nullptr;
@@ -172,17 +175,28 @@ int CCapiPort::unregisterHandler(CCapiMessageHandlerBase* handler) {
             done = 1;
             break;
         }
+    poolLock_.leave();
     unlockDispatch();
     return done;
 }
 
+// Not under the dispatch lock: an owner callback may hand requests to other threads and wait for
+// them, and those check their handles here.
 int CCapiPort::isValidHandler(CCapiMessageHandlerBase* handler) {
     int found = 0;
-    lockDispatch();
+    poolLock_.enter();
     for (int i = 0; i < kHandlers && handler; ++i)
         if (handlers_[i] == handler) found = 1;
-    unlockDispatch();
+    poolLock_.leave();
     return found;
+}
+
+CCapiMessageHandlerBase* CCapiPort::getHandler(int slot) {
+    if (slot < 0 || slot >= kHandlers) return nullptr;
+    poolLock_.enter();
+    CCapiMessageHandlerBase* h = handlers_[slot];
+    poolLock_.leave();
+    return h;
 }
 
 int CCapiPort::signalEvent() {
@@ -196,14 +210,14 @@ int CCapiPort::dispatchMessage(tagAPIMsg* message) {
     CCapiMessageHandlerBase* first = nullptr;
     int taken = 0;
     for (int i = 0; i < kHandlers; ++i) {
-        CCapiMessageHandlerBase* h = handlers_[i];
+        CCapiMessageHandlerBase* h = getHandler(i);
         if (!h) continue;
         if (!first) {
             first = h;
             h->traceMessage(message);
         }
         // A handler that an owner callback unregistered is no longer offered anything.
-        if (handlers_[i] != h) continue;
+        if (getHandler(i) != h) continue;
         taken = h->dispatchMessage(message);
         if (taken) break;
     }

@@ -6,7 +6,8 @@
 // Handlers are offered a message in slot order; the first that takes it ends the walk. A message
 // nobody takes is answered through the first handler where CAPI needs an answer (CONNECT_IND is
 // rejected, DISCONNECT_IND answered) and dumped otherwise. The walk and unregisterHandler share the
-// port's dispatch lock, so a handler leaves the table only between two dispatches.
+// port's dispatch lock, so a handler leaves the table only between two dispatches; looking a
+// handler up does not wait for a dispatch.
 #pragma once
 
 #include <cstdint>
@@ -65,9 +66,7 @@ public:
     int unregisterHandler(CCapiMessageHandlerBase* handler);
     int isValidHandler(CCapiMessageHandlerBase* handler);
     int handlerCount() const { return handlerCount_; }
-    CCapiMessageHandlerBase* getHandler(int slot) const {
-        return slot >= 0 && slot < kHandlers ? handlers_[slot] : nullptr;
-    }
+    CCapiMessageHandlerBase* getHandler(int slot);
 
 protected:
     uint16_t startApplication();
@@ -96,5 +95,5 @@ private:
     void freeFrom(void** pool, void* buffer, uint32_t size);
 
     TMutex dispatchLock_;  // the handler table and the walk over it
-    TMutex poolLock_;      // pools and message numbers (requests come from several threads)
+    TMutex poolLock_;      // pools, message numbers and the table's slots (short holds only)
 };

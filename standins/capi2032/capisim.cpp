@@ -621,6 +621,7 @@ void WINAPI capisimSetOption(DWORD option, DWORD value) {
     case CAPISIM_REMOTE_REASON: s.remoteReason = value; break;
     case CAPISIM_REMOTE_B3: s.remoteB3 = value; break;
     case CAPISIM_STRICT: s.strict = value; break;
+    case CAPISIM_NEXT_APP: s.nextApp = value; break;
     default: break;
     }
 }

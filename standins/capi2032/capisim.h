@@ -28,6 +28,7 @@ enum CapisimOption : DWORD {
     CAPISIM_REMOTE_REASON = 2,   // outgoing calls: 0 = the far end answers, else DISCONNECT_IND reason
     CAPISIM_REMOTE_B3 = 3,       // incoming calls: 1 = the caller sets up B3 (CONNECT_B3_IND), 0 = not
     CAPISIM_STRICT = 4,          // 1 = record protocol violations (default 1)
+    CAPISIM_NEXT_APP = 5,        // the application id the next CAPI_REGISTER gives out
 };
 
 #pragma pack(push, 1)
