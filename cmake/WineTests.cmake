@@ -13,14 +13,15 @@
 #       [LOCK <name>]                ctest RESOURCE_LOCK, for cases that share a named resource
 #                                    (e.g. a program whose Windows version they set)
 #       [TIMEOUT <seconds>]          per case, default 60
-#       [DLL_OVERRIDES <dll>=<mode>...]  Wine DLL overrides for this program only (e.g. capi2032=n
-#                                    to load a stand-in beside the program instead of Wine's
-#                                    builtin); never set in a developer's environment
+#       [ENVIRONMENT <NAME=VALUE>...] variables set for the program under Wine, e.g.
+#                                    WINEDLLOVERRIDES=tapi32=n to load a stand-in beside the program
+#                                    in place of Wine's own library (added to the harness's own
+#                                    overrides; values without blanks)
 #       [SERIAL])                    run each case with no other test beside it (ctest RUN_SERIAL),
 #                                    for cases that start services and COM servers
 #
 #   wine_add_test(<name> VERSION <version> [PORT_PAIRS <n>] [LOCK <name>] [TIMEOUT <s>]
-#                 COMMAND <target> [args...])
+#                 [ENVIRONMENT <NAME=VALUE>...] COMMAND <target> [args...])
 #                                    one plain test program (exit code 0 passes)
 
 include(GoogleTest)
@@ -33,21 +34,26 @@ set_tests_properties(wine.session.start PROPERTIES FIXTURES_SETUP wine TIMEOUT 3
 add_test(NAME wine.session.stop COMMAND ${WINETEST_SESSION} stop ${WINETEST_ROOT})
 set_tests_properties(wine.session.stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 
+# The whole per-test setting travels in the one variable WINETEST (a list-valued ENVIRONMENT
+# property would not survive gtest_discover_tests): winerun takes it apart again.
 function(_winetest_env out version pairs)
-  set(dlls "")
-  foreach(o ${ARGN})
-    string(APPEND dlls " dll=${o}")
-  endforeach()
   foreach(v ${version})
     if(NOT v IN_LIST WINETEST_VERSIONS)
       message(FATAL_ERROR "unknown Windows version '${v}' (one of: ${WINETEST_VERSIONS})")
     endif()
   endforeach()
-  set(${out} "WINETEST=version=${version} ports=${pairs}${dlls}" PARENT_SCOPE)
+  set(text "WINETEST=version=${version} ports=${pairs}")
+  foreach(var ${ARGN})
+    if(NOT var MATCHES "^[A-Za-z_][A-Za-z0-9_]*=[^ \t]*$")
+      message(FATAL_ERROR "ENVIRONMENT entry '${var}': NAME=VALUE without blanks")
+    endif()
+    string(APPEND text " env=${var}")
+  endforeach()
+  set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
 function(wine_add_gtest target)
-  cmake_parse_arguments(T "SERIAL" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS;DLL_OVERRIDES" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS;ENVIRONMENT" ${ARGN})
   if(NOT T_VERSIONS)
     message(FATAL_ERROR "wine_add_gtest(${target}): VERSIONS is required (Wine's default is none of ours)")
   endif()
@@ -61,7 +67,7 @@ function(wine_add_gtest target)
   suite_target(${target})
   target_link_libraries(${target} PRIVATE testsupport ${T_LIBS} GTest::gtest GTest::gmock testsupport_main)
   foreach(version ${T_VERSIONS})
-    _winetest_env(env ${version} ${T_PORT_PAIRS} ${T_DLL_OVERRIDES})
+    _winetest_env(env ${version} ${T_PORT_PAIRS} ${T_ENVIRONMENT})
     set(props FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
     if(T_LOCK)
       list(APPEND props RESOURCE_LOCK ${T_LOCK})
@@ -78,7 +84,7 @@ function(wine_add_gtest target)
 endfunction()
 
 function(wine_add_test name)
-  cmake_parse_arguments(T "" "VERSION;PORT_PAIRS;LOCK;TIMEOUT" "COMMAND" ${ARGN})
+  cmake_parse_arguments(T "" "VERSION;PORT_PAIRS;LOCK;TIMEOUT" "COMMAND;ENVIRONMENT" ${ARGN})
   if(NOT T_VERSION)
     message(FATAL_ERROR "wine_add_test(${name}): VERSION is required")
   endif()
@@ -88,7 +94,7 @@ function(wine_add_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 60)
   endif()
-  _winetest_env(env ${T_VERSION} ${T_PORT_PAIRS})
+  _winetest_env(env ${T_VERSION} ${T_PORT_PAIRS} ${T_ENVIRONMENT})
   add_test(NAME ${name} COMMAND ${T_COMMAND})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
   if(T_LOCK)

@@ -19,6 +19,7 @@ std::atomic<int> g_nameWidth{11};
 std::atomic<DebugOutputProc> g_output{nullptr};
 std::atomic<int> g_depth{0};
 std::atomic<uint32_t> g_timeBase{0};
+std::atomic<bool> g_initialised{false};
 
 const char kBlanks19[] = "                   ";
 const char kBlanks23[] = "                       ";
@@ -31,8 +32,10 @@ void emit(const char* text) {
 
 }  // namespace
 
-// Called by commonSetVariant: each program has its own module name until it calls debugInit.
+// Called by commonSetVariant: each program has its own module name until it calls debugInit,
+// whose name stays whatever the order of the two calls.
 void commonSetVariantState(CommonVariant variant) {
+    if (g_initialised) return;
     g_moduleName = variant == CommonVariant::portbridge ? "undefined " : "none";
 }
 
@@ -41,6 +44,7 @@ void debugInit(const char* moduleName, uint32_t mask) {
     g_nameWidth = 10;
     g_moduleName = moduleName ? moduleName : "";
     g_timeBase = common_platform::tickCount();
+    g_initialised = true;
 }
 
 void debugSetFormFlags(uint32_t flags) { g_formFlags = flags; }

@@ -7,6 +7,7 @@
 
 #include "common/debug.h"
 #include "common/debug_capture_test.h"
+#include "common/variant.h"
 
 namespace {
 
@@ -103,6 +104,14 @@ TEST_F(commonDebugOutput, NineCharacterNameStartsTheTextInTheStampsBlank) {
     // The stamp's nine digit columns are 11..19; its trailing blank (20) holds the text.
     EXPECT_EQ(commontest::TextOf(line, 20), "error text");
     EXPECT_NE(line[19], ' ');
+}
+
+TEST_F(commonDebugOutput, VariantAfterInitKeepsTheModuleName) {
+    commonSetVariant(CommonVariant::portbridge);
+    debugPrint(1, "%s", "after");
+    commonSetVariant(CommonVariant::msgcore);
+    ASSERT_EQ(lines().size(), 1u);
+    EXPECT_EQ(lines()[0].substr(0, 10), " msgcore: ");
 }
 
 TEST_F(commonDebugOutput, LongLinesAreCutBeforeTheirLineEnd) {

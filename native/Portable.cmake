@@ -74,9 +74,31 @@ native_test(n_cardflash_flashproto_test
   SOURCES ${TOP}/cardflash/flash/flash_protocol_test.cpp
   LIBS n_cardflash_flashproto n_modemsim_engine n_fwtest_builders)
 
-# The CAPI common base of portbridge and msgcore: the list classes and the debug output (the
-# mutex and the clock from common_native.cpp).
-native_library(n_common ${TOP}/common/tobject.cpp ${TOP}/common/debug.cpp ${CMAKE_CURRENT_SOURCE_DIR}/common_native.cpp)
+# TAPI's structures over bytes and the meaning of line events.
+native_library(n_cardflash_tapitext ${TOP}/cardflash/flash/tapi_layout.cpp)
+native_test(n_cardflash_tapitext_test SOURCES ${TOP}/cardflash/flash/tapi_layout_test.cpp LIBS n_cardflash_tapitext)
+native_fuzzer(tapi LIBS n_cardflash_tapitext)
+
+# The last-call monitor's decisions.
+native_library(n_cardflash_lastcall ${TOP}/cardflash/flash/last_call_watch.cpp)
+native_test(n_cardflash_lastcall_test SOURCES ${TOP}/cardflash/flash/last_call_watch_test.cpp LIBS n_cardflash_lastcall)
+# The flash-driver engine's byte work: the request layouts, the .PAK entry-table check, the card's
+# values in a CIS and the block writes over a driver handle.
+native_library(n_cardflash_flashdrv_format ${TOP}/cardflash/flash/flash_engine_format.cpp)
+target_link_libraries(n_cardflash_flashdrv_format PUBLIC n_cardflash_fwformat)
+native_test(n_cardflash_flashdrv_test
+  SOURCES ${TOP}/cardflash/flash/flash_engine_format_test.cpp
+  LIBS n_cardflash_flashdrv_format n_fwtest_builders)
+native_fuzzer(flashdrv LIBS n_cardflash_flashdrv_format)
+
+# The CAPI common base of portbridge and msgcore: the list classes, the debug output (the mutex
+# and the clock from common_native.cpp), the message cracker and the tracer.
+native_library(n_common ${TOP}/common/tobject.cpp ${TOP}/common/debug.cpp ${TOP}/common/cracker.cpp
+               ${TOP}/common/capitrace.cpp ${TOP}/common/capitrace_names.cpp
+               ${CMAKE_CURRENT_SOURCE_DIR}/common_native.cpp)
 native_test(n_common_test
-  SOURCES ${TOP}/common/base_test.cpp ${TOP}/common/debug_test.cpp
+  SOURCES ${TOP}/common/base_test.cpp ${TOP}/common/debug_test.cpp ${TOP}/common/cracker_test.cpp
+          ${TOP}/common/capitrace_test.cpp
   LIBS n_common)
+native_fuzzer(common_cracker LIBS n_common)
+native_fuzzer(common_trace LIBS n_common)

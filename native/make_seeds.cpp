@@ -10,6 +10,7 @@
 #include "cardflash/flash/mpk_format.h"
 #include "cardflash/inventory/alloc_test_data.h"
 #include "cardflash/inventory/cis_test_data.h"
+#include "common/capi_test_messages.h"
 #include "simulators/isdn/isdn_replies.h"
 
 using fwtest::Bytes;
@@ -77,6 +78,23 @@ void Firmware() {
     Write("pak", "one_entry.pak",
           fwtest::PakFile(0x0110, 0x1143, 0, 1, name, desc, {{0x8000, table + 14, 0x3000, 64}}, Bytes(64, 0x33)));
 
+    // The flash engine's target: a .PAK whose table passes, a CIS with the tuples that take the
+    // card's values, and an information block whose CIS entry leads to such a CIS.
+    Write("flashdrv", "two_entries.pak",
+          fwtest::PakFile(0x0204, 0x1146, 2, 0, name, desc,
+                          {{0x0103, table + 28, 0x800, static_cast<uint32_t>(cis.size())},
+                           {0x8000, table + 28 + static_cast<uint32_t>(cis.size()), 0x3000,
+                            static_cast<uint32_t>(image.size())}},
+                          fwtest::Cat({cis, image})));
+    const Bytes values_cis = {0x01, 0x02, 0xD9, 0xFF, 0x44, 0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0x88, 0x08, 0, 0,
+                              0, 0, 0, 0, 0, 0, 0x21, 0x02, 0x06, 0x00, 0x22, 0x08, 0x04, 0x06, 0, 0,
+                              0, 0, 0, 0, 0x89, 0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF};
+    Write("flashdrv", "cis", values_cis);
+    Write("flashdrv", "image_cis",
+          FromDirectory(fwtest::FisImage(0x4200).Cis(static_cast<uint16_t>(values_cis.size()), 0x4080)
+                            .Put(0x4080, values_cis)
+                            .Build()));
+
     const MpkRecordLayout combo{1, "PCMCIA\\DORVEX-LANMODEM-77", 0x1143, 3, "MDM56K", "Modem firmware V2.04",
                                 {{mpk::kKindCis, kCis}, {mpk::kKindPatchList, PatchList()},
                                  {mpk::kKindImage, Bytes(64, 0x11)}}};
@@ -129,6 +147,14 @@ void Inventory() {
                       "[30]\r\nGEN_PNPID_1=PCMCIA\\DORVEX-LANMODEM\r\nGEN_MFG=Dorvex\r\n"));
 }
 
+// CAPI messages of each command group, for the cracker and the tracer.
+void CapiMessages() {
+    for (const auto& seed : capitest::SeedMessages()) {
+        Write("common_cracker", seed.first, seed.second);
+        Write("common_trace", seed.first, seed.second);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -140,5 +166,6 @@ int main(int argc, char** argv) {
     Firmware();
     AdapterReplies();
     Inventory();
+    CapiMessages();
     return failures ? 1 : 0;
 }

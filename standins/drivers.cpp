@@ -348,6 +348,25 @@ void PortManagerDriver::SetAnswerSize(uint32_t size) {
     answer_size_ = size;
 }
 
+void PortManagerDriver::SetPortRecord(const std::string& path, const Bytes& record12) {
+    std::lock_guard<std::mutex> lock(lock_);
+    Bytes r = record12;
+    r.resize(12, 0);
+    records_[Upper(path)] = r;
+}
+
+void PortManagerDriver::SetCallCounters(const std::string& path, const std::vector<uint32_t>& counters6) {
+    std::lock_guard<std::mutex> lock(lock_);
+    std::vector<uint32_t> c = counters6;
+    c.resize(6, 0);
+    counters_[Upper(path)] = c;
+}
+
+void PortManagerDriver::SetStatusWord(const std::string& path, uint32_t status) {
+    std::lock_guard<std::mutex> lock(lock_);
+    status_[Upper(path)] = status;
+}
+
 std::vector<std::string> PortManagerDriver::registered() const {
     std::lock_guard<std::mutex> lock(lock_);
     return registered_;
@@ -357,8 +376,11 @@ bool PortManagerDriver::Answer(uint32_t code, const uint8_t* in, uint32_t in_siz
                                uint32_t out_size, uint32_t* returned) {
     switch (code) {
     case k9xRegisterPort:
-    case k9xRegisterDevice:
     case kNtRegisterPort:
+        port_ = Upper(InputText(in, in_size));
+        registered_.push_back(InputText(in, in_size));
+        return true;
+    case k9xRegisterDevice:
         registered_.push_back(InputText(in, in_size));
         return true;
     case k9xPortQuery:
@@ -375,15 +397,25 @@ bool PortManagerDriver::Answer(uint32_t code, const uint8_t* in, uint32_t in_siz
         const uint32_t size = code == k9xPortRecord ? 12 : 4;
         if (fail_record_ || !out || out_size < size) return false;
         std::memset(out, 0, size);
-        if (in_call_) out[0] = 0x80;
+        if (code == k9xPortRecord) {
+            auto it = records_.find(port_);
+            if (it != records_.end()) std::memcpy(out, it->second.data(), 12);
+        } else {
+            auto it = status_.find(port_);
+            if (it != status_.end()) std::memcpy(out, &it->second, 4);
+        }
+        if (in_call_) out[0] |= 0x80;
         *returned = size;
         return true;
     }
-    case kNtCallCounters:
+    case kNtCallCounters: {
         if (fail_record_ || !out || out_size < 24) return false;
         std::memset(out, 0, 24);
+        auto it = counters_.find(port_);
+        if (it != counters_.end()) std::memcpy(out, it->second.data(), 24);
         *returned = 24;
         return true;
+    }
     default:
         return false;
     }

@@ -166,6 +166,12 @@ public:
     void SetPortFree(const std::string& path, bool free);
     // Bit 0x80 of the record's first byte (9x) or of the status word (NT): the port is in a call.
     void SetInCall(bool in_call);
+    // What the record requests answer for a port (the one registered last with code 1 or
+    // 0x222000 is the one asked about): the 12-byte record (9x), the six call counters and the
+    // status word (NT). A port without values answers zeros; SetInCall adds its bit.
+    void SetPortRecord(const std::string& path, const Bytes& record12);
+    void SetCallCounters(const std::string& path, const std::vector<uint32_t>& counters6);
+    void SetStatusWord(const std::string& path, uint32_t status);
     void FailRecord(bool fail);       // the record and status requests fail
     void SetAnswerSize(uint32_t size);  // bytes the port query returns; default 4
     std::vector<std::string> registered() const;  // texts of the registration requests, in order
@@ -177,6 +183,10 @@ protected:
 private:
     std::map<std::string, bool> free_;
     std::vector<std::string> registered_;
+    std::string port_;  // the port registered last
+    std::map<std::string, Bytes> records_;
+    std::map<std::string, std::vector<uint32_t>> counters_;
+    std::map<std::string, uint32_t> status_;
     bool in_call_ = false;
     bool fail_record_ = false;
     uint32_t answer_size_ = 4;

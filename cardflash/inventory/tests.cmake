@@ -105,3 +105,24 @@ wine_add_gtest(inventory_card_list_win2k_test
   SERIAL
   TIMEOUT 180)
 add_dependencies(inventory_card_list_win2k_test watchsvc)
+
+# The installed modems: HKLM\Enum on Windows 95 OSR2 (winme) and 98, the modem device class on NT
+# 4.0. The Enum fixtures sit beside the fixture machine's keys, hence its lock.
+wine_add_gtest(inventory_modem_list_9x_test
+  SOURCES modem_list_9x_test.cpp
+  LIBS ${inventory_test_libs}
+  VERSIONS winme win98
+  LOCK machine_registry)
+wine_add_gtest(inventory_modem_list_nt_test
+  SOURCES modem_list_nt_test.cpp
+  LIBS ${inventory_test_libs}
+  VERSIONS nt40
+  LOCK machine_registry)
+
+# Modem INF installation with Wine's Setup API into the fixture machine's modem driver keys.
+wine_add_gtest(inventory_inf_to_reg_test
+  SOURCES inf_to_reg_test.cpp ${CMAKE_SOURCE_DIR}/cardflash/flash/fw_test_files.cpp
+          ${CMAKE_SOURCE_DIR}/cardflash/flash/fw_test_folder.cpp
+  LIBS cardflash_inftoreg ${inventory_test_libs}
+  VERSIONS win98 nt40
+  LOCK machine_registry)
