@@ -46,14 +46,6 @@ public:
     uint8_t u8(size_t at) const { return at < n_ ? p_[at] : 0; }
     uint16_t u16(size_t at) const { return at + 2 <= n_ ? get16(p_ + at) : 0; }
     uint32_t u32(size_t at) const { return at + 4 <= n_ ? get32(p_ + at) : 0; }
-    // Offset of the struct that follows `skip` structs from `at`; size() when one passes the end.
-    size_t structAt(size_t at, int skip) const {
-        for (int i = 0; i < skip; ++i) {
-            if (at >= n_) return n_;
-            at += size_t(p_[at]) + 1;
-        }
-        return at <= n_ ? at : n_;
-    }
     // Length of the struct at `at`, or 0 when it does not lie inside the message.
     size_t structLength(size_t at) const {
         if (at >= n_) return 0;
@@ -98,19 +90,5 @@ private:
     size_t at_;
     bool overflow_ = false;
 };
-
-// Copies the contents of the struct at `at` after `skip` header bytes (type, presentation) into
-// `out` as a C string of at most `size` bytes including the NUL: the field is cut to what the
-// destination holds and always terminated. A struct shorter than its header is empty.
-inline void copyText(const View& v, size_t at, size_t skip, char* out, size_t size) {
-    if (!size) return;
-    out[0] = 0;
-    size_t len = v.structLength(at);
-    if (len <= skip) return;
-    size_t n = len - skip;
-    if (n > size - 1) n = size - 1;
-    memcpy(out, v.data() + at + 1 + skip, n);
-    out[n] = 0;
-}
 
 }  // namespace capi

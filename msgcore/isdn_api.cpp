@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/capitrace.h"
 #include "common/tobject.h"
 #include "msgcore/capi_port_win32.h"
 #include "msgcore/isdn_api_internal.h"
@@ -18,6 +19,10 @@ CDoubleList& ports() {
     static CDoubleList list;
     return list;
 }
+
+// Built with the library for applications that reach it through the exported class; nothing in
+// the library traces with it.
+CCapiMessageTrace g_trace;
 
 uint8_t g_profile[64];  // controller 1's CAPI profile, fetched at each successful isdnInit
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/cracker.h"
 #include "common/debug.h"
 #include "msgcore/capi_bytes.h"
 #include "msgcore/capi_port.h"
@@ -296,7 +297,7 @@ void CCapiMessageHandler::setNCPIData(const uint8_t* block) {
     outgoingNcpi_ = nullptr;
     if (!block || block[0] == 0) return;
     outgoingNcpi_ = createNCPI(block[0]);
-    if (outgoingNcpi_) memcpy(outgoingNcpi_->data, block + 1, block[0]);
+    if (outgoingNcpi_) memcpy(ncpiBytes(outgoingNcpi_), block + 1, block[0]);
 }
 
 bool CCapiMessageHandler::packNCPI(const char* called, const char* calling, uint16_t facilitiesLength,
@@ -309,7 +310,7 @@ bool CCapiMessageHandler::packNCPI(const char* called, const char* calling, uint
     if (!x25::pack(called, calling, facilitiesLength, facilities, userDataLength, userData, causeDiagnostic, packed))
         return false;
     outgoingNcpi_ = createNCPI(packed[0]);
-    if (outgoingNcpi_) memcpy(outgoingNcpi_->data, packed + 1, packed[0]);
+    if (outgoingNcpi_) memcpy(ncpiBytes(outgoingNcpi_), packed + 1, packed[0]);
     return true;
 }
 
@@ -321,7 +322,7 @@ void CCapiMessageHandler::getNCPIData(const tagAPIMsg* message, uint16_t command
     if (len == 0) return;  // passes the message's end
     tagNCPI* copy = createNCPI(uint16_t(len));
     if (!copy) return;
-    memcpy(copy->data, v.data() + at + 1, len);
+    memcpy(ncpiBytes(copy), v.data() + at + 1, len);
     deleteNCPI(receivedNcpi_);
     receivedNcpi_ = copy;
 }
@@ -925,32 +926,29 @@ int CCapiMessageHandler::dispatchMessage(tagAPIMsg* message) {
         return 1;
     case capi::kConnect: {
         // A waiting call (B channel information "no B channel") is refused whatever the state.
-        const size_t ai = v.structAt(14, 7);
-        if (v.structLength(ai) >= 3) {
-            const size_t bci = ai + 1;
-            if (v.structLength(bci) >= 2 && bci + 3 <= ai + 1 + v.structLength(ai) && v.u16(bci + 1) == 2) {
-                sendConnectResponse(id, 1, number);
-                return 1;
-            }
+        CMessageCracker cracker(message);
+        const tagBChannelInformation* bci = cracker.getBChannelInformation();
+        if (bci && bci->length >= 2 && capiGet16(capiStructData(bci)) == 2) {
+            sendConnectResponse(id, 1, number);
+            return 1;
         }
         if (state_ != csListening && state_ != csRejected && state_ != csIncomingEnded) return 0;
         plci_ = id;
         ncci_ = 0;
         connectIndNumber_ = number;
         incomingCip_ = v.u16(12);
-        const size_t called = 14, calling = v.structAt(14, 1), callingSub = v.structAt(14, 3);
-        capi::copyText(v, called, 1, lastCalled_, sizeof lastCalled_);
-        capi::copyText(v, calling, 2, lastCalling_, sizeof lastCalling_);
-        capi::copyText(v, callingSub, 1, lastCallingSubaddress_, sizeof lastCallingSubaddress_);
+        // Each field is cut to what its buffer holds and terminated: the network decides the
+        // lengths the message claims.
+        cracker.getCalledPartyNumber(lastCalled_, sizeof lastCalled_);
+        cracker.getCallingPartyNumber(lastCalling_, sizeof lastCalling_);
+        cracker.getCallingPartySubAddress(lastCallingSubaddress_, sizeof lastCallingSubaddress_);
         // The called number struct keeps what the caller dialled (cut to its field).
         static const uint8_t type = 0x80;
         buildNumber(calledNumber_, &type, 1, lastCalled_, kCalledDigits);
-        const size_t llc = v.structAt(14, 5);
         memset(llc_, 0, sizeof llc_);
-        const size_t llcLength = v.structLength(llc);
-        if (llcLength) {
-            llc_[0] = uint8_t(llcLength > kLlc ? kLlc : llcLength);
-            memcpy(llc_ + 1, v.data() + llc + 1, llc_[0]);
+        if (const tagLowLayerCompatibility* llc = cracker.getLowLayerCompatibility()) {
+            llc_[0] = uint8_t(llc->length > kLlc ? kLlc : llc->length);
+            memcpy(llc_ + 1, capiStructData(llc), llc_[0]);
         }
         ringWrite_ = ringRead_ = ringCount_ = 0;
         setState(csIncomingCall);

@@ -12,19 +12,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/capimsg.h"
 #include "common/tobject.h"
 #include "msgcore/handler_lock.h"
 #include "msgcore/isdn_types.h"
 
-struct tagAPIMsg;
 class CCapiPort;
 namespace capi { class Writer; }
-
-// A length-prefixed block: length byte, then the bytes.
-struct tagNCPI {
-    uint8_t length;
-    uint8_t data[255];
-};
 
 class MSGCORE_API CCapiMessageHandlerBase : public CDoubleListNode {
 public:
@@ -117,6 +111,8 @@ public:
     uint16_t sendUTU(const uint8_t* userData);
     void processNetEvent(uint32_t ignored);
 
+    // NCPI blocks are a length byte and that many bytes (createNCPI makes room for them).
+    static uint8_t* ncpiBytes(tagNCPI* block) { return &block->length + 1; }
     // The outgoing X.25 NCPI; false (nothing kept) when the fields are out of range.
     bool packNCPI(const char* called, const char* calling, uint16_t facilitiesLength, const uint8_t* facilities,
                   uint16_t userDataLength, const uint8_t* userData, const uint8_t* causeDiagnostic);
