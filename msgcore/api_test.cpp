@@ -225,6 +225,19 @@ TEST_F(MsgcoreApi, IncomingCallIsAcceptedAndClearedByTheFarEnd) {
     ASSERT_TRUE(sim().WaitForPuts(10));           // the DISCONNECT_RESP of the rejected call
 }
 
+TEST_F(MsgcoreApi, FailedB3SetUpClearsTheCall) {
+    sim().FailConf(0x8082, 0x3008);  // CONNECT_B3_REQ: protocol not supported
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieCallFailed));
+    EXPECT_EQ(sim().PutWords(), (std::vector<uint16_t>{0x8002, 0x8303, 0x8082, 0x8004, 0x8304}));
+    std::vector<Owner::Event> ev = owner.events();
+    ASSERT_EQ(ev.back().event, uint32_t(ieCallFailed));
+    EXPECT_EQ(ev.back().p2, 0x3008u);  // the B3 reason
+    // A request the library refuses comes back to the caller unchanged, and the next one goes out.
+    sim().FailPut(0x8002, 0x1108);
+    EXPECT_EQ(isdnConnect(c, "2", nullptr, nullptr), 0x1108u);
+}
+
 TEST_F(MsgcoreApi, HangupBeforeTheConfirmationWaitsForThePlci) {
     sim().SetMode(CAPISIM_DEFERRED);
     EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
@@ -256,6 +269,7 @@ TEST_F(MsgcoreApi, CloseWhileListeningSendsNothing) {
 }
 
 TEST_F(MsgcoreApi, ErrorCodes) {
+    sim().SetMode(CAPISIM_MANUAL);  // the call below stays unconfirmed
     void* bogus = reinterpret_cast<void*>(0x1234);
     ISDN_PORT p2;
     ISDN_CONNECTION out = bogus;
@@ -295,6 +309,10 @@ TEST_F(MsgcoreApi, ErrorCodes) {
         {"v left", v, 0xDEADBEEF},
         {"get 13 bad port", isdnGetProperty(bogus, 13, &v, 0), 6},
         {"isdnInit without an out pointer", isdnInit(nullptr, 1, 2048), 6},
+        {"isdnDataResponse with nothing received", isdnDataResponse(c), 1},
+        {"isdnConnect", isdnConnect(c, "1", nullptr, nullptr), 0},
+        {"isdnConnect while calling", isdnConnect(c, "2", nullptr, nullptr), 1},
+        {"isdnListen while calling", isdnListen(c, 0), 1},
     };
     for (const auto& k : cases) EXPECT_EQ(k.got, k.want) << k.what;
     (void)p2;

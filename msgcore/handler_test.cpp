@@ -297,6 +297,20 @@ TEST(MsgcoreHandlerMessages, ResponsesCarryTheirIndicationsNumbers) {
     EXPECT_EQ(f.port.sent.size(), 2u);
 }
 
+TEST(MsgcoreHandlerMessages, ACallAfterACancelledListenDoesNotListenAgain) {
+    Fixture f;
+    f.h.force(csListening, 0, 0, 1, 1);
+    f.h.call("1", nullptr, 2);  // cancels the listen (LISTEN_REQ 1), then CONNECT_REQ 2
+    f.offer(Conf(cw::kConnect, 2, [](Builder& b) { b.U32(kPlci).U16(0); }));
+    f.offer(Ind(cw::kConnectActive, 9, [](Builder& b) { b.U32(kPlci).Empty().Empty().Empty(); }));
+    EXPECT_EQ(f.h.getState(), csDChannelUp);
+    f.offer(Ind(cw::kDisconnect, 10, [](Builder& b) { b.U32(kPlci).U16(0x3490); }));
+    // The controller was told to stop offering calls: the handler must not claim to listen.
+    EXPECT_EQ(f.h.getState(), csDisconnected);
+    EXPECT_EQ(f.port.words(), (std::vector<uint16_t>{0x8005, 0x8002, 0x8303, 0x8304}));
+    EXPECT_EQ(cw::Get32(&f.port.sent[0][16]), 0u);  // the CIP mask of the cancel
+}
+
 TEST(MsgcoreHandlerMessages, IncomingNumbersAreCutToTheirFields) {
     struct Case {
         std::string called, calling, wantCalled, wantCalling;
