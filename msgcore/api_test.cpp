@@ -410,6 +410,29 @@ TEST_F(MsgcoreApi, OwnerMayCallInFromAnotherThread) {
     owner.inside = nullptr;
 }
 
+TEST_F(MsgcoreApi, CloseFromInsideItsOwnEvent) {
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    DWORD closed = 0xFFFF;
+    ISDN_CONNECTION self = c;
+    owner.inside = [&](uint32_t event, uintptr_t) {
+        if (event == ieDisconnected) closed = isdnClose(self);
+    };
+    EXPECT_EQ(sim().RemoteDisconnect(0x0101, 0x3490), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieDisconnected));
+    ASSERT_TRUE(sim().WaitForPuts(6));  // DISCONNECT_B3_RESP, DISCONNECT_RESP
+    owner.inside = nullptr;
+    EXPECT_EQ(closed, 0u);
+    EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
+    // The port serves a new connection.
+    ISDN_CONNECTION next;
+    ASSERT_EQ(isdnOpen(port, 1, Owner::Proc, &owner, &next), 0u);
+    EXPECT_EQ(isdnConnect(next, "2", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection, 2));
+    EXPECT_EQ(isdnDisconnect(next, 0), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieHangupDone));
+}
+
 TEST_F(MsgcoreApi, PortDoneFromInsideACallback) {
     EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
     ASSERT_TRUE(owner.WaitFor(ieConnection));

@@ -204,9 +204,25 @@ int CCapiPort::signalEvent() {
     return 1;
 }
 
+void CCapiPort::destroyHandler(CCapiMessageHandlerBase* handler) {
+    if (!handler) return;
+    lockDispatch();
+    // Holding the lock, a dispatch in progress can only be our own.
+    if (dispatchDepth_ > 0) {
+        handler->shutDown();
+        unregisterHandler(handler);
+        doomed_.push_back(handler);
+        unlockDispatch();
+        return;
+    }
+    unlockDispatch();
+    TObject::destroy(handler);
+}
+
 int CCapiPort::dispatchMessage(tagAPIMsg* message) {
     if (!message) return 0;
     lockDispatch();
+    ++dispatchDepth_;
     CCapiMessageHandlerBase* first = nullptr;
     int taken = 0;
     for (int i = 0; i < kHandlers; ++i) {
@@ -236,6 +252,11 @@ int CCapiPort::dispatchMessage(tagAPIMsg* message) {
             size_t n = v.size() < 32 ? v.size() : 32;
             debugHexDump(message, uint16_t(n));
         }
+    }
+    if (--dispatchDepth_ == 0 && !doomed_.empty()) {
+        std::vector<CCapiMessageHandlerBase*> done;
+        done.swap(doomed_);
+        for (CCapiMessageHandlerBase* h : done) delete h;
     }
     unlockDispatch();
     return taken;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "common/tobject.h"
 #include "msgcore/isdn_types.h"
@@ -65,6 +66,10 @@ public:
     int registerHandler(CCapiMessageHandlerBase* handler);
     int unregisterHandler(CCapiMessageHandlerBase* handler);
     int isValidHandler(CCapiMessageHandlerBase* handler);
+    // Takes the handler out of the table and destroys it (shutDown, delete). Called from inside
+    // a dispatch (an owner callback on the receive thread), the object lives on until that
+    // dispatch has returned, since the handler's own code is still on the stack.
+    void destroyHandler(CCapiMessageHandlerBase* handler);
     int handlerCount() const { return handlerCount_; }
     CCapiMessageHandlerBase* getHandler(int slot);
 
@@ -95,5 +100,7 @@ private:
     void freeFrom(void** pool, void* buffer, uint32_t size);
 
     TMutex dispatchLock_;  // the handler table and the walk over it
+    int dispatchDepth_ = 0;  // dispatches in progress on the thread that holds dispatchLock_
+    std::vector<CCapiMessageHandlerBase*> doomed_;  // destroyed when the outermost dispatch ends
     TMutex poolLock_;      // pools, message numbers and the table's slots (short holds only)
 };

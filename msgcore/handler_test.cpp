@@ -311,6 +311,42 @@ TEST(MsgcoreHandlerMessages, ACallAfterACancelledListenDoesNotListenAgain) {
     EXPECT_EQ(cw::Get32(&f.port.sent[0][16]), 0u);  // the CIP mask of the cancel
 }
 
+// An owner that destroys its connection from inside one of its events.
+struct Destroyer {
+    CCapiPort* port;
+    CCapiMessageHandler* h;
+    int events = 0;
+};
+uintptr_t MSGCORE_STDCALL DestroyOnDisconnect(void* instance, uint32_t event, uintptr_t, uintptr_t, uintptr_t,
+                                              uintptr_t, uintptr_t) {
+    Destroyer* d = static_cast<Destroyer*>(instance);
+    if (event == ieDisconnected) {
+        ++d->events;
+        d->port->destroyHandler(d->h);
+    }
+    return 0;
+}
+
+TEST(MsgcoreHandlerMessages, DestroyedFromInsideItsOwnEvent) {
+    RecordingPort port;
+    TestHandler* h = new TestHandler;
+    ASSERT_EQ(h->init(&port, 1, 2048), 0);
+    Destroyer d{&port, h};
+    h->registerOwnerInstance(&d, DestroyOnDisconnect);
+    h->force(csDChannelUp, kPlci, 0, 2, 1);  // listening: after the event the handler would go on to 9
+    Bytes ind = Ind(cw::kDisconnect, 9, [](Builder& b) { b.U32(kPlci).U16(0x3490); });
+    EXPECT_EQ(port.dispatchMessage(reinterpret_cast<tagAPIMsg*>(ind.data())), 1);
+    EXPECT_EQ(d.events, 1);
+    EXPECT_EQ(port.handlerCount(), 0);
+    // Gone from the table: the next message for its call is answered by nobody (no handler).
+    EXPECT_EQ(port.dispatchMessage(reinterpret_cast<tagAPIMsg*>(ind.data())), 0);
+    // Outside a dispatch it goes at once.
+    TestHandler* other = new TestHandler;
+    ASSERT_EQ(other->init(&port, 1, 2048), 0);
+    port.destroyHandler(other);
+    EXPECT_EQ(port.handlerCount(), 0);
+}
+
 TEST(MsgcoreHandlerMessages, IncomingNumbersAreCutToTheirFields) {
     struct Case {
         std::string called, calling, wantCalled, wantCalling;

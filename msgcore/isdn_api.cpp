@@ -164,7 +164,7 @@ DWORD WINAPI isdnClose(ISDN_CONNECTION connection) {
         h->registerOwnerInstance(nullptr, nullptr);
         if (wait.ended) CloseHandle(wait.ended);
     }
-    TObject::destroy(h);
+    port->destroyHandler(h);
     return 0;
 }
 

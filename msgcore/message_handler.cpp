@@ -409,7 +409,8 @@ void CCapiMessageHandler::exceptionHandler(tagAPIMsg*) {}
 
 // --- building and sending ----------------------------------------------------------------------------
 
-uint16_t CCapiMessageHandler::sendMessage(uint8_t command, uint8_t sub, size_t length, uint16_t number) {
+uint16_t CCapiMessageHandler::sendMessage(uint8_t command, uint8_t sub, size_t length, uint16_t number,
+                                          uint16_t* sent) {
     if (!port_ || !messageBuffer_) return mcNoBuffer;
     uint8_t* b = messageBuffer_;
     capi::put16(b, uint16_t(length));
@@ -418,6 +419,7 @@ uint16_t CCapiMessageHandler::sendMessage(uint8_t command, uint8_t sub, size_t l
     b[5] = sub;
     if (sub == capi::kResp) capi::put16(b + 6, number ? number : lastOfferedNumber_);
     else capi::put16(b + 6, port_->getNextMessageNumber());
+    if (sent) *sent = capi::get16(b + 6);
     // The owner's trace runs without our lock, so another request may build in the buffer
     // meanwhile: what goes out is this copy.
     uint8_t copy[CCapiPort::kMessageBufferSize];
@@ -496,10 +498,8 @@ uint16_t CCapiMessageHandler::sendConnectRequest() {
     w.structure(callingNumber_);
     w.structure(calledSubaddress_);
     for (int kind = 3; kind <= 8; ++kind) insertCallParam(kind, w);
-    // The number the CONNECT_CONF will carry: the next one the port hands out.
-    uint16_t rc = sendMessage(capi::kConnect, capi::kReq, w.length());
-    connectReqNumber_ = capi::get16(messageBuffer_ + 6);
-    return rc;
+    // The number the CONNECT_CONF will carry, kept before the request can be answered.
+    return sendMessage(capi::kConnect, capi::kReq, w.length(), 0, &connectReqNumber_);
 }
 
 uint16_t CCapiMessageHandler::sendConnectResponse(uint32_t plci, uint16_t reject, uint16_t number) {

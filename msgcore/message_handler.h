@@ -183,8 +183,9 @@ public:
 
 protected:
     void initialInit();
-    // Builds the header and sends: `number` is the message number (0: the port's next one).
-    uint16_t sendMessage(uint8_t command, uint8_t sub, size_t length, uint16_t number = 0);
+    // Builds the header and sends: `number` is the message number (0: the port's next one);
+    // `sent` receives the number used before the message leaves.
+    uint16_t sendMessage(uint8_t command, uint8_t sub, size_t length, uint16_t number = 0, uint16_t* sent = nullptr);
     uint16_t sendPlciOnly(uint8_t command, uint8_t sub, uint32_t id, uint16_t number);
     uint16_t sendConnectRequest();
     uint16_t sendConnectResponse(uint32_t plci, uint16_t reject, uint16_t number);
