@@ -128,6 +128,8 @@ void Inventory() {
     Write("cis", "modem", cistest::Cat({Tuple(0x01, cistest::kDevice), Tuple(0x15, cistest::kVers1),
                                         Tuple(0x21, {0x02, 0x00}), Tuple(0x20, cistest::kManfid), {0xFF}}));
     Write("cis", "end_only", Bytes{0xFF});
+    // One tuple and no end mark: the fuzzer puts it in its own place, where it ends the data.
+    Write("cis", "last_tuple", Tuple(0x01, {0xAA, 0xBB}));
 
     Write("resdesc", "modem", alloctest::ModemAllocation());
     Bytes forced(8, 0);
