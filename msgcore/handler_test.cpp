@@ -153,6 +153,12 @@ const std::vector<Row>& Table() {
         {"hangup of an accepted call", csAccepted, kPlci, 0, 1, 0, [](Fixture& f) { f.h.hangup(1); }, csClearing,
          {0x8004}, {}},
         {"hangup with B3 cleared", csB3Cleared, kPlci, 0, 1, 0, [](Fixture& f) { f.h.hangup(1); }, csB3Cleared, {}, {}},
+        {"hangup while listening cancels the listen", csListening, 0, 0, 1, 1, [](Fixture& f) { f.h.hangup(1); },
+         csCancellingListen, {0x8005}, {ieHangupDone}},
+        {"hangup after an incoming call ended", csIncomingEnded, 0, 0, 1, 0, [](Fixture& f) { f.h.hangup(1); },
+         csIncomingEnded, {}, {ieHangupDone}},
+        {"hangup of a rejected call not cleared yet", csRejected, kPlci, 0, 1, 0, [](Fixture& f) { f.h.hangup(1); },
+         csClearing, {0x8004}, {}},
         {"hangup with the D channel up", csDChannelUp, kPlci, 0, 2, 0, [](Fixture& f) { f.h.hangup(1); }, csClearing,
          {0x8004}, {}},
         // confirmations

@@ -567,6 +567,7 @@ uint16_t CCapiMessageHandler::call(const char* calledNumber, const char* calledS
         return mcWrongState;
     }
     dataHandle_ = 0;
+    ringWrite_ = ringRead_ = ringCount_ = 0;  // data of an earlier call is not answered in this one
     static const uint8_t type = 0x80;
     buildNumber(calledNumber_, &type, 1, calledNumber, cutLength(calledNumber, kCalledDigits));
     buildNumber(calledSubaddress_, &type, 1, calledSubaddress, cutLength(calledSubaddress, kCalledSubaddress));
@@ -649,6 +650,14 @@ uint16_t CCapiMessageHandler::hangup(uint16_t mode) {
     case csB3Clearing: case csB3Cleared:
         return mcOk;
     default:
+        if (plci_ == 0) {
+            // No call to clear (listening, a listen being cancelled, a call that ended): a
+            // DISCONNECT_REQ for PLCI 0 would only be refused and leave the handler in 15 for
+            // good. A listen is cancelled, as a call in that state does.
+            if (state_ == csListening) cancelListen();
+            postHangup();
+            return mcOk;
+        }
         // An accepted call (10) is cleared like any other: its CONNECT_RESP went out already.
         setState(csClearing);
         return sendDisconnectRequest();
