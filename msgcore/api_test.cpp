@@ -452,6 +452,39 @@ TEST_F(MsgcoreApi, PortDoneFromInsideACallback) {
     port = nullptr;
 }
 
+// The strict checks that every case above relies on, driven through the bare CAPI entry points.
+TEST(MsgcoreScriptedCapi, StrictChecksCatchProtocolFaults) {
+    Sim& sim = Sim::Get();
+    sim.Reset();
+    HMODULE m = GetModuleHandleA("capi2032.dll");
+    ASSERT_NE(m, nullptr);
+    typedef DWORD(WINAPI * Reg)(DWORD, DWORD, DWORD, DWORD, DWORD*);
+    typedef DWORD(WINAPI * Put)(DWORD, void*);
+    typedef DWORD(WINAPI * Rel)(DWORD);
+    Reg reg = reinterpret_cast<Reg>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_REGISTER")));
+    Put put = reinterpret_cast<Put>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_PUT_MESSAGE")));
+    Rel rel = reinterpret_cast<Rel>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_RELEASE")));
+    DWORD app = 0;
+    ASSERT_EQ(reg(1024, 1, 2, 2048, &app), 0u);
+    Bytes listen = cw::Builder(uint16_t(app), cw::kListen, cw::kReq, 1).U32(1).U32(0).U32(4).U32(0).Empty().Empty().Done();
+    ASSERT_EQ(put(app, listen.data()), 0u);
+    DWORD plci = sim.IncomingCall(2, "1", "2", "", 0);
+    // A response with a number no indication carried, then the right one twice.
+    Bytes wrong = cw::Builder(uint16_t(app), cw::kConnect, cw::kResp, 0x1234).U32(plci).U16(1)
+                      .Empty().Empty().Empty().Empty().Empty().Done();
+    EXPECT_EQ(put(app, wrong.data()), 0u);
+    EXPECT_EQ(sim.Queued(app), 2u);  // LISTEN_CONF, CONNECT_IND (nobody gets them here)
+    std::string v = sim.ViolationText();
+    EXPECT_NE(v.find("answers no outstanding indication"), std::string::npos) << v;
+    // An unanswered CONNECT_IND at release.
+    EXPECT_EQ(rel(app), 0u);
+    v = sim.ViolationText();
+    EXPECT_NE(v.find("unanswered at release"), std::string::npos) << v;
+    EXPECT_EQ(sim.Violations(nullptr, 0), 2u);
+    // A released application is told so.
+    EXPECT_EQ(put(app, listen.data()), 0x1101u);
+}
+
 // --- the monitor ----------------------------------------------------------------------------------
 
 struct MonitorLog {
