@@ -512,12 +512,19 @@ TEST(MsgcoreMonitor, RequestsAndRouting) {
     MonitorLog log;
     void* ctx = &log;
     CCapiMessageMonitor mon;
+    // A port that cannot register is given up at once: the next init tries again.
+    sim.FailCall(CAPISIM_REGISTER, 0x1108);
+    EXPECT_EQ(mon.init(1), 8);
+    EXPECT_FALSE(mon.isValid());
+    EXPECT_EQ(mon.getPort(), nullptr);
     ASSERT_EQ(mon.init(1), 0);
     EXPECT_TRUE(mon.isValid());
     std::vector<Sim::Logged> reg = sim.Log(CAPISIM_REGISTER);
-    ASSERT_EQ(reg.size(), 1u);
-    EXPECT_EQ(reg[0].e.arg[0], 4096u);
-    EXPECT_EQ(reg[0].e.arg[2], 6u);
+    ASSERT_EQ(reg.size(), 2u);
+    EXPECT_EQ(reg[1].e.arg[0], 4096u);  // 4 units, 1 connection, 6 blocks of 2048
+    EXPECT_EQ(reg[1].e.arg[1], 1u);
+    EXPECT_EQ(reg[1].e.arg[2], 6u);
+    EXPECT_EQ(reg[1].e.arg[3], 2048u);
 
     EXPECT_EQ(mon.addMonitor(0x2400, nullptr, &ctx, 0x11223344), 0);
     EXPECT_EQ(mon.enableSystemTrace(0), 0);
