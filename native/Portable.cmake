@@ -40,7 +40,7 @@ native_test(n_isdn_adapter_test SOURCES ${TOP}/simulators/isdn/isdn_adapter_test
 native_library(n_dialconf_rules ${TOP}/dialconf/adapter_replies.cpp ${TOP}/dialconf/config_rules.cpp)
 target_link_libraries(n_dialconf_rules PUBLIC n_framework_text)
 native_test(n_dialconf_rules_test
-  SOURCES ${TOP}/dialconf/adapter_replies_test.cpp
+  SOURCES ${TOP}/dialconf/adapter_replies_test.cpp ${TOP}/dialconf/reply_deadline_test.cpp
   LIBS n_dialconf_rules n_isdn_adapter_model)
 native_fuzzer(dialconf LIBS n_dialconf_rules)
 
@@ -109,3 +109,13 @@ native_library(n_msgcore ${TOP}/msgcore/capi_port.cpp ${TOP}/msgcore/message_han
 target_link_libraries(n_msgcore PUBLIC n_common)
 native_test(n_msgcore_test SOURCES ${TOP}/msgcore/handler_test.cpp LIBS n_msgcore)
 native_fuzzer(msgcore_dispatch LIBS n_msgcore)
+
+# remover's rules: list lines, the installation's paths, the directory walk, WININIT.INI entries.
+native_library(n_remover_rules ${TOP}/remover/uninstall_rules.cpp)
+target_link_libraries(n_remover_rules PUBLIC n_framework_text)
+native_test(n_remover_rules_test SOURCES ${TOP}/remover/uninstall_rules_test.cpp LIBS n_remover_rules)
+native_fuzzer(remover LIBS n_remover_rules)
+
+# patchkit's rules: version codes, the old files and keys, which found lists are handed over.
+native_library(n_patchkit_rules ${TOP}/patchkit/cleanup_rules.cpp)
+native_test(n_patchkit_rules_test SOURCES ${TOP}/patchkit/cleanup_rules_test.cpp LIBS n_patchkit_rules)

@@ -118,7 +118,8 @@ int CModem::AttachCard(const CCardInfo* card, const CString& port) {
         m_CardDescription = card->m_PnPID;
         m_PortPath = CString("\\\\.\\") + (port.IsEmpty() ? card->m_ModemComPort : port);
         m_DeviceDescription = card->m_ModemDesc;
-        instanceName = card->m_MFCard ? card->m_ChildPath : card->m_PnPID;
+        // WMI knows the port by the modem function's device, not the card's other function.
+        instanceName = card->m_MFCard ? card->m_ModemInstancePath : card->m_PnPID;
     } else {
         m_CardDescription.Empty();
         m_DeviceDescription.Empty();
