@@ -106,6 +106,13 @@ native_test(n_common_test
 native_fuzzer(common_cracker LIBS n_common)
 native_fuzzer(common_trace LIBS n_common)
 
+# msgcore's port and connection handler with its state machine, and the X.25 NCPI.
+native_library(n_msgcore ${TOP}/msgcore/capi_port.cpp ${TOP}/msgcore/message_handler.cpp
+               ${TOP}/msgcore/x25_ncpi.cpp)
+target_link_libraries(n_msgcore PUBLIC n_common)
+native_test(n_msgcore_test SOURCES ${TOP}/msgcore/handler_test.cpp LIBS n_msgcore)
+native_fuzzer(msgcore_dispatch LIBS n_msgcore)
+
 # remover's rules: list lines, the installation's paths, the directory walk, WININIT.INI entries.
 native_library(n_remover_rules ${TOP}/remover/uninstall_rules.cpp)
 target_link_libraries(n_remover_rules PUBLIC n_framework_text)

@@ -149,11 +149,12 @@ void Inventory() {
                       "[30]\r\nGEN_PNPID_1=PCMCIA\\DORVEX-LANMODEM\r\nGEN_MFG=Dorvex\r\n"));
 }
 
-// CAPI messages of each command group, for the cracker and the tracer.
+// CAPI messages of each command group, for the cracker, the tracer and msgcore's handler.
 void CapiMessages() {
     for (const auto& seed : capitest::SeedMessages()) {
         Write("common_cracker", seed.first, seed.second);
         Write("common_trace", seed.first, seed.second);
+        Write("msgcore_dispatch", seed.first, seed.second);
     }
 }
 
