@@ -17,8 +17,16 @@
 #                                    WINEDLLOVERRIDES=tapi32=n to load a stand-in beside the program
 #                                    in place of Wine's own library (added to the harness's own
 #                                    overrides; values without blanks)
-#       [SERIAL])                    run each case with no other test beside it (ctest RUN_SERIAL),
+#       [SERIAL]                     run each case with no other test beside it (ctest RUN_SERIAL),
 #                                    for cases that start services and COM servers
+#       [OWN_PREFIX]                 run each case in a throw-away prefix with its own wineserver
+#                                    and an empty HOME (programs that delete or search drives)
+#       [DRIVES <letter>...]         with OWN_PREFIX: each drive letter (DRIVES D) is an empty
+#                                    folder of the case's own, outside drive C:
+#       [CASES <version> <filter>...]) the cases registered under <version>: a GoogleTest filter
+#                                    ("Suite.A*:Other.*", "-Suite.B*"); a version without one
+#                                    registers every case. So a case that is about some versions
+#                                    only is counted only where it runs, never as a skip.
 #
 #   wine_add_test(<name> VERSION <version> [PORT_PAIRS <n>] [LOCK <name>] [TIMEOUT <s>]
 #                 [ENVIRONMENT <NAME=VALUE>...] COMMAND <target> [args...])
@@ -53,7 +61,11 @@ function(_winetest_env out version pairs)
 endfunction()
 
 function(wine_add_gtest target)
-  cmake_parse_arguments(T "SERIAL" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "SERIAL;OWN_PREFIX" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS;ENVIRONMENT;DRIVES;CASES"
+                        ${ARGN})
+  if(T_DRIVES AND NOT T_OWN_PREFIX)
+    message(FATAL_ERROR "wine_add_gtest(${target}): DRIVES needs OWN_PREFIX")
+  endif()
   if(NOT T_VERSIONS)
     message(FATAL_ERROR "wine_add_gtest(${target}): VERSIONS is required (Wine's default is none of ours)")
   endif()
@@ -66,8 +78,37 @@ function(wine_add_gtest target)
   add_executable(${target} ${T_SOURCES})
   suite_target(${target})
   target_link_libraries(${target} PRIVATE testsupport ${T_LIBS} GTest::gtest GTest::gmock testsupport_main)
+  list(LENGTH T_CASES cases_length)
+  math(EXPR cases_odd "${cases_length} % 2")
+  if(cases_odd)
+    message(FATAL_ERROR "wine_add_gtest(${target}): CASES takes pairs of a version and a filter")
+  endif()
+  set(i 0)
+  while(i LESS cases_length)
+    list(GET T_CASES ${i} cases_version)
+    if(NOT cases_version IN_LIST T_VERSIONS)
+      message(FATAL_ERROR "wine_add_gtest(${target}): CASES names '${cases_version}', which is not in VERSIONS")
+    endif()
+    math(EXPR i "${i} + 2")
+  endwhile()
   foreach(version ${T_VERSIONS})
     _winetest_env(env ${version} ${T_PORT_PAIRS} ${T_ENVIRONMENT})
+    if(T_OWN_PREFIX)
+      string(APPEND env " prefix=own")
+      foreach(d ${T_DRIVES})
+        string(APPEND env " drive=${d}")
+      endforeach()
+    endif()
+    set(filter "*")
+    set(i 0)
+    while(i LESS cases_length)
+      list(GET T_CASES ${i} cases_version)
+      math(EXPR j "${i} + 1")
+      if(cases_version STREQUAL version)
+        list(GET T_CASES ${j} filter)
+      endif()
+      math(EXPR i "${i} + 2")
+    endwhile()
     set(props FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
     if(T_LOCK)
       list(APPEND props RESOURCE_LOCK ${T_LOCK})
@@ -79,6 +120,7 @@ function(wine_add_gtest target)
       TEST_PREFIX "${version}/"
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 60
+      TEST_FILTER "${filter}"
       PROPERTIES ${props})
   endforeach()
 endfunction()

@@ -1,6 +1,7 @@
 #include "dialconf/isdn_modem.h"
 
 #include "dialconf/adapter_replies.h"
+#include "dialconf/reply_deadline.h"
 #include "dialconf/resource.h"
 #include "dialconf/trace.h"
 #include "framework/app.h"
@@ -13,7 +14,6 @@ const char kOkCr[] = "OK\r";
 // count after 49 days does not end a wait early.
 DWORD Now() { return GetTickCount(); }
 bool Passed(DWORD deadline) { return static_cast<LONG>(Now() - deadline) >= 0; }
-DWORD Later(DWORD a, DWORD b) { return static_cast<LONG>(a - b) >= 0 ? a : b; }
 
 }  // namespace
 
@@ -105,7 +105,7 @@ int IsdnModem::Transact(const CString& command, CString* reply, const char* expe
     }
 
     ReplyBuffer buffer;
-    DWORD deadline = Now() + static_cast<DWORD>(timeout_s) * 1000;
+    ReplyDeadline deadline(Now(), timeout_s);
     bool done = false;
     while (!done && !buffer.Full()) {
         DWORD errors = 0;
@@ -120,13 +120,11 @@ int IsdnModem::Transact(const CString& command, CString* reply, const char* expe
             if (!ReadFile(h, piece, want, &got, nullptr)) break;
             buffer.Append(piece, static_cast<int>(got));
             done = buffer.Contains(expected);
-            // Each piece gives the adapter another second, but never less time than the caller
-            // gave the whole transaction.
-            deadline = Later(deadline, Now() + 1000);
-        } else if (!Passed(deadline)) {
+            deadline.Piece(Now());
+        } else if (!deadline.Passed(Now())) {
             Sleep(1);
         }
-        if (!done && Passed(deadline)) {
+        if (!done && deadline.Passed(Now())) {
             Purge();
             Trace("Timed out while reading from modem (3)");
             return kTimeOut;

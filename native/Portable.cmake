@@ -35,12 +35,15 @@ native_fuzzer(pak LIBS n_cardflash_fwformat)
 native_fuzzer(mpk LIBS n_cardflash_fwformat n_fwtest_builders)
 
 # dialconf's reply readers and rules, and the ISDN adapter model whose reply layouts they read.
-native_library(n_isdn_adapter_model ${TOP}/simulators/isdn/isdn_replies.cpp ${TOP}/simulators/isdn/isdn_adapter.cpp)
-native_test(n_isdn_adapter_test SOURCES ${TOP}/simulators/isdn/isdn_adapter_test.cpp LIBS n_isdn_adapter_model)
+native_library(n_isdn_adapter_model ${TOP}/simulators/isdn/isdn_replies.cpp ${TOP}/simulators/isdn/isdn_adapter.cpp
+               ${TOP}/simulators/isdn/tamrisk_link.cpp)
+native_test(n_isdn_adapter_test
+  SOURCES ${TOP}/simulators/isdn/isdn_adapter_test.cpp ${TOP}/simulators/isdn/tamrisk_link_test.cpp
+  LIBS n_isdn_adapter_model)
 native_library(n_dialconf_rules ${TOP}/dialconf/adapter_replies.cpp ${TOP}/dialconf/config_rules.cpp)
 target_link_libraries(n_dialconf_rules PUBLIC n_framework_text)
 native_test(n_dialconf_rules_test
-  SOURCES ${TOP}/dialconf/adapter_replies_test.cpp
+  SOURCES ${TOP}/dialconf/adapter_replies_test.cpp ${TOP}/dialconf/reply_deadline_test.cpp
   LIBS n_dialconf_rules n_isdn_adapter_model)
 native_fuzzer(dialconf LIBS n_dialconf_rules)
 
@@ -90,3 +93,47 @@ native_test(n_cardflash_flashdrv_test
   SOURCES ${TOP}/cardflash/flash/flash_engine_format_test.cpp
   LIBS n_cardflash_flashdrv_format n_fwtest_builders)
 native_fuzzer(flashdrv LIBS n_cardflash_flashdrv_format)
+
+# The CAPI common base of portbridge and msgcore: the list classes, the debug output (the mutex
+# and the clock from common_native.cpp), the message cracker and the tracer.
+native_library(n_common ${TOP}/common/tobject.cpp ${TOP}/common/debug.cpp ${TOP}/common/cracker.cpp
+               ${TOP}/common/capitrace.cpp ${TOP}/common/capitrace_names.cpp
+               ${CMAKE_CURRENT_SOURCE_DIR}/common_native.cpp)
+native_test(n_common_test
+  SOURCES ${TOP}/common/base_test.cpp ${TOP}/common/debug_test.cpp ${TOP}/common/cracker_test.cpp
+          ${TOP}/common/capitrace_test.cpp
+  LIBS n_common)
+native_fuzzer(common_cracker LIBS n_common)
+native_fuzzer(common_trace LIBS n_common)
+
+# msgcore's port and connection handler with its state machine, and the X.25 NCPI.
+native_library(n_msgcore ${TOP}/msgcore/capi_port.cpp ${TOP}/msgcore/message_handler.cpp
+               ${TOP}/msgcore/x25_ncpi.cpp)
+target_link_libraries(n_msgcore PUBLIC n_common)
+native_test(n_msgcore_test SOURCES ${TOP}/msgcore/handler_test.cpp LIBS n_msgcore)
+native_fuzzer(msgcore_dispatch LIBS n_msgcore)
+
+# remover's rules: list lines, the installation's paths, the directory walk, WININIT.INI entries.
+native_library(n_remover_rules ${TOP}/remover/uninstall_rules.cpp)
+target_link_libraries(n_remover_rules PUBLIC n_framework_text)
+native_test(n_remover_rules_test SOURCES ${TOP}/remover/uninstall_rules_test.cpp LIBS n_remover_rules)
+native_fuzzer(remover LIBS n_remover_rules)
+
+# patchkit's rules: version codes, the old files and keys, which found lists are handed over.
+native_library(n_patchkit_rules ${TOP}/patchkit/cleanup_rules.cpp)
+native_test(n_patchkit_rules_test SOURCES ${TOP}/patchkit/cleanup_rules_test.cpp LIBS n_patchkit_rules)
+
+# portbridge's protocol stack: the task runtime and its memory, the timer service, the serial
+# frame and the HDLC link layer.
+native_library(n_portbridge_stack
+  ${TOP}/portbridge/stack/os_runtime.cpp ${TOP}/portbridge/stack/os_memory.cpp
+  ${TOP}/portbridge/stack/timer_service.cpp ${TOP}/portbridge/stack/serial_frame.cpp
+  ${TOP}/portbridge/stack/hdlc.cpp)
+target_link_libraries(n_portbridge_stack PUBLIC n_common)
+native_test(n_portbridge_stack_test
+  SOURCES ${TOP}/portbridge/stack/runtime_test.cpp ${TOP}/portbridge/stack/memory_test.cpp
+          ${TOP}/portbridge/stack/timer_test.cpp ${TOP}/portbridge/stack/serial_frame_test.cpp
+          ${TOP}/portbridge/stack/hdlc_test.cpp
+  LIBS n_portbridge_stack)
+native_fuzzer(serialframe LIBS n_portbridge_stack)
+native_fuzzer(hdlc LIBS n_portbridge_stack)

@@ -10,6 +10,7 @@
 #include "cardflash/flash/mpk_format.h"
 #include "cardflash/inventory/alloc_test_data.h"
 #include "cardflash/inventory/cis_test_data.h"
+#include "common/capi_test_messages.h"
 #include "simulators/isdn/isdn_replies.h"
 
 using fwtest::Bytes;
@@ -127,6 +128,8 @@ void Inventory() {
     Write("cis", "modem", cistest::Cat({Tuple(0x01, cistest::kDevice), Tuple(0x15, cistest::kVers1),
                                         Tuple(0x21, {0x02, 0x00}), Tuple(0x20, cistest::kManfid), {0xFF}}));
     Write("cis", "end_only", Bytes{0xFF});
+    // One tuple and no end mark: the fuzzer puts it in its own place, where it ends the data.
+    Write("cis", "last_tuple", Tuple(0x01, {0xAA, 0xBB}));
 
     Write("resdesc", "modem", alloctest::ModemAllocation());
     Bytes forced(8, 0);
@@ -146,6 +149,15 @@ void Inventory() {
                       "[30]\r\nGEN_PNPID_1=PCMCIA\\DORVEX-LANMODEM\r\nGEN_MFG=Dorvex\r\n"));
 }
 
+// CAPI messages of each command group, for the cracker, the tracer and msgcore's handler.
+void CapiMessages() {
+    for (const auto& seed : capitest::SeedMessages()) {
+        Write("common_cracker", seed.first, seed.second);
+        Write("common_trace", seed.first, seed.second);
+        Write("msgcore_dispatch", seed.first, seed.second);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,5 +169,6 @@ int main(int argc, char** argv) {
     Firmware();
     AdapterReplies();
     Inventory();
+    CapiMessages();
     return failures ? 1 : 0;
 }

@@ -2,7 +2,11 @@
 # Installs what is needed, builds, and runs the main job under Wine: dialconf configuring the
 # simulated ISDN Tamrisk as a user would, driven headless through its dialogs by the UI driver
 # (dialconf/dialconf_demo.cpp), each step printed; then cardflash detecting the adapters of the
-# fixture machine under Windows 98, NT 4.0 and Windows 2000 (cardflash/app/cardflash_demo.cpp).
+# fixture machine under Windows 98, NT 4.0 and Windows 2000 (cardflash/app/cardflash_demo.cpp); then
+# an ISDN application on msgcore.dll through a whole outgoing and incoming call against the
+# scripted CAPI 2.0 library, every message traced (msgcore/msgcore_demo.cpp); then patchkit
+# handing a fixture installation over to remover, which removes it with every box answered
+# (patchkit/handover_demo.cpp, in a throw-away prefix of its own: it deletes).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -15,6 +19,14 @@ WINETEST="version=win98 ports=1" "$top/testing/wine/winerun" --root="$build/wine
 if [ $rc -eq 0 ]; then
   WINETEST="version=win98 ports=0" "$top/testing/wine/winerun" --root="$build/wine" \
     "$build/cardflash/app/cardflash_demo.exe" || rc=$?
+fi
+if [ $rc -eq 0 ]; then
+  WINETEST="version=win98 ports=0 env=WINEDLLOVERRIDES=capi2032=n" "$top/testing/wine/winerun" \
+    --root="$build/wine" "$build/msgcore/msgcore_demo.exe" || rc=$?
+fi
+if [ $rc -eq 0 ]; then
+  WINETEST="version=win2k ports=0 prefix=own" "$top/testing/wine/winerun" --root="$build/wine" \
+    "$build/patchkit/handover_demo.exe" || rc=$?
 fi
 "$top/testing/wine/session" stop "$build/wine" >/dev/null || true
 exit $rc

@@ -51,6 +51,11 @@ std::string ModulePath() {
     return std::string(path, n <= MAX_PATH ? n : 0);
 }
 
+std::string QuotedModulePath() {
+    std::string path = ModulePath();
+    return path.empty() ? path : "\"" + path + "\"";
+}
+
 LONG SetClassesString(const std::string& path, const char* name, const std::string& value) {
     HKEY key = nullptr;
     LONG r = RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
@@ -85,7 +90,7 @@ HRESULT ApplyClassEntries() {
         {cls, {"AppID", kAppIdText}},
         {cls + "\\ProgID", {nullptr, kProgId}},
         {cls + "\\VersionIndependentProgID", {nullptr, kIndependentProgId}},
-        {cls + "\\LocalServer32", {nullptr, ModulePath()}},
+        {cls + "\\LocalServer32", {nullptr, QuotedModulePath()}},
         {cls + "\\TypeLib", {nullptr, GuidText(LIBID_WATCHSVCLib)}},
     };
     for (const auto& e : entries) {

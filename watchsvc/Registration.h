@@ -12,6 +12,9 @@ extern const char kAppIdText[];  // "{...}", the application id of watchsvc
 
 std::string GuidText(REFGUID guid);  // "{XXXXXXXX-...}"
 std::string ModulePath();            // this program's full path
+// The full path in quotation marks, as a command that starts this program: unquoted, a blank in a
+// folder name would let "C:\Program.exe" run in its place.
+std::string QuotedModulePath();
 
 // HKCR\AppID\{appid} = "watchsvc" and HKCR\AppID\watchsvc.EXE with AppID = {appid}. The AppID key
 // itself is shared with every other server and stays on removal.

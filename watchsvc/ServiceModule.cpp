@@ -107,17 +107,24 @@ int ServiceModule::WinMain(const char* cmdLine) {
     case watchsvc::Switch::None:
         break;
     }
+    if (LONG r = ReadServiceMode()) return int(r);
+    Start();
+    return exitCode_;
+}
+
+LONG ServiceModule::ReadServiceMode() {
+    // The keys are closed before the run: a server that lives for days holds no handles it no
+    // longer needs.
     RegKey appIds, appId;
     LONG r = RegOpenKeyExA(HKEY_CLASSES_ROOT, "AppID", 0, KEY_READ, appIds.out());
-    if (r != ERROR_SUCCESS) return int(r);
+    if (r != ERROR_SUCCESS) return r;
     r = RegOpenKeyExA(appIds.get(), watchsvc::kAppIdText, 0, KEY_READ, appId.out());
-    if (r != ERROR_SUCCESS) return int(r);
+    if (r != ERROR_SUCCESS) return r;
     char value[260];
     DWORD size = sizeof(value);
     asService_ = RegQueryValueExA(appId.get(), "LocalService", nullptr, nullptr,
                                   reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS;
-    Start();
-    return exitCode_;
+    return ERROR_SUCCESS;
 }
 
 HRESULT ServiceModule::RegisterServer(BOOL asService) {
@@ -133,7 +140,6 @@ HRESULT ServiceModule::RegisterServer(BOOL asService) {
             hr = HRESULT_FROM_WIN32(r);
         } else {
             RegDeleteValueA(appId.get(), "LocalService");
-            RegDeleteValueA(appId.get(), "ServiceParameters");
             if (asService) {
                 static const char kLocalService[] = "watchsvc";
                 static const char kParameters[] = "-Service";
@@ -189,10 +195,9 @@ BOOL ServiceModule::Install() {
         ShowError("Couldn't open service manager");
         return FALSE;
     }
-    char path[MAX_PATH + 1] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string path = watchsvc::QuotedModulePath();
     ScHandle service(CreateServiceA(scm.get(), serviceName_, serviceName_, SERVICE_ALL_ACCESS,
-                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path,
+                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(),
                                     nullptr, nullptr, "RPCSS\0", nullptr, nullptr));
     if (!service) {
         ShowError("Couldn't create service");

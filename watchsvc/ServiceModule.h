@@ -36,6 +36,8 @@ public:
     static const DWORD kPauseMs = 500;
 
 private:
+    // Sets the as-service flag from the registration; 0, or the error of a key that did not open.
+    LONG ReadServiceMode();
     ServiceModule() = default;
     static void WINAPI ServiceMainEntry(DWORD argc, LPSTR* argv);
     static void WINAPI HandlerEntry(DWORD control);

@@ -2,6 +2,9 @@
 // command-line switches, and what the program records in its log before it ends.
 #include "cardflash/app/program_fixture.h"
 
+#include <cstring>
+#include <vector>
+
 namespace {
 
 const char kEnglishCaption[] = "Dorvex Upgrade Utility";
@@ -105,6 +108,50 @@ TEST_F(CardflashTest, LanguageFromTheSettingsFile) {
         EXPECT_TRUE(HasLine(log, "Language library: " + (c.loaded ? library : std::string("none")))) << log;
         bool german_help = c.with_help && std::string(c.language) == "German";
         EXPECT_TRUE(HasLine(log, "Help file: " + (german_help ? help : own_help))) << log;
+    }
+}
+
+// The program's model table knows the PC Card modems of the device database: a .PAK image can
+// be for one of them.
+TEST_F(CardflashTest, TheModelTableKnowsTheDatabasesModemCards) {
+    HMODULE exe = LoadLibraryExA(Exe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(exe, nullptr);
+    std::vector<std::string> parts;
+    for (UINT id = 31500;; ++id) {
+        char row[256] = {};
+        if (LoadStringA(exe, id, row, sizeof(row)) <= 0) break;
+        const char* comma = strchr(row, ',');
+        ASSERT_NE(comma, nullptr) << row;
+        parts.push_back(CharUpperA(const_cast<char*>(comma + 1)));
+    }
+    FreeLibrary(exe);
+    for (const char* card : {"PCMCIA\\DORVEX-MODEM_56K-77C2", "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A"}) {
+        bool known = false;
+        for (const std::string& part : parts) known = known || std::string(card).find(part) != std::string::npos;
+        EXPECT_TRUE(known) << card;
+    }
+}
+
+TEST_F(CardflashTest, ALanguageWithAPathInItLoadsNothing) {
+    // Each name, taken as a folder and a file name part, leads to German\German.dll and .hlp.
+    std::string german = folder_ + "\\German";
+    for (const char* name : {"x\\..\\German", "x/../German"}) {
+        SCOPED_TRACE(name);
+        MakeFolder("run");
+        ASSERT_TRUE(CreateDirectoryA(german.c_str(), nullptr));
+        // The folders the name passes through exist, so that the path leads somewhere.
+        ASSERT_TRUE(CreateDirectoryA((folder_ + "\\x").c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA((german + "\\cardflash_x").c_str(), nullptr));
+        ASSERT_TRUE(CopyFileA(TestLibrary().c_str(), (german + "\\German.dll").c_str(), FALSE));
+        WriteFileText(german + "\\German.hlp", "help");
+        WriteFileText(Ini(), std::string("[Application]\nCurLanguage=") + name + "\n");
+
+        EXPECT_EQ(Run("win98"), 0u);
+        EXPECT_EQ(CurLanguage(), name);  // kept as the user wrote it
+        std::string log = Log();
+        EXPECT_EQ(log.substr(0, log.find('\r')), kEnglishCaption);
+        EXPECT_TRUE(HasLine(log, "Language library: none")) << log;
+        EXPECT_TRUE(HasLine(log, "Help file: " + folder_ + "\\cardflash.HLP")) << log;
     }
 }
 

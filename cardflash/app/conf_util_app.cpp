@@ -53,6 +53,18 @@ bool HasSwitch(const CString& upperCommandLine, UINT id) {
     return !word.IsEmpty() && upperCommandLine.Find(word) >= 0;
 }
 
+// A language name names a folder beside the program and nothing else: a name with a path in it
+// ("..\x", "C:x", "a/b") would load a library from wherever the settings file points.
+bool IsBareName(const CString& name) {
+    bool allDots = true;
+    for (int i = 0; i < name.GetLength(); ++i) {
+        char c = name[i];
+        if (c == '\\' || c == '/' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
+        if (c != '.') allDots = false;
+    }
+    return !allDots;
+}
+
 void PostToUpdatePage(WPARAM what) {
     HWND page = CConfUtilApp::UpdatePage();
     if (page) PostMessageA(page, WM_APP, what, 1);
@@ -182,7 +194,7 @@ void CConfUtilApp::ChooseLanguage() {
         if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SENGLANGUAGE, buf, sizeof(buf)) > 0) m_Language = buf;
     }
     WritePrivateProfileStringA(section, key, m_Language, m_SettingsFile);
-    if (m_Language.IsEmpty() || m_Language == "English") return;
+    if (m_Language.IsEmpty() || m_Language == "English" || !IsBareName(m_Language)) return;
 
     CString base = FormatString2(Text(IDS_LANGUAGE_BASE), m_BaseName, m_Language);
     CString folder = m_ProgramFolder + "\\" + m_Language + "\\";

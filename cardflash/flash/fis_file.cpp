@@ -5,12 +5,13 @@
 #include "cardflash/flash/fw_codes.h"
 
 int CFis::LoadFile(const char* path) {
+    // Whatever was held before, a refused load leaves nothing a later Get or CopyOut could take
+    // for the file just asked for.
+    loaded_ = false;
     if (!IsFisFile(path)) return fwcode::kFisNotFisImage;
     std::vector<uint8_t> data;
-    if (!fwio::ReadWholeFile(path, &data) || !fis::IsFisImage(data.data(), data.size())) {
-        loaded_ = false;
+    if (!fwio::ReadWholeFile(path, &data) || !fis::IsFisImage(data.data(), data.size()))
         return fwcode::kFisNoImage;
-    }
     image_.swap(data);
     loaded_ = true;
     return fwcode::kOk;

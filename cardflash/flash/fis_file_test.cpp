@@ -24,7 +24,11 @@ TEST(FisBlock, LoadFileRefusesOtherFiles) {
     const Bytes too_short(wrong_name.begin(), wrong_name.begin() + 0x4007);
     fwtest::TempFolder dir;
     CFis fis;
+    // An image held from before does not survive a refused load.
+    ASSERT_EQ(fis.LoadFile(dir.Write("good.bin", FisImage().Build()).c_str()), 0);
     EXPECT_EQ(fis.LoadFile(dir.Write("name.bin", wrong_name).c_str()), 66);
+    EXPECT_FALSE(fis.IsLoaded());
+    EXPECT_EQ(fis.GetSize(), -1);
     EXPECT_EQ(fis.LoadFile(dir.Write("short.bin", too_short).c_str()), 66);
     EXPECT_EQ(fis.LoadFile(dir.File("missing.bin").c_str()), 66);
     EXPECT_FALSE(fis.IsLoaded());

@@ -70,7 +70,13 @@ int LoadAddOnImage(const char* path, std::vector<uint8_t>* image) {
     int length = 0;
     if (int code = mpk.GetAddOnImage(&data, &length)) return code;
     if (!data || length < 0) return flashcode::kMissingSections;
-    if (image) image->assign(data, data + length);
+    if (image) {
+        try {
+            image->assign(data, data + length);
+        } catch (const std::bad_alloc&) {
+            return flashcode::kOutOfMemory;
+        }
+    }
     return 0;
 }
 

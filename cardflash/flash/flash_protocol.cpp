@@ -167,7 +167,7 @@ void CXmodemSender::OnPacketWritten(bool ok) {
     }
 }
 
-int UploadXmodem(FlashLink& link, const uint8_t* data, size_t length, ProgressFn progress, unsigned readTimeoutMs) {
+int UploadXmodem(FlashLink& link, const uint8_t* data, size_t length, ProgressFn progress) {
     PortOpen open(link);
     if (!open.ok()) return flashcode::kAddOnPortNotOpened;
     link.Purge();
@@ -176,7 +176,7 @@ int UploadXmodem(FlashLink& link, const uint8_t* data, size_t length, ProgressFn
         switch (sender.Next()) {
         case CXmodemSender::Action::ReadByte: {
             uint8_t byte = 0;
-            long n = link.Read(&byte, 1, readTimeoutMs);
+            long n = link.Read(&byte, 1, kPortTimeouts);
             sender.OnRead(n < 0 ? static_cast<int>(CXmodemSender::kReadFailed) : n == 0 ? static_cast<int>(CXmodemSender::kNoByte) : byte);
             break;
         }
@@ -252,13 +252,6 @@ bool DecodeHex(const std::string& text, std::vector<uint8_t>* bytes) {
     return true;
 }
 
-bool CheckSettingsReply(const std::string& cleaned, size_t itemSize, std::vector<uint8_t>* bytes) {
-    std::vector<uint8_t> out;
-    if (!DecodeHex(cleaned, &out) || out.size() < itemSize) return false;
-    if (bytes) bytes->swap(out);
-    return true;
-}
-
 const char kUploadModeCode[] = "tirak\r";
 
 int UploadToBootLoader(FlashLink& link, const uint8_t* image, size_t size, ProgressFn progress) {
@@ -322,11 +315,11 @@ int UploadToBootLoader(FlashLink& link, const uint8_t* image, size_t size, Progr
 int FlashModemImage(FlashLink& link, CFis& fis, ProgressFn progress) {
     std::string reply, cleaned;
     std::vector<uint8_t> bytes;
-    // The image must carry a settings item, and its size is what the card's reply must fill.
-    int settings_size = 0;
+    // The image must carry a settings item to take the card's own settings.
     {
         std::vector<uint8_t> settings(5000);
-        if (fis.Get(fis::kCodeSettings, settings.data(), static_cast<int>(settings.size()), &settings_size) != 0)
+        int length = 0;
+        if (fis.Get(fis::kCodeSettings, settings.data(), static_cast<int>(settings.size()), &length) != 0)
             return flashcode::kNoSettingsItem;
     }
 
@@ -347,13 +340,12 @@ int FlashModemImage(FlashLink& link, CFis& fis, ProgressFn progress) {
     }
     if (int code = fis.Set(fis::kCodeCis, bytes.data(), static_cast<int>(bytes.size()))) return code;
 
-    // The settings must be whole before anything reaches the boot loader: a short or garbled
-    // reply would otherwise be flashed as the card's settings.
+    // The settings must be whole before anything reaches the boot loader: a garbled reply would
+    // otherwise be flashed as the card's settings. The whole reply goes to the item, which takes
+    // it only when it fills the item and nothing but zeros lies past it.
     if (link.SendText("AT!XSAVE\r", "OK\r", 3000, &reply) != 0) return flashcode::kCommandFailed;
-    if (!CleanReply(reply, "at!xsave", &cleaned) ||
-        !CheckSettingsReply(cleaned, static_cast<size_t>(std::max(settings_size, 0)), &bytes))
-        return flashcode::kCommandFailed;
-    if (int code = fis.Set(fis::kCodeSettings, bytes.data(), settings_size)) return code;
+    if (!CleanReply(reply, "at!xsave", &cleaned) || !DecodeHex(cleaned, &bytes)) return flashcode::kCommandFailed;
+    if (int code = fis.Set(fis::kCodeSettings, bytes.data(), static_cast<int>(bytes.size()))) return code;
 
     int size = fis.GetSize();
     if (size <= 0) return flashcode::kImageSizeUnknown;

@@ -25,7 +25,8 @@ public:
     virtual bool OpenPort() = 0;
     virtual void ClosePort() = 0;
     // Raw bytes: the number written (a short count is a failed write), and up to `max` bytes read
-    // within `timeoutMs` (0: only what is queued); -1 when the port failed.
+    // within `timeoutMs` (0: only what is queued; kPortTimeouts: as long as the port's own read
+    // time-outs wait); -1 when the port failed.
     virtual long Write(const void* data, size_t size) = 0;
     virtual long Read(void* buffer, size_t max, unsigned timeoutMs) = 0;
     virtual void Purge() = 0;
@@ -38,6 +39,10 @@ public:
     // The system error of the last failed write, kept for the caller's error text.
     virtual unsigned long LastError() const { return 0; }
 };
+
+// A read that waits as the port's own read time-outs say (on the modem's port, set when it opens:
+// 20 ms between bytes, 10 ms a byte and 300 ms more in all, so about 310 ms for one byte).
+constexpr unsigned kPortTimeouts = 0xFFFFFFFFu;
 
 // The XMODEM CRC: polynomial 0x1021, initial 0, most significant bit first, no final XOR.
 uint16_t Crc16Xmodem(const uint8_t* data, size_t size);
@@ -92,9 +97,9 @@ private:
 };
 
 // Runs the sender over the link: counted open (38), purge, the transfer, CAN or EOT, close.
-// `readTimeoutMs` is the port's read time-out for single bytes.
-int UploadXmodem(FlashLink& link, const uint8_t* data, size_t length, ProgressFn progress,
-                 unsigned readTimeoutMs = 1000);
+// Each single-byte read (the start request, each answer) waits as the port's read time-outs say,
+// so the start and answer limits count reads of that length.
+int UploadXmodem(FlashLink& link, const uint8_t* data, size_t length, ProgressFn progress);
 
 // Upper-cases `reply` in place and maps the boot loader's error words to 126-129 (0: none).
 int BootLoaderError(std::string& reply);
@@ -106,8 +111,6 @@ bool CleanReply(const std::string& reply, const char* pattern, std::string* clea
 // Hexadecimal pairs to bytes, carriage returns, line feeds and blanks skipped. False on anything
 // but hex digits, or an odd count of them.
 bool DecodeHex(const std::string& text, std::vector<uint8_t>* bytes);
-// The saved-settings reply is usable when it decodes and holds at least `itemSize` bytes.
-bool CheckSettingsReply(const std::string& cleaned, size_t itemSize, std::vector<uint8_t>* bytes);
 
 // "tirak\r": switches the boot loader to taking an image.
 extern const char kUploadModeCode[];

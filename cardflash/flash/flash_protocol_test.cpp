@@ -170,15 +170,17 @@ TEST(ReplyRoutines, CleanAndDecode) {
 
     struct Case {
         const char* text;
-        size_t size;
+        size_t size;  // bytes decoded, or 0 for a refused text
         bool ok;
     } cases[] = {
-        {"01 02 03 04", 4, true}, {"0102030405", 4, true}, {"010203", 4, false},
-        {"01 02 03 4", 3, false},  // odd count of digits
-        {"01 02 0G 04", 3, false}, {"01 02 03 04 ERROR", 4, false}, {"", 0, true}, {"", 1, false},
+        {"01 02 03 04", 4, true}, {"0102030405", 5, true}, {"", 0, true},
+        {"01 02 03 4", 0, false},  // odd count of digits
+        {"01 02 0G 04", 0, false}, {"01 02 03 04 ERROR", 0, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(flash::CheckSettingsReply(c.text, c.size, &bytes), c.ok) << c.text;
+        bytes.clear();
+        EXPECT_EQ(flash::DecodeHex(c.text, &bytes), c.ok) << c.text;
+        EXPECT_EQ(bytes.size(), c.size) << c.text;
     }
 }
 
@@ -209,7 +211,7 @@ ModemImage MakeModemImage(const std::vector<uint8_t>& cis, const std::vector<uin
 modemsim::ModemState Card(const ModemImage& m) {
     modemsim::ModemState s;
     s.cis = flashtest::CardCis();
-    s.savedSettings = {0x01, 0x4B, 0x32, 0x00, 0x10, 0x20, 0x30, 0x40, 0x50};
+    s.savedSettings = flashtest::kCardSettings;
     s.bootImageSize = m.image.size();
     return s;
 }
@@ -239,6 +241,13 @@ TEST(FlashModemImage, CardReceivesTheImageWithItsCisAndSettings) {
     EXPECT_EQ(g_progress.back(), 100);
     EXPECT_TRUE(std::is_sorted(g_progress.begin(), g_progress.end()));
     EXPECT_EQ(link.opens, link.closes);
+
+    // A settings reply longer than the item is taken when its bytes past the item are zero.
+    modemsim::ModemState longer = Card(m);
+    longer.savedSettings.insert(longer.savedSettings.end(), {0x00, 0x00});
+    EngineLink zeros(longer);
+    ASSERT_EQ(Flash(zeros, m), 0);
+    EXPECT_EQ(zeros.engine.state().bootReceived, m.expected);
 }
 
 // The loader's error words, wherever they come: what the flash gives and how often it started.
@@ -294,8 +303,9 @@ TEST(FlashModemImage, BadCardRepliesStopBeforeTheBootLoader) {
         {"257-byte cis", [] { auto v = flashtest::CardCis(); v.push_back(0xFF); return v; }(), {1, 2, 3, 4, 5, 6, 7, 8}, {}, 124},
         {"cis without version names", no_names, {1, 2, 3, 4, 5, 6, 7, 8}, {}, 124},
         {"cis with one name", one_name, {1, 2, 3, 4, 5, 6, 7, 8}, {}, 124},
-        {"settings shorter than the item", flashtest::CardCis(), {1, 2, 3, 4, 5, 6, 7}, {}, 19},
-        {"no settings", flashtest::CardCis(), {}, {}, 19},
+        {"settings shorter than the item", flashtest::CardCis(), {1, 2, 3, 4, 5, 6, 7}, {}, 68},
+        {"settings longer than the item", flashtest::CardCis(), {1, 2, 3, 4, 5, 6, 7, 8, 9}, {}, 68},
+        {"no settings", flashtest::CardCis(), {}, {}, 68},
         {"xsave answers error", flashtest::CardCis(), {1, 2, 3, 4, 5, 6, 7, 8}, {"AT!XSAVE"}, 19},
         {"xcis answers error", flashtest::CardCis(), {1, 2, 3, 4, 5, 6, 7, 8}, {"AT!XCIS"}, 19},
         {"ate0v1 answers error", flashtest::CardCis(), {1, 2, 3, 4, 5, 6, 7, 8}, {"ATE0V1"}, 19},

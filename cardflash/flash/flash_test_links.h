@@ -71,8 +71,11 @@ public:
         for (std::string& piece : engine.FeedPieces(bytes)) queue_.push_back(std::move(piece));
         return static_cast<long>(bytes.size());
     }
+    // The virtual clock moves on while a read waits; a read on the port's own time-outs waits as
+    // long as the modem's port would (10 ms a byte and 300 ms).
     long Read(void* buffer, size_t max, unsigned timeoutMs) override {
-        for (unsigned waited = 0; queue_.empty() && waited < timeoutMs; waited += 10) Advance(10);
+        const unsigned limit = timeoutMs == flash::kPortTimeouts ? static_cast<unsigned>(10 * max + 300) : timeoutMs;
+        for (unsigned waited = 0; queue_.empty() && waited < limit; waited += 10) Advance(10);
         if (queue_.empty()) return 0;
         std::string next = queue_.front();
         queue_.pop_front();

@@ -192,7 +192,7 @@ const char kIndent[] = "                ";  // 16 blanks: the column of element 
 
 CString HexDump(unsigned code, const Bytes& b, int mask) {
     if (!(mask & kTraceDetail)) return CString();
-    CString out = Printf("%04x %04x ", code, static_cast<unsigned>(b.size()));
+    CString out = Printf("%04x %04x", code, static_cast<unsigned>(b.size()));
     for (size_t i = 0; i < b.size(); ++i) {
         if (i > 0 && i % 16 == 0) out += "\n                        >";
         out += Printf("%02x ", b[i]);
@@ -322,8 +322,8 @@ CString Cause(const Bytes& c) {
 CString ChannelIdentification(const Bytes& c) {
     if (c.empty()) return kInvalid;
     static const char* const kChannels[] = {"no B", "B1", "B2", "any B"};
-    // Ends its line like every other element, so the next element starts on a line of its own.
-    return CString((c[0] & 0x04) ? "D, " : "not D, ") + kChannels[c[0] & 0x03] + "\n";
+    // No line feed: the add-on's trace readers expect the next element on the same line.
+    return CString((c[0] & 0x04) ? "D, " : "not D, ") + kChannels[c[0] & 0x03];
 }
 
 CString DateTime(const Bytes& c) {
@@ -335,7 +335,7 @@ CString PartyNumber(const Bytes& c) {
     if (c.empty()) return kInvalid;
     CString out;
     for (size_t i = NextGroup(c, 0); i < c.size(); ++i) out += static_cast<char>(c[i] & 0x7F);
-    return out + "\n";
+    return out;
 }
 
 CString LowLayerCompatibility(const Bytes& c) {
@@ -358,7 +358,6 @@ CString LowLayerCompatibility(const Bytes& c) {
         if (const char* rate = Lookup(kRates, c[i] & 0x1F)) out += rate;
         if (++i < c.size()) {
             unsigned char f = c[i];
-            out += " ";
             switch (f & 0x18) {
             case 0x08: out += "5"; break;
             case 0x10: out += "7"; break;

@@ -47,9 +47,6 @@ WindowsVersion CurrentVersion() {
     return v;
 }
 
-DWORD DeadlineAfter(int seconds) { return GetTickCount() + static_cast<DWORD>(seconds) * 1000u; }
-bool Passed(DWORD deadline) { return static_cast<LONG>(GetTickCount() - deadline) >= 0; }
-
 }  // namespace
 
 HANDLE CModemProcess::OperationSemaphore() { return Process().semaphore; }
@@ -121,7 +118,8 @@ int CModem::AttachCard(const CCardInfo* card, const CString& port) {
         m_CardDescription = card->m_PnPID;
         m_PortPath = CString("\\\\.\\") + (port.IsEmpty() ? card->m_ModemComPort : port);
         m_DeviceDescription = card->m_ModemDesc;
-        instanceName = card->m_MFCard ? card->m_ChildPath : card->m_PnPID;
+        // WMI knows the port by the modem function's device, not the card's other function.
+        instanceName = card->m_MFCard ? card->m_ModemInstancePath : card->m_PnPID;
     } else {
         m_CardDescription.Empty();
         m_DeviceDescription.Empty();
@@ -254,6 +252,7 @@ BOOL CModem::OpenPort() {
 
 BOOL CModem::ClosePort() {
     HANDLE h;
+    COMMPROP* properties;
     {
         Lock lock(m_ModemLock);
         // A close without an open would drive the count below zero and close a port that a later
@@ -265,15 +264,25 @@ BOOL CModem::ClosePort() {
             m_CloseWhenIdle = 1;
             return TRUE;
         }
-        h = m_Port;
-        m_Port = INVALID_HANDLE_VALUE;
+        TakePort(&h, &properties);
     }
-    if (h != INVALID_HANDLE_VALUE && h != nullptr) {
-        CloseHandle(h);
+    ReleasePort(h, properties);
+    return TRUE;
+}
+
+void CModem::TakePort(HANDLE* port, COMMPROP** properties) {
+    *port = m_Port;
+    *properties = m_PortProperties;
+    m_Port = INVALID_HANDLE_VALUE;
+    m_PortProperties = nullptr;
+}
+
+void CModem::ReleasePort(HANDLE port, COMMPROP* properties) {
+    if (port != INVALID_HANDLE_VALUE && port != nullptr) {
+        CloseHandle(port);
         CModemProcess::AddOpenPorts(-1);
     }
-    FreePortProperties();
-    return TRUE;
+    std::free(properties);
 }
 
 BOOL CModem::IsPortOpen() {
@@ -287,18 +296,30 @@ int CModem::BeginOperation() {
 }
 
 int CModem::EndOperation() {
-    Lock lock(m_ModemLock);
-    // The destructor goes ahead once it sees no operation pending: a close deferred to the last
-    // operation is done before anybody can see the count at 0 (ClosePort takes the modem lock
-    // again on this thread).
-    if (m_Pending == 1 && m_CloseWhenIdle) {
-        m_CloseWhenIdle = 0;
-        m_Pending = 0;
-        ClosePort();
-        return 0;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    COMMPROP* properties = nullptr;
+    for (bool first = true;; first = false) {
+        {
+            Lock lock(m_ModemLock);
+            if (first && (m_Pending != 1 || !m_CloseWhenIdle)) {
+                if (m_Pending > 0) --m_Pending;
+                return m_Pending;
+            }
+            if (!m_CloseWhenIdle) {
+                m_Pending = 0;
+                return 0;
+            }
+            // A close deferred to the last operation (or one more that came while this one
+            // closed): its count comes off now, and the handle is closed below, without the
+            // modem lock. The destructor goes ahead once it sees no operation pending, so the
+            // count stays at 1 until the port is closed.
+            m_CloseWhenIdle = 0;
+            if (m_OpenCount > 0 && --m_OpenCount == 0) TakePort(&h, &properties);
+        }
+        ReleasePort(h, properties);
+        h = INVALID_HANDLE_VALUE;
+        properties = nullptr;
     }
-    if (m_Pending > 0) --m_Pending;
-    return m_Pending;
 }
 
 int CModem::PendingOperations() {
@@ -314,34 +335,48 @@ int CModem::WriteCommand(const CString& command) {
     return kModemWriteFailed;
 }
 
+namespace {
+
+// The open port as the reply wait reads it: polled with ClearCommError, what is queued read at
+// once (the read never waits for more than is there).
+class CPortReply : public IReplyPort {
+public:
+    CPortReply(HANDLE port, DWORD* lastError) : port_(port), lastError_(lastError) {}
+    unsigned long NowMs() override { return GetTickCount(); }
+    long Queued() override {
+        DWORD errors = 0;
+        COMSTAT stat{};
+        if (!ClearCommError(port_, &errors, &stat)) {
+            *lastError_ = GetLastError();
+            return -1;
+        }
+        return static_cast<long>(stat.cbInQue);
+    }
+    long Read(char* buffer, long max) override {
+        DWORD got = 0;
+        if (!ReadFile(port_, buffer, static_cast<DWORD>(max), &got, nullptr)) {
+            *lastError_ = GetLastError();
+            return -1;
+        }
+        return static_cast<long>(got);
+    }
+
+private:
+    HANDLE port_;
+    DWORD* lastError_;
+};
+
+}  // namespace
+
 int CModem::Exchange(const CString& command, CString& reply, const CString& expected, int seconds) {
     if (m_Port == nullptr || m_Port == INVALID_HANDLE_VALUE) return kModemNotOpen;
     if (int written = WriteCommand(command)) return written;
-    reply.Empty();
-    // With no seconds only what already waits at the first look is taken.
-    DWORD deadline = seconds > 0 ? DeadlineAfter(seconds) : GetTickCount() - 1;
-    bool done = false;
-    for (;;) {
-        DWORD errors = 0;
-        COMSTAT stat{};
-        ClearCommError(m_Port, &errors, &stat);
-        if (stat.cbInQue > 0) {
-            char buffer[CReplyBuffer::kCapacity + 1] = {};
-            DWORD got = 0;
-            BOOL ok = ReadFile(m_Port, buffer, CReplyBuffer::kCapacity, &got, nullptr);
-            if (got > CReplyBuffer::kCapacity) got = CReplyBuffer::kCapacity;
-            reply += CString(buffer, static_cast<int>(got));
-            done = reply.Find(expected.c_str()) >= 0;
-            deadline = DeadlineAfter(1);
-            if (!ok || done) break;
-        }
-        if (!done && Passed(deadline)) {
-            PurgeComm(m_Port, PURGE_TXCLEAR | PURGE_RXCLEAR);
-            return kModemTimeout;
-        }
-    }
+    CPortReply port(m_Port, &m_LastError);
+    std::string got;
+    const int result = CollectReply(port, expected.c_str(), seconds, kTextReplyLimit, got);
+    reply = CString(got.data(), static_cast<int>(got.size()));
     PurgeComm(m_Port, PURGE_TXCLEAR | PURGE_RXCLEAR);
-    return kModemOk;
+    return result == 0 ? kModemOk : kModemTimeout;
 }
 
 int CModem::SendCommandText(const CString& command, CString& reply, const CString& expected, int seconds) {
@@ -361,39 +396,25 @@ int CModem::SendCommand(const CString& command, CStringArray& lines, const CStri
         ClosePort();
         return written;
     }
-    CReplyBuffer buffer;
-    DWORD deadline = DeadlineAfter(seconds);
-    bool done = false;
-    for (;;) {
-        DWORD errors = 0;
-        COMSTAT stat{};
-        ClearCommError(m_Port, &errors, &stat);
-        if (stat.cbInQue > 0) {
-            char chunk[CReplyBuffer::kCapacity];
-            DWORD got = 0;
-            BOOL ok = ReadFile(m_Port, chunk, static_cast<DWORD>(buffer.Space()), &got, nullptr);
-            buffer.Append(chunk, static_cast<int>(std::min<DWORD>(got, sizeof(chunk))));
-            done = buffer.Contains(expected.c_str());
-            deadline = DeadlineAfter(1);
-            // A buffer that fills without the expected text is no reply.
-            if (!ok || done || buffer.IsFull()) break;
-        }
-        if (Passed(deadline)) break;
-    }
+    // The reply is held to the line buffer's size: one that fills it without the expected text
+    // is no reply.
+    CPortReply port(m_Port, &m_LastError);
+    std::string got;
+    const int result = CollectReply(port, expected.c_str(), seconds, CReplyBuffer::kCapacity, got);
     PurgeComm(m_Port, PURGE_TXCLEAR | PURGE_RXCLEAR);
-    if (!done) {
+    if (result != 0) {
         ClosePort();
         return kModemTimeout;
     }
-    SplitReplyLines(buffer.data(), buffer.length(), lines);
+    SplitReplyLines(got.data(), static_cast<int>(got.size()), lines);
     ClosePort();
     return kModemOk;
 }
 
 int CModem::DetectIsdnAddOn(int* lastResult) {
+    // A port that does not open answers nothing: no add-on (the next fresh open asks again).
     CString reply;
     int result = kModemNotOpen;
-    bool asked = false;
     {
         CPortLock lock(this);
         if (OpenPort()) {
@@ -402,13 +423,8 @@ int CModem::DetectIsdnAddOn(int* lastResult) {
                 Sleep(100);
                 if (result == kModemOk) break;
             }
-            asked = true;
             ClosePort();
         }
-    }
-    if (!asked) {
-        if (lastResult) *lastResult = result;
-        return m_AddOn;
     }
     int flag = AddOnFlagFromReply(reply);
     if (flag && IsBootLoaderReply(reply) && reply.Find(kAddOnName) < 0) result = kModemOk;

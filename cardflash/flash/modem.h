@@ -208,6 +208,10 @@ private:
     int ReadConfigurationAddOn();
     int ReadConfigurationModem();
     void FreePortProperties();
+    // Under the modem lock: the handle and properties block of the last close, taken off the
+    // modem; then, without the lock, closed and freed.
+    void TakePort(HANDLE* port, COMMPROP** properties);
+    static void ReleasePort(HANDLE port, COMMPROP* properties);
     void ConnectWmi(const CString& instanceName);
     int PollPortDriver(bool nt, bool& answered);
     int PollWmi(bool& answered);

@@ -22,12 +22,21 @@ public:
     long Write(const void* data, size_t size) override {
         HANDLE port = Port();
         if (!port) return -1;
+        const DWORD start = GetTickCount();
         DWORD written = 0;
         if (!WriteFile(port, data, static_cast<DWORD>(size), &written, nullptr)) {
             m_Modem->m_LastError = GetLastError();
             return -1;
         }
         if (written != size) m_Modem->m_LastError = ERROR_WRITE_FAULT;
+        // When the line has carried these bytes at the port's rate. A port whose write returns
+        // once the bytes are out is past that already; a driver that takes the write into a
+        // buffer of its own (as under Wine) returns at once, with the bytes still to go.
+        const DWORD rate = m_Modem->m_PortSettings.BaudRate;
+        if (rate > 0) {
+            if (static_cast<LONG>(start - m_LineFreeAt) > 0) m_LineFreeAt = start;
+            m_LineFreeAt += static_cast<DWORD>((static_cast<unsigned long long>(written) * 10000 + rate - 1) / rate);
+        }
         return static_cast<long>(written);
     }
 
@@ -35,6 +44,29 @@ public:
         HANDLE port = Port();
         if (!port) return -1;
         if (max == 0) return 0;
+        if (timeoutMs == flash::kPortTimeouts) {
+            // An answer cannot come before what was written has crossed the line: until then the
+            // read is not yet the one the port's time-outs bound. It ends the moment a byte
+            // comes, so an answer is taken as soon as it is there.
+            for (;;) {
+                const LONG left = static_cast<LONG>(m_LineFreeAt - GetTickCount());
+                if (left <= 0) break;
+                if (left >= kPortByteWaitMs) {
+                    DWORD got = 0;
+                    if (!ReadFile(port, buffer, static_cast<DWORD>(max), &got, nullptr)) return -1;
+                    if (got > 0) return static_cast<long>(got);
+                    continue;
+                }
+                DWORD errors = 0;
+                COMSTAT stat{};
+                if (!ClearCommError(port, &errors, &stat)) return -1;
+                if (stat.cbInQue > 0) break;
+                ::Sleep(1);
+            }
+            DWORD got = 0;
+            if (!ReadFile(port, buffer, static_cast<DWORD>(max), &got, nullptr)) return -1;
+            return static_cast<long>(got);
+        }
         const DWORD start = GetTickCount();
         for (;;) {
             DWORD errors = 0;
@@ -47,7 +79,7 @@ public:
                 return static_cast<long>(got);
             }
             if (GetTickCount() - start >= timeoutMs) return 0;
-            ::Sleep(10);
+            ::Sleep(1);
         }
     }
 
@@ -74,7 +106,11 @@ private:
         return port == INVALID_HANDLE_VALUE ? nullptr : port;
     }
 
+    // How long the port's read time-outs (set when it opens) wait for a single byte.
+    static constexpr LONG kPortByteWaitMs = 310;
+
     CModem* m_Modem;
+    DWORD m_LineFreeAt = GetTickCount();
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "cardflash/inventory/card_info.h"
 #include "simulators/modem/modemsim.h"
 #include "standins/drivers.h"
+#include "winetest/ports.h"
 #include "winetest/version.h"
 
 namespace {
@@ -94,6 +95,7 @@ TEST_F(PortFreeTest, APortOfThisProgramAnswersFromTheStoredState) {
     ASSERT_EQ(modem.AttachCard(nullptr, pair.a.c_str()), 0);
     ASSERT_EQ(other.AttachCard(nullptr, "COM250"), 0);
     ASSERT_TRUE(modem.OpenPort());
+    EXPECT_EQ(winetest::LineSettings(pair.a, "19200 8N1"), "19200 8N1");
     size_t before = manager.requests().size();
     other.m_PortState = CModem::kPortFree;
     EXPECT_EQ(other.IsPortFree(), 1);  // the missing port is not even tried
@@ -120,6 +122,20 @@ TEST_F(PortFreeTest, WithoutAnAnswerTheOpenTestDecides) {
         EXPECT_NE(modem.m_Wmi, nullptr);  // connected; the class is what is missing
         ASSERT_NE(modem.m_CommInfoPath, nullptr);
         EXPECT_STREQ(modem.m_CommInfoPath, L"MSSerial_CommInfo.InstanceName=\"PCMCIA\\\\DORVEX-MODEM\\\\1_0\"");
+    }
+
+    // A multi-function card: the port is the modem function's, whichever child the presence was
+    // read from.
+    CCardInfo mf("PCMCIA\\DORVEX-ETHERMODEM\\1", FALSE);
+    mf.m_MFCard = TRUE;
+    mf.m_ChildPath = "MF\\PCMCIA#DORVEX-ETHERMODEM\\1#Child0001";
+    mf.m_ModemInstancePath = "MF\\PCMCIA#DORVEX-ETHERMODEM\\1#Child0000";
+    CModem function;
+    ASSERT_EQ(function.AttachCard(&mf, pair.a.c_str()), 0);
+    if (winetest::RequestedVersion() == "win2k") {
+        ASSERT_NE(function.m_CommInfoPath, nullptr);
+        EXPECT_STREQ(function.m_CommInfoPath,
+                     L"MSSerial_CommInfo.InstanceName=\"MF\\\\PCMCIA#DORVEX-ETHERMODEM\\\\1#Child0000_0\"");
     }
 
     CModem missing;

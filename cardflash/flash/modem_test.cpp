@@ -333,7 +333,28 @@ TEST_F(ModemTest, CommandChannelEdges) {
     EXPECT_LT(GetTickCount() - start, 5000u);
     EXPECT_EQ(lines.GetSize(), 0);
     modem.Exchange("QUIT\r", reply, "\r", 3);
+
+    // A text reply that keeps coming without its end is held to its bound, and is no reply.
+    sim.Update([](ModemState& s) { s.trace = std::string(kTextReplyLimit + 5000, 'y'); });
+    EXPECT_EQ(modem.Exchange("ATCONF\r", reply, kConfigPrompt, 3), 0);
+    EXPECT_EQ(modem.Exchange("TRCREAD\r", reply, "NEVER", 3), 20);
+    EXPECT_GT(reply.GetLength(), 1000);
+    EXPECT_LE(reply.GetLength(), kTextReplyLimit);
+    modem.Exchange("QUIT\r", reply, "\r", 3);
     EXPECT_TRUE(modem.ClosePort());
+}
+
+// A port that does not open answers no ATI0: the add-on flag goes to 0 (and the change is noted).
+TEST_F(ModemTest, AddOnDetectionOnAPortThatDoesNotOpenGivesNoAddOn) {
+    CModem gone;
+    ASSERT_EQ(gone.AttachCard(nullptr, "COM250"), 0);
+    gone.m_AddOn = 1;
+    gone.m_AddOnChanged = 0;
+    int last = -1;
+    EXPECT_EQ(gone.DetectIsdnAddOn(&last), 0);
+    EXPECT_EQ(gone.m_AddOn, 0);
+    EXPECT_EQ(gone.m_AddOnChanged, 1);
+    EXPECT_EQ(last, 14);
 }
 
 TEST_F(ModemTest, NoPortGivesNotOpen) {

@@ -123,6 +123,39 @@ bool CReplyBuffer::Contains(const char* expected) const {
     return std::string(buffer_, static_cast<size_t>(length_)).find(expected ? expected : "") != std::string::npos;
 }
 
+int CollectReply(IReplyPort& port, const char* expected, int seconds, int limit, std::string& reply) {
+    const std::string wanted = expected ? expected : "";
+    reply.clear();
+    if (limit < 0) limit = 0;
+    const unsigned long start = port.NowMs();
+    const unsigned long asked = seconds > 0 ? static_cast<unsigned long>(seconds) * 1000ul : 0;
+    const unsigned long cap = asked + kReplyCapMs;
+    unsigned long wait = asked;  // from the start; clock values wrap, differences do not
+    bool first = true;
+    for (;;) {
+        const long queued = port.Queued();
+        if (queued < 0) return 20;
+        if (queued > 0) {
+            const long room = static_cast<long>(limit) - static_cast<long>(reply.size());
+            char buffer[2048];
+            long want = queued < room ? queued : room;
+            if (want > static_cast<long>(sizeof buffer)) want = sizeof buffer;
+            if (want <= 0) return 20;  // the bound reached without the expected text
+            const long got = port.Read(buffer, want);
+            if (got < 0) return 20;
+            reply.append(buffer, static_cast<size_t>(got < want ? got : want));
+            if (reply.find(wanted) != std::string::npos) return 0;
+            if (static_cast<long>(reply.size()) >= limit) return 20;
+            const unsigned long now = port.NowMs() - start;
+            wait = now + 1000 < cap ? now + 1000 : cap;
+        } else if (first && seconds <= 0) {
+            return 20;  // nothing waited at the first look
+        }
+        first = false;
+        if (port.NowMs() - start >= wait) return 20;
+    }
+}
+
 bool ParseVersionLines(const CStringArray& lines, CString& version) {
     for (int i = 0; i < lines.GetSize(); ++i) {
         if (lines[i].Find('.') >= 0) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "framework/cstring.h"
@@ -117,6 +118,31 @@ private:
     char buffer_[kCapacity + 1] = {};
     int length_ = 0;
 };
+
+// The port as the command channel's reply wait sees it, so the wait runs over a real port or over
+// a test's script with a clock of its own.
+class IReplyPort {
+public:
+    virtual ~IReplyPort() = default;
+    virtual unsigned long NowMs() = 0;
+    // Bytes waiting to be read, or -1 when the port cannot tell.
+    virtual long Queued() = 0;
+    // Reads up to `max` of the waiting bytes: the count, or -1 when the read failed.
+    virtual long Read(char* buffer, long max) = 0;
+};
+
+// The longest reply the text send keeps (far more than any command's reply, a long add-on trace
+// included), and how long past its `seconds` a reply that keeps coming may take: enough for that
+// many bytes at the port's 19200 bit/s.
+constexpr int kTextReplyLimit = 65536;
+constexpr unsigned long kReplyCapMs = 40000;
+
+// Collects what `port` gives into `reply` until it holds `expected`: `seconds` for the first
+// bytes (0: only what waits at the first look), then one more second after each piece, but never
+// past `seconds` + kReplyCapMs from the start. 0 when the expected text came; 20 when the time
+// ran out, a read failed, or `limit` bytes came without it (`reply` keeps what came, at most
+// `limit` bytes).
+int CollectReply(IReplyPort& port, const char* expected, int seconds, int limit, std::string& reply);
 
 // AT+GMR: the first line that holds a "."; false when none does.
 bool ParseVersionLines(const CStringArray& lines, CString& version);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -79,6 +80,92 @@ TEST(ModemReply, ReplyBufferKeepsItsTerminatorAndReportsFull) {
     CReplyBuffer zeros;
     zeros.Append("\0\0OK\r", 5);
     EXPECT_TRUE(zeros.Contains("OK\r"));
+}
+
+// A port with a clock of its own: each look at the queue moves the clock on by 10 ms, and the
+// script's pieces come at their times (kFail: the read of that piece fails).
+class ScriptedPort : public IReplyPort {
+public:
+    static constexpr const char* kFail = "\x01<fail>";
+    struct Piece {
+        unsigned long atMs;
+        std::string bytes;
+    };
+    explicit ScriptedPort(std::vector<Piece> script, unsigned long everyMs = 0, std::string talk = "")
+        : script_(std::move(script)), everyMs_(everyMs), talk_(std::move(talk)) {}
+    unsigned long now = 100000;  // the clock does not start at 0
+    unsigned long start = now;
+
+    unsigned long NowMs() override { return now; }
+    long Queued() override {
+        now += 10;
+        // A talker that never stops: one more piece every `everyMs_`.
+        if (everyMs_ && now - start >= next_) {
+            next_ += everyMs_;
+            script_.push_back({now - start, talk_});
+        }
+        if (index_ >= script_.size() || script_[index_].atMs > now - start) return 0;
+        return static_cast<long>(script_[index_].bytes.size());
+    }
+    long Read(char* buffer, long max) override {
+        Piece& p = script_[index_];
+        if (p.bytes == kFail) return -1;
+        const long n = std::min<long>(max, static_cast<long>(p.bytes.size()));
+        p.bytes.copy(buffer, static_cast<size_t>(n));
+        p.bytes.erase(0, static_cast<size_t>(n));
+        if (p.bytes.empty()) ++index_;
+        return n;
+    }
+    unsigned long Elapsed() const { return now - start; }
+
+private:
+    std::vector<Piece> script_;
+    size_t index_ = 0;
+    unsigned long everyMs_;
+    unsigned long next_ = 0;
+    std::string talk_;
+};
+
+// The command channel's wait: the expected text ends it, silence ends it after the seconds asked,
+// each piece gives one more second but never past the cap, a failed read or a reply past its
+// bound is a failure.
+TEST(ModemReply, CollectReplyWaitsWithinItsBounds) {
+    const std::string big(100, 'x');
+    struct Case {
+        const char* what;
+        std::vector<ScriptedPort::Piece> script;
+        unsigned long everyMs;  // a talker without end, one piece this often
+        int seconds, limit;
+        int result;
+        std::string reply;
+        unsigned long atLeastMs, atMostMs;  // when the wait ended
+    } cases[] = {
+        {"reply in time", {{500, "\r\nOK\r\n"}}, 0, 3, 100, 0, "\r\nOK\r\n", 500, 520},
+        {"silence", {}, 0, 3, 100, 20, "", 3000, 3020},
+        {"late reply", {{3500, "OK\r"}}, 0, 3, 100, 20, "", 3000, 3020},
+        {"pieces keep it alive", {{900, "a"}, {1800, "b"}, {2700, "c"}, {3600, "d"}, {4500, "OK\r"}}, 0, 1, 100, 0,
+         "abcdOK\r", 4500, 4520},
+        {"a pause of more than a second", {{900, "a"}, {2000, "OK\r"}}, 0, 1, 100, 20, "a", 1900, 1920},
+        {"talker without end", {}, 500, 3, 1000000, 20, "", 3000 + kReplyCapMs, 3000 + kReplyCapMs + 20},
+        {"failed read", {{200, ScriptedPort::kFail}}, 0, 3, 100, 20, "", 200, 220},
+        {"failed read after the reply", {{200, "OK\r"}, {210, ScriptedPort::kFail}}, 0, 3, 100, 0, "OK\r", 200, 220},
+        {"reply past its bound", {{200, big}, {300, "OK\r"}}, 0, 3, 64, 20, big.substr(0, 64), 200, 220},
+        {"reply that fills its bound exactly", {{200, big.substr(0, 61) + "OK\r"}}, 0, 3, 64, 0,
+         big.substr(0, 61) + "OK\r", 200, 220},
+        {"no seconds, nothing waiting", {}, 0, 0, 100, 20, "", 0, 20},
+        {"no seconds, a reply waiting", {{0, "OK\r"}}, 0, 0, 100, 0, "OK\r", 0, 20},
+    };
+    for (const Case& c : cases) {
+        ScriptedPort port(c.script, c.everyMs, "zz");
+        std::string reply = "old";
+        EXPECT_EQ(CollectReply(port, "OK\r", c.seconds, c.limit, reply), c.result) << c.what;
+        if (!c.everyMs) {
+            EXPECT_EQ(reply, c.reply) << c.what;
+        }
+        EXPECT_LE(reply.size(), static_cast<size_t>(c.limit)) << c.what;
+        EXPECT_GE(port.Elapsed(), c.atLeastMs) << c.what;
+        EXPECT_LE(port.Elapsed(), c.atMostMs) << c.what;
+    }
 }
 
 TEST(ModemReply, AddOnVersionAndFirmwareLevel) {

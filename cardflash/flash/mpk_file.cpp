@@ -51,16 +51,23 @@ int CMPKFile::FindRecord(mpk::Record* record) const {
     return fwcode::kOk;
 }
 
-int CMPKFile::ReadSection(const mpk::SubRecord& sub, std::vector<uint8_t>* data) const {
+int CMPKFile::ReadSection(const mpk::SubRecord& sub, uint32_t skip, void* head, std::vector<uint8_t>* data) const {
+    // No firmware section is larger than a firmware file may be: a larger length is not given a
+    // buffer, as the whole-file read refuses such a file.
+    if (sub.length > fwio::kMaxFileSize || skip > sub.length) return fwcode::kMpkOutOfMemory;
+    const uint32_t length = sub.length - skip;
     fwio::File f;
     if (!f.OpenRead(path_)) return fwcode::kMpkOpenFailed;
     if (!f.Seek(sub.offset)) return fwcode::kMpkSeekFailed;
+    if (skip && !f.ReadExact(head, skip)) return fwcode::kMpkReadFailed;
+    std::vector<uint8_t> bytes;
     try {
-        data->assign(sub.length, 0);
+        bytes.resize(length);
     } catch (const std::bad_alloc&) {
         return fwcode::kMpkOutOfMemory;
     }
-    if (sub.length && !f.ReadExact(data->data(), sub.length)) return fwcode::kMpkReadFailed;
+    if (length && !f.ReadExact(bytes.data(), length)) return fwcode::kMpkReadFailed;
+    data->swap(bytes);
     return fwcode::kOk;
 }
 
@@ -124,7 +131,7 @@ int CMPKFile::GetVersionText(CString* version) {
         return fwcode::kOk;
     }
     std::vector<uint8_t> image;
-    if (int rc = ReadSection(*sub, &image)) return rc;
+    if (int rc = ReadSection(*sub, 0, nullptr, &image)) return rc;
     CFis fis;
     char text[500] = {};
     int length = 0;
@@ -164,7 +171,7 @@ int CMPKFile::LoadSubRecord(uint32_t kind) {
     if (int rc = FindRecord(&r)) return rc;
     const mpk::SubRecord* s = r.Find(kind);
     if (!s) return fwcode::kMpkNoSubRecord;
-    if (int rc = ReadSection(*s, &section->data)) return rc;
+    if (int rc = ReadSection(*s, 0, nullptr, &section->data)) return rc;
     section->loaded = true;
     return fwcode::kOk;
 }
@@ -202,11 +209,11 @@ int CMPKFile::LoadSection(const unsigned char** data, MpkSettingsHeader* header,
     const size_t i = kind == mpk::kKindSettings9x ? 0 : 1;
     Section& section = settings_[i];
     if (!section.loaded) {
-        std::vector<uint8_t> whole;
-        if (int rc = ReadSection(*s, &whole)) return rc;
-        // The directory check guarantees the section holds its header.
-        std::memcpy(settings_header_[i].bytes, whole.data(), mpk::kSettingsHeaderSize);
-        section.data.assign(whole.begin() + mpk::kSettingsHeaderSize, whole.end());
+        // The directory check guarantees the section holds its header; the data goes straight
+        // into the section's own buffer, so a large section is held once.
+        MpkSettingsHeader head;
+        if (int rc = ReadSection(*s, mpk::kSettingsHeaderSize, head.bytes, &section.data)) return rc;
+        settings_header_[i] = head;
         section.loaded = true;
     }
     *data = section.data.data();
@@ -221,13 +228,22 @@ int CMPKFile::WritePakFile(const char* path) {
     if (int rc = FindRecord(&r)) return rc;
     // A .PAK without image entries cannot be flashed; refuse before the output is touched.
     if (r.type != 1 && r.type != 2 && r.type != 3 && r.type != 5) return fwcode::kMpkCannotBuild;
-    if (BuildImage() != 0) return fwcode::kMpkCannotBuild;
+    // A modem record gives its built image; a record with only the add-on's image (kind 9) gives
+    // that image as it stands, with the record's CIS block where it has one.
+    const std::vector<uint8_t>* image = &built_image_;
+    if (!r.Find(mpk::kKindImage) && r.Find(mpk::kKindAddOnImage)) {
+        if (LoadSubRecord(mpk::kKindAddOnImage) != 0) return fwcode::kMpkCannotBuild;
+        if (r.Find(mpk::kKindCis) && LoadSubRecord(mpk::kKindCis) != 0) return fwcode::kMpkCannotBuild;
+        image = &addon_.data;
+    } else if (BuildImage() != 0) {
+        return fwcode::kMpkCannotBuild;
+    }
 
     CString version;
     const uint16_t word = GetVersionText(&version) == 0 ? mpk::VersionWord(version) : 0;
     std::vector<uint8_t> head, body;
     try {
-        if (!mpk::EncodePak(r, word, cis_.data, built_image_, &head, &body)) return fwcode::kMpkCannotBuild;
+        if (!mpk::EncodePak(r, word, cis_.data, *image, &head, &body)) return fwcode::kMpkCannotBuild;
     } catch (const std::bad_alloc&) {
         return fwcode::kMpkOutOfMemory;
     }

@@ -66,8 +66,9 @@ public:
     // Loads kind 1, 2, 3 or 9 into the object (once).
     int LoadSubRecord(uint32_t kind);
 
-    // The selected record's image as a .PAK file at `path`: 0; 151 no package; 161 nothing
-    // selected; 163 the image cannot be built, or the record type carries no image entries; 152
+    // The selected record's image as a .PAK file at `path` (the built modem image, or for a record
+    // without one its add-on image): 0; 151 no package; 161 nothing selected; 163 the image
+    // cannot be built or loaded, or the record type carries no image entries; 152
     // the output cannot be created; 165 and 153 failed writes (the output is then left empty).
     int WritePakFile(const char* path);
     // Writes `length` bytes as a new file; false when it cannot be created or written.
@@ -81,7 +82,9 @@ private:
 
     int ReadDirectory(mpk::Directory* directory) const;
     int FindRecord(mpk::Record* record) const;
-    int ReadSection(const mpk::SubRecord& sub, std::vector<uint8_t>* data) const;
+    // The section's bytes: the first `skip` into `head`, the rest into `data` (replaced only on
+    // success). 162 for a length no buffer is given for, or when memory runs out.
+    int ReadSection(const mpk::SubRecord& sub, uint32_t skip, void* head, std::vector<uint8_t>* data) const;
     Section* SectionFor(uint32_t kind);
     int BuildImage();
 

@@ -1,9 +1,12 @@
 // .MPK packages: the header check, damaged record tables and sections, record selection, the
 // version text, the built image byte for byte, the .PAK writer and the folder scan.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "cardflash/flash/file_io.h"
 #include "cardflash/flash/mpk_file.h"
 #include "cardflash/flash/mpk_format.h"
 #include "cardflash/flash/pak_file.h"
@@ -428,6 +431,71 @@ TEST(MpkFile, PakWriterRecordTypes) {
     ASSERT_EQ(unselected.SetFile(path.c_str()), 0);
     EXPECT_EQ(unselected.WritePakFile(out.c_str()), 161);
     EXPECT_EQ(mpk.WritePakFile((dir.path() + "\\no such folder\\x.pak").c_str()), 152);
+}
+
+// The add-on's record gives a .PAK of its own image, its version taken from the description.
+TEST(MpkFile, WritesAPakFileFromTheAddOnRecord) {
+    fwtest::TempFolder dir;
+    Bytes addon(3000);
+    for (size_t i = 0; i < addon.size(); ++i) addon[i] = static_cast<uint8_t>(i * 13);
+    const MpkRecordLayout record = {5, "ISDN", 0x2000, 1, "TAMRISK", "ISDN Tamrisk V2.04",
+                                    {{mpk::kKindAddOnImage, addon}}};
+    const std::string path = Write(dir, fwtest::MpkFile(2, {ModemRecord(3, kModemId), record}));
+    CMPKFile mpk;
+    ASSERT_EQ(mpk.SetFile(path.c_str()), 0);
+    ASSERT_EQ(mpk.SelectForCard("ISDN"), 0);
+    const std::string out = dir.File("isdn.pak");
+    ASSERT_EQ(mpk.WritePakFile(out.c_str()), 0);
+    const std::string name = "TAMRISK", desc = "ISDN Tamrisk V2.04";
+    const uint32_t table = static_cast<uint32_t>(fwtest::PakTableOffset(name, desc));
+    EXPECT_EQ(fwtest::ReadFileBytes(out),
+              fwtest::PakFile(0x0204, 0x2000, 1, 4, name, desc,
+                              {{0x8000, table + 14, 0x3000, static_cast<uint32_t>(addon.size())}}, addon));
+    CPakFile pak;
+    ASSERT_TRUE(pak.ReadHeader(out.c_str()));
+    EXPECT_STREQ(pak.GetVersionText(), "2.4");
+}
+
+// Sections whose lengths no firmware file reaches (in a sparse file that really is that long):
+// refused as out of memory, without a buffer of that size.
+TEST(MpkFile, SectionsLargerThanAFirmwareFileAreRefused) {
+    fwtest::TempFolder dir;
+    const uint32_t huge = fwio::kMaxFileSize + 1;
+    const uint32_t at = 0x10000;
+    auto placed = [&](uint32_t kind, uint32_t length) { return MpkSection{kind, {}, true, at, length}; };
+    const std::string path = Write(
+        dir, fwtest::MpkFile(4, {{3, kModemId, 0x1143, 3, "MDM56K", "Modem firmware",
+                                  {{mpk::kKindCis, kCis}, {mpk::kKindPatchList, PatchList()}, placed(mpk::kKindImage, huge)}},
+                                 {5, "ISDN", 0x2000, 0, "TAMRISK", "ISDN Tamrisk V1.00", {placed(mpk::kKindAddOnImage, huge)}},
+                                 {3, kComboId, 0x1143, 3, "MDM56K", "Settings",
+                                  {placed(mpk::kKindSettings9x, huge + static_cast<uint32_t>(mpk::kSettingsHeaderSize))}}}));
+    {
+        HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(f, INVALID_HANDLE_VALUE);
+        LONG high = 0;
+        SetFilePointer(f, static_cast<LONG>(at + huge + mpk::kSettingsHeaderSize), &high, FILE_BEGIN);
+        EXPECT_TRUE(SetEndOfFile(f));
+        CloseHandle(f);
+    }
+    CMPKFile modem;
+    ASSERT_EQ(modem.SetFile(path.c_str()), 0);
+    ASSERT_EQ(modem.SelectForCard(kModemId), 0);
+    CString version;
+    EXPECT_EQ(modem.GetVersionText(&version), 162);
+    const unsigned char* data = nullptr;
+    int length = 0;
+    EXPECT_EQ(modem.GetImage(&data, &length), 162);
+
+    CMPKFile settings;
+    ASSERT_EQ(settings.SetFile(path.c_str()), 0);
+    ASSERT_EQ(settings.SelectForCard(kComboId), 0);
+    MpkSettingsHeader header{};
+    EXPECT_EQ(settings.LoadSection(&data, &header, &length, 4), 162);
+
+    CMPKFile addon;
+    ASSERT_EQ(addon.SetFile(path.c_str()), 0);
+    ASSERT_EQ(addon.SelectForCard("ISDN"), 0);
+    EXPECT_EQ(addon.GetAddOnImage(&data, &length), 162);
 }
 
 TEST(MpkFile, WritesASectionFile) {

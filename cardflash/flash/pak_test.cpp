@@ -199,11 +199,11 @@ TEST(PakFile, ModelTableMatchesNameAndIdPart) {
         const char* pnp_id;
         bool for_card;
     } cases[] = {
-        {"MDM56K", "PCMCIA\\DORVEX-MODEM56-1A2B", true},
-        {"COMBO", "PCMCIA\\DORVEX-LANMODEM-77", true},   // the row is upper-cased first
-        {"Combo", "PCMCIA\\DORVEX-LANMODEM-77", false},  // the .PAK name is not
-        {"MDM56K", "PCMCIA\\DORVEX-LANMODEM-77", false},  // the id part belongs to another model
-        {"MDM56K", "pcmcia\\dorvex-modem56-1a2b", false},
+        {"M56K", "PCMCIA\\DORVEX-MODEM_56K-77C2", true},
+        {"EM56", "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A", true},   // the row is upper-cased first
+        {"Em56", "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A", false},  // the .PAK name is not
+        {"M56K", "PCMCIA\\DORVEX-ETHERMODEM_56-3F1A", false},  // the id part belongs to another model
+        {"M56K", "pcmcia\\dorvex-modem_56k-77c2", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pak_name + " " + c.pnp_id);
@@ -212,7 +212,7 @@ TEST(PakFile, ModelTableMatchesNameAndIdPart) {
         EXPECT_EQ(pak.IsForCard(path.c_str(), c.pnp_id), c.for_card);
     }
     CPakFile pak;
-    EXPECT_TRUE(pak.IsKnownModel("PCMCIA\\DORVEX-MODEM56-1A2B"));
+    EXPECT_TRUE(pak.IsKnownModel("PCMCIA\\DORVEX-MODEM_56K-77C2"));
     EXPECT_FALSE(pak.IsKnownModel("PCMCIA\\OTHER-MAKER"));
 }
 

@@ -45,6 +45,9 @@ public:
 
     CString m_PnPID;
     CString m_ChildPath;
+    // Windows 2000, a multi-function card: the MF\... path of its modem function, whichever
+    // function the presence was checked on.
+    CString m_ModemInstancePath;
     CString m_NetCfgInstanceId;
     CString m_NetClassKey;
     DWORD m_Flags = 0;

@@ -41,10 +41,12 @@ void Win2000(CCardInfo& card) {
     if (card.m_PnPID.Find("FAIL") >= 0) watchsvc::CheckResult(E_ACCESSDENIED, nullptr, IID_IUnknown);
     card.m_ModemComPort = "COM3";
 }
+std::string g_HardwareId;  // what the Windows 9x reader reads
+
 void Win9x(CCardInfo& card, BOOL) {
     g_Road = "win9x";
     card.m_DeviceDesc = "Dorvex 56K";
-    card.m_HardwareID = "PCI\\VEN_1B2C&DEV_0002&SUBSYS_1";
+    card.m_HardwareID = g_HardwareId.c_str();
 }
 
 class CardInfoTest : public ::testing::Test {
@@ -54,6 +56,7 @@ protected:
         CStaticCardInfo::SetIniFile(db.path().c_str());
         previous = CCardInfo::SetReaders({Nt351, Nt40, Win2000, Win9x});
         g_Road.clear();
+        g_HardwareId = "PCI\\VEN_1B2C&DEV_0002&SUBSYS_1";
     }
     void TearDown() override {
         CCardInfo::SetReaders(previous);
@@ -100,6 +103,22 @@ TEST_F(CardInfoTest, PciDevicesOnWindows9xAreLookedUpByVersion) {
     EXPECT_EQ(card.m_CallLogging, 1);
     EXPECT_EQ(card.m_FlashModeAT, 0);     // "at" is not "AT"
     EXPECT_EQ(card.m_CountrySelect, 0);   // "01" is not "1"
+
+    // A key and a hardware id of different devices tell the two lookups apart.
+    struct {
+        const char* key;
+        const char* hardwareId;
+        bool found95, found98;
+    } cases[] = {
+        {"PCI\\VEN_1B2C&DEV_0009\\3&1", "PCI\\VEN_1B2C&DEV_0002&SUBSYS_1", true, false},
+        {"PCI\\VEN_1B2C&DEV_0002\\3&1", "PCI\\VEN_1B2C&DEV_0009", false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        g_HardwareId = c.hardwareId;
+        CCardInfo other(c.key, FALSE);
+        EXPECT_EQ(!!other.m_StaticInfo, v == "win95" ? c.found95 : c.found98);
+    }
 }
 
 TEST_F(CardInfoTest, ARegistryServiceFailureDoesNotEscape) {

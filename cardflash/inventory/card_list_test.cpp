@@ -108,7 +108,8 @@ std::string Summary(const CActiveCardList& list) {
 }
 
 // --- Test readers: what a record reports comes from its key. An instance named GONE... is not
-// inserted; the hardware id is the key without its instance; the description names the key.
+// inserted; the hardware id is the key without its instance, except that an instance AS<n> reads
+// the hardware id of PCI device 000<n> (a key and an id that differ); the description names the key.
 
 bool Inserted(const CCardInfo& card) {
     return card.m_PnPID.Mid(card.m_PnPID.ReverseFind('\\') + 1).Find("GONE") != 0;
@@ -117,6 +118,8 @@ bool Inserted(const CCardInfo& card) {
 void ReadByKey(CCardInfo& card) {
     card.m_CardInserted = Inserted(card);
     card.m_HardwareID = card.m_PnPID.Left(card.m_PnPID.ReverseFind('\\'));
+    const CString instance = card.m_PnPID.Mid(card.m_PnPID.ReverseFind('\\') + 1);
+    if (instance.Find("AS") == 0) card.m_HardwareID = "PCI\\VEN_1B2C&DEV_000" + instance.Mid(2);
     card.m_DeviceDesc = "Read " + card.m_PnPID;
     card.m_Flags = card.m_PnPID.Find("DEV_0002") >= 0 || card.m_PnPID.Find("LEGACY") >= 0 ? CCardInfo::kFlagNet
                                                                                           : CCardInfo::kFlagModem;
@@ -379,6 +382,24 @@ TEST_F(CardListTest, RefreshKeepsTheMakersAdaptersAndPairsPciFunctions) {
         EXPECT_TRUE(list.Refresh(c.insertedOnly));
         EXPECT_EQ(Summary(list), c.expected);
         EXPECT_EQ(list.m_KeyCount, c.keys.size());
+    }
+}
+
+// The second function's key names a device without a pairing key, its hardware id the modem
+// function that pairs with the first: Windows 95 looks PCI functions up by hardware id, Windows 98
+// and 2000 by key.
+TEST_F(CardListTest, RefreshPairsByHardwareIdOnWindows95AndByKeyElsewhere) {
+    winetest::RegFixture reg(Keys({"PCI\\VEN_1B2C&DEV_0002\\1", "PCI\\VEN_1B2C&DEV_0003\\AS4"}));
+    CActiveCardList list;
+    EXPECT_TRUE(list.Refresh(TRUE));
+    if (Version() == "win95") {
+        EXPECT_EQ(Summary(list), "PCI\\VEN_1B2C&DEV_0002\\1 + PCI\\VEN_1B2C&DEV_0003\\AS4");
+        ASSERT_NE(list.m_Partners[0], nullptr);
+        EXPECT_EQ(list.m_Partners[0]->m_DeviceDesc, "Dorvex PCI 56K Modem");
+    } else {
+        EXPECT_EQ(Summary(list), "PCI\\VEN_1B2C&DEV_0002\\1; PCI\\VEN_1B2C&DEV_0003\\AS4");
+        ASSERT_NE(list.m_Cards[1], nullptr);
+        EXPECT_EQ(list.m_Cards[1]->m_DeviceDesc, "");
     }
 }
 

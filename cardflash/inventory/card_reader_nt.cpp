@@ -177,18 +177,6 @@ void ReadModemResources(CCardInfo& card) {
     if (!driver.IsEmpty()) ReadSerialResources(card, driver, "\\Device\\ltmodem.RAW");
 }
 
-void AddRangeTexts(CCardInfo& card, const ResourceSummary& r) {
-    for (int i = 0; i < r.memCount && i < ResourceSummary::kMaxMem; ++i)
-        card.m_MemTexts.Add(ntres::RangeText(r.memBase[i], r.memBase[i] + r.memLength[i]));
-    for (int i = 0; i < r.ioCount && i < ResourceSummary::kMaxIo; ++i)
-        card.m_IoTexts.Add(ntres::RangeText(r.ioBase[i], r.ioBase[i] + r.ioLength[i]));
-    for (int i = 0; i < r.irqCount && i < ResourceSummary::kMaxIrq; ++i) {
-        CString irq;
-        irq.Format("%d", r.irq[i]);
-        card.m_IrqTexts.Add(irq);
-    }
-}
-
 // The COM port whose serial resources start at one of the card's I/O windows.
 void FindSerialPort(CCardInfo& card) {
     RegKey serial;
@@ -276,10 +264,7 @@ void ReadCardNt351(CCardInfo& card) {
     // The card is there (its CIS was just read): its socket's configuration is what it uses.
     CNTPcmcia pcmcia;
     card.m_ResourcesRead = pcmcia.GetConfiguration(cis.GetSocket(), &card.m_ResourceData) ? TRUE : FALSE;
-    if (card.m_ResourcesRead) {
-        card.m_MFCard = card.m_ResourceData.ioCount > 1;
-        AddRangeTexts(card, card.m_ResourceData);
-    }
+    if (card.m_ResourcesRead) card.m_MFCard = card.m_ResourceData.ioCount > 1;
 
     const uint8_t kFunctionSerial = 2;
     if (cis.GetFunctionId() == kFunctionSerial) {
@@ -325,12 +310,12 @@ void ReadCardNt40(CCardInfo& card) {
         const CString type = DatabaseValue(db, "GEN_CARDTYPE");
         if (card.m_Flags != CCardInfo::kFlagNet && !type.IsEmpty() && type[0] >= '0' && type[0] <= '9')
             card.m_Flags = static_cast<DWORD>(std::strtoul(type.c_str(), nullptr, 10));
-        // A key the section lacks keeps what the registry gave.
-        CString value;
-        if (!(value = DatabaseValue(db, "GEN_MFG")).IsEmpty()) card.m_Manufacturer = value;
-        if (!(value = DatabaseValue(db, "GEN_LONGNAME")).IsEmpty()) card.m_DeviceDesc = value;
+        // The database names the model on NT 4.0: a key its section lacks leaves the text empty,
+        // as on the other roads.
+        card.m_Manufacturer = DatabaseValue(db, "GEN_MFG");
+        card.m_DeviceDesc = DatabaseValue(db, "GEN_LONGNAME");
         card.m_FlashProg = DatabaseValue(db, "MODEM_FLASHPROG");
-        if (!(value = DatabaseValue(db, "GEN_PNPID_")).IsEmpty()) card.m_HardwareID = value;
+        card.m_HardwareID = DatabaseValue(db, "GEN_PNPID_");
         if (!card.m_NetBindName.IsEmpty())
             card.m_NetClassKey = kServices + card.m_NetBindName + "\\Parameters";
         card.m_CountrySelect = DatabaseValue(db, "MODEM_COUNTRYSELECT") == "1";

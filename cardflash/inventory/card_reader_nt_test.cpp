@@ -218,6 +218,21 @@ TEST_F(NtMachine, Nt40ModemResourceValues) {
 }
 
 // A generic modem: the device key names no model, the modem on its port says which it is.
+// On NT 4.0 the database names the model: a section without the naming keys leaves them empty
+// instead of keeping what the registry said.
+TEST_F(NtMachine, Nt40SectionWithoutNamesLeavesThemEmpty) {
+    if (!IsNt40()) GTEST_SKIP() << "NT 4.0 device keys";
+    invtest::TempFile db{"NamelessDevices.ini"};
+    db.Write("[1]\r\nMODEM_NT4ID_1=Root\\MDMDVX56K\r\nMODEM_FLASHPROG=Ostrel\r\n");
+    CStaticCardInfo::SetIniFile(db.path().c_str());
+    CCardInfo card("Root\\MDMDVX56K\\0000", TRUE);
+    EXPECT_TRUE(card.m_StaticInfo);
+    EXPECT_EQ(card.m_FlashProg, "Ostrel");
+    EXPECT_EQ(card.m_DeviceDesc, "");
+    EXPECT_EQ(card.m_Manufacturer, "");
+    EXPECT_EQ(card.m_HardwareID, "");
+}
+
 TEST_F(NtMachine, Nt40GenericModemAsksTheModem) {
     if (!IsNt40()) GTEST_SKIP() << "NT 4.0 device keys";
     const winetest::PortPair pair = winetest::GetPortPair(0);
@@ -299,11 +314,10 @@ TEST_F(NtMachine, Nt351CardsFromThePcmciaDriver) {
         bool mf;
         const char* port;
         const char* ip;
-        Texts mem, io, irq;
+        int io, irq;  // the socket configuration's counts
     } cases[] = {
-        {machine::kCardAPnpId, "Dorvex EtherModem 56 Adapter Driver", "NET", 3, true, "COM3", "192.168.7.41",
-         {"D0000 - D1000"}, {"300 - 320", "3E8 - 3F0"}, {"10"}},
-        {machine::kCardBPnpId, "Dorvex Modem 56K", "SERIAL", 2, false, "COM4", "", {}, {"2E8 - 2F0"}, {"5"}},
+        {machine::kCardAPnpId, "Dorvex EtherModem 56 Adapter Driver", "NET", 3, true, "COM3", "192.168.7.41", 2, 1},
+        {machine::kCardBPnpId, "Dorvex Modem 56K", "SERIAL", 2, false, "COM4", "", 1, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);
@@ -318,9 +332,10 @@ TEST_F(NtMachine, Nt351CardsFromThePcmciaDriver) {
         EXPECT_EQ(card.m_ModemComPort, c.port);
         EXPECT_EQ(card.m_NetIPAddress, c.ip);  // card A: its DHCP address is 0.0.0.0
         EXPECT_TRUE(card.m_ResourcesRead);
-        EXPECT_EQ(ToTexts(card.m_MemTexts), c.mem);
-        EXPECT_EQ(ToTexts(card.m_IoTexts), c.io);
-        EXPECT_EQ(ToTexts(card.m_IrqTexts), c.irq);
+        EXPECT_EQ(card.m_ResourceData.ioCount, c.io);
+        EXPECT_EQ(card.m_ResourceData.irqCount, c.irq);
+        // NT 3.51 keeps the configuration as read; it makes no range texts of it.
+        EXPECT_TRUE(card.m_MemTexts.IsEmpty() && card.m_IoTexts.IsEmpty() && card.m_IrqTexts.IsEmpty());
     }
     CCardInfo a2(machine::kCardAPnpId, TRUE);
     EXPECT_EQ(a2.m_NetBindName, "DvxEm1");

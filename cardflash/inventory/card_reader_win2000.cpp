@@ -98,6 +98,7 @@ void ReadChildren(IRegistry* reg, CCardInfo& card) {
         if (cls == "MODEM") {
             card.m_Flags |= CCardInfo::kFlagModem;
             ReadModemFunction(card, child);
+            card.m_ModemInstancePath = "MF\\" + parent + "\\" + CString(name);
         } else if (cls == "NET") {
             card.m_Flags |= CCardInfo::kFlagNet;
             ReadNetFunction(card, child);

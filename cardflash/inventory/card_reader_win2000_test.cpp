@@ -193,6 +193,18 @@ TEST_F(Win2000ReaderTest, ReadsEachDeviceOfTheMachine) {
     }
 }
 
+TEST_F(Win2000ReaderTest, TheModemFunctionsPathIsKeptWhicheverFunctionShowedThePresence) {
+    Register();
+    // The modem child is not listed by its service, so presence comes from the network child,
+    // which the walk reads after it.
+    winetest::RegFixture extra(
+        "[HKLM\\SYSTEM\\CurrentControlSet\\Services\\Modem\\Enum]\n\"0\"=\"PCMCIA\\\\OTHER\\\\1\"\n");
+    CCardInfo card(kCardA, TRUE);
+    EXPECT_TRUE(card.m_CardInserted);
+    EXPECT_EQ(card.m_ChildPath, "MF\\PCMCIA#DORVEX-ETHERMODEM_56-3F1A\\1#Child0001");
+    EXPECT_EQ(card.m_ModemInstancePath, "MF\\PCMCIA#DORVEX-ETHERMODEM_56-3F1A\\1#Child0000");
+}
+
 TEST_F(Win2000ReaderTest, ThePresentNetworkFunctionTakesItsAddressesFromIpHelper) {
     std::vector<IP_ADAPTER_INFO> list(32);
     ULONG size = ULONG(list.size() * sizeof(IP_ADAPTER_INFO));

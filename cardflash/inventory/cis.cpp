@@ -57,6 +57,27 @@ int Locate(const uint8_t* buf, int length, uint8_t wanted, int* size) {
     return found;
 }
 
+// Where the tuple data ends: past the last tuple the chain holds (null bytes and an end mark
+// are not data), or at `length` when a tuple runs past it.
+int DataEnd(const uint8_t* buf, int length) {
+    int end = 0, off = 0;
+    while (off < length) {
+        const uint8_t code = buf[off];
+        if (code == kEnd) break;
+        if (code == kNull) {
+            ++off;
+            continue;
+        }
+        if (off + 2 > length) return length;
+        const uint8_t link = buf[off + 1];
+        if (link == 0xFF) break;
+        if (off + 2 + link > length) return length;
+        off += 2 + link;
+        end = off;
+    }
+    return end;
+}
+
 }  // namespace
 
 uint16_t CCis::Crc16(uint16_t crc, const uint8_t* bytes, int count) {
@@ -198,7 +219,14 @@ int CCis::ReplaceTuple(const uint8_t* newTuple) {
     std::memcpy(result, m_Buffer, static_cast<size_t>(front));
     std::memcpy(result + front, newTuple, static_cast<size_t>(new_size));
     std::memcpy(result + front + new_size, m_Buffer + front + old_size, static_cast<size_t>(rest));
-    result[total - 1] = 0xFF;
+    // The end mark goes on the last byte only when no tuple owns that byte; when the chain runs to
+    // the end (the new tuple, or a tuple behind it, ends the data) it follows the data instead,
+    // and a result that fills the buffer keeps no mark (every walk also ends at the length).
+    const int data_end = DataEnd(result, total);
+    if (data_end < total)
+        result[total - 1] = kEnd;
+    else if (total < kBufferSize)
+        result[total++] = kEnd;
     std::memset(m_Buffer, 0, static_cast<size_t>(m_Length));
     std::memcpy(m_Buffer, result, static_cast<size_t>(total));
     m_Length = total;

@@ -114,4 +114,35 @@ TEST(CisTest, ReplaceTupleKeepsTheOthersInOrder) {
     EXPECT_EQ(Bytes(cis.data(), cis.data() + cis.GetLength()), before);
 }
 
+// The end mark never lands on data: it follows a chain that runs to the end of the data, and a
+// result that fills the buffer goes without one.
+TEST(CisTest, ReplaceTupleWritesTheEndMarkOnlyWhereNoTupleIs) {
+    const Bytes device = Tuple(0x01, {0xAA, 0xBB});
+    const Bytes old_id = Tuple(0x21, {0x06, 0x00});
+    const Bytes new_id = Tuple(0x21, {0x02, 0x00});
+    Bytes full_chain = old_id;  // then device tuples up to the last byte of the buffer
+    while (full_chain.size() < static_cast<size_t>(CCis::kBufferSize)) full_chain = Cat({full_chain, device});
+    struct Case {
+        const char* what;
+        Bytes before;
+        Bytes after;
+    } cases[] = {
+        {"replaced tuple ends the data", Cat({device, old_id}), Cat({device, new_id, {0xFF}})},
+        {"tuple behind it ends the data", Cat({old_id, device}), Cat({new_id, device, {0xFF}})},
+        {"end mark present", Cat({old_id, {0xFF}}), Cat({new_id, {0xFF}})},
+        {"padding behind the end mark", Cat({old_id, {0xFF, 0x00, 0x00}}), Cat({new_id, {0xFF, 0x00, 0xFF}})},
+        {"null bytes behind the data", Cat({old_id, {0x00, 0x00}}), Cat({new_id, {0x00, 0xFF}})},
+        {"buffer full", full_chain, [&] {
+             Bytes b = full_chain;
+             std::copy(new_id.begin(), new_id.end(), b.begin());
+             return b;
+         }()},
+    };
+    for (const Case& c : cases) {
+        CCis cis = Loaded(c.before);
+        ASSERT_TRUE(cis.ReplaceTuple(new_id.data())) << c.what;
+        EXPECT_EQ(Bytes(cis.data(), cis.data() + cis.GetLength()), c.after) << c.what;
+    }
+}
+
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cardflash/inventory/test_util.h"
 
@@ -26,6 +28,31 @@ TEST(CModuleVersionTest, ReadsTheResourceAndReplacesItOnTheNextFile) {
     EXPECT_EQ(v.GetValue("FileVersion"), "4.10.2222");
     EXPECT_EQ(v.GetValue("CompanyName"), "");
     EXPECT_EQ(v.dwFileVersionMS, 0x0004000Au);
+}
+
+// A version resource whose fixed part lacks its signature is no version information, though the
+// system hands it over.
+TEST(CModuleVersionTest, AFixedPartWithoutItsSignatureIsRefused) {
+    invtest::TempFile copy{"verfix_bad.dll"};
+    std::string bytes;
+    {
+        std::FILE* f = std::fopen(invtest::Fixture("verfix_a.dll").c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+        std::fclose(f);
+    }
+    const std::string signature("\xBD\x04\xEF\xFE", 4);
+    const size_t at = bytes.find(signature);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at] = 0x00;
+    copy.Write(bytes);
+
+    CModuleVersion v;
+    ASSERT_TRUE(v.GetFileVersionInfo(invtest::Fixture("verfix_a.dll")));
+    EXPECT_FALSE(v.GetFileVersionInfo(copy.path().c_str()));
+    EXPECT_EQ(v.GetValue("FileVersion"), "");
 }
 
 TEST(CModuleVersionTest, NoResourceMissingFileAndOverlongNameFail) {

@@ -104,12 +104,16 @@ TEST(CQuickRegTest, QueryStringTakesTheBytesUpToTheFirstZero) {
         "[HKEY_CURRENT_USER\\Software\\DorvexQuickReg]\n"
         "\"Number\"=dword:00414243\n"
         "\"Unterminated\"=hex:41,42,43\n"
+        "\"Filler\"=\"" + std::string(250, 'x') + "\"\n"
         "\"Big\"=\"" + big + "\"\n");
     CQuickReg q("HKEY_CURRENT_USER\\Software\\DorvexQuickReg");
     ASSERT_TRUE(q.m_Open);
     CString text;
     EXPECT_TRUE(q.QueryString("Number", &text));
     EXPECT_EQ(text, "CBA");
+    // Right after a long text, whose bytes the read buffer may still hold past the three.
+    EXPECT_TRUE(q.QueryString("Filler", &text));
+    EXPECT_EQ(text.GetLength(), 250);
     EXPECT_TRUE(q.QueryString("Unterminated", &text));
     EXPECT_EQ(text, "ABC");
     text = "kept";

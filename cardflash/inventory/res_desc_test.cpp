@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,32 @@ TEST(CResDescTest, ParsesEachResourceTypeAndPrintsTheTable) {
     EXPECT_EQ(dump.Left(42), " \n     00: 00 04 00 00 00 30 00 00  1C 00 ");
     EXPECT_EQ(dump.Mid(60, 11), " \n     10: ");
     EXPECT_EQ(dump.Right(2), "\n\n");
+}
+
+// The table runs until every resource type has run out, interrupts and DMA channels included:
+// each case has more of one of them than of anything else.
+TEST(CResDescTest, TheTableEndsAfterTheLongestColumn) {
+    struct {
+        int irqs, dmas;
+    } cases[] = {{3, 1}, {1, 4}};
+    for (const auto& c : cases) {
+        Bytes b;
+        Put(b, 0x0400, 4);
+        Put(b, 0x3000, 4);
+        Record(b, 2, Io(0x2F8, 0x2FF, 0x100, 0x3FF));
+        for (int i = 0; i < c.irqs; ++i) Record(b, 4, Irq(0x0001, static_cast<uint8_t>(3 + i), 0x0008));
+        for (int i = 0; i < c.dmas; ++i) Record(b, 3, Dma(static_cast<uint8_t>(i)));
+        Put(b, 0, 8);
+        CResDesc d;
+        ASSERT_EQ(d.Parse(b.data(), static_cast<int>(b.size())), 0);
+        CString table;
+        d.FormatText(&table, nullptr);
+        const std::string text = table.str();
+        const int longest = c.irqs > c.dmas ? c.irqs : c.dmas;
+        // The filled rows, then one blank row.
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), longest + 1) << c.irqs << " " << c.dmas;
+        EXPECT_EQ(text.substr(text.size() - kBlankRow.size()), kBlankRow);
+    }
 }
 
 TEST(CResDescTest, EmptyAndShortValues) {

@@ -1,6 +1,6 @@
 // Any bytes as a card's CIS: the tuple walks, the names, the function id, the CRC and the
 // plug-and-play id stay inside the held bytes, and a tuple replaced from the input's own bytes
-// keeps the buffer within its size.
+// keeps the buffer within its size and stands whole in it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -29,8 +29,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // A replacement tuple: the input's first tuple, when its body is all there.
     if (size >= 2 && size >= static_cast<size_t>(data[1]) + 2) {
-        cis.ReplaceTuple(data);
+        const size_t n = static_cast<size_t>(data[1]) + 2;
+        const bool replaced = cis.ReplaceTuple(data);
         if (cis.GetLength() < 0 || cis.GetLength() > CCis::kBufferSize) std::abort();
+        // The new tuple stands whole in the result: nothing was written over it.
+        if (replaced) {
+            bool found = false;
+            for (size_t at = 0; !found && at + n <= static_cast<size_t>(cis.GetLength()); ++at)
+                found = std::memcmp(cis.data() + at, data, n) == 0;
+            if (!found) std::abort();
+        }
         cis.GetPnpId(&text);
     }
     return 0;

@@ -83,6 +83,10 @@ std::string IsdnAdapter::Answer(const std::string& raw) {
         return ok("");
     }
     if (behaviour_.plain_modem) return error();
+    if (body == "CM3") {
+        framed_requested_ = true;
+        return ok("");
+    }
 
     if (body.compare(0, 3, "#Z=") == 0) {
         std::string v = ValueAfter(raw);

@@ -47,6 +47,12 @@ public:
     Behaviour& behaviour() { return behaviour_; }
     int saves() const { return saves_; }   // AT &W count
     int resets() const { return resets_; }  // AT ** RESET count
+    // True once after "ATCM3" was answered: the line speaks serial frames from then on.
+    bool TakeFramedRequest() {
+        bool r = framed_requested_;
+        framed_requested_ = false;
+        return r;
+    }
 
     // "AT ** ISDN=5\r" -> "AT**ISDN=5": blanks and line ends dropped, letters upper-cased.
     static std::string Normalise(const std::string& command);
@@ -60,6 +66,7 @@ private:
     Settings settings_;
     Behaviour behaviour_;
     int saves_ = 0, resets_ = 0;
+    bool framed_requested_ = false;
 };
 
 }  // namespace isdnsim

@@ -55,21 +55,72 @@ void IsdnSimulator::ClearLog() {
     log_start_ = adapter_.Commands().size();
 }
 
+bool IsdnSimulator::Framed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return framed_;
+}
+
+void IsdnSimulator::SetPacing(unsigned bytes_per_second) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pace_ = bytes_per_second;
+}
+
+void IsdnSimulator::WritePaced(const Bytes& out) {
+    unsigned pace;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pace = pace_;
+    }
+    const size_t chunk = pace ? 64 : out.size();
+    for (size_t at = 0; at < out.size() && !stop_; at += chunk) {
+        const DWORD n = static_cast<DWORD>(std::min(chunk, out.size() - at));
+        if (pace) {
+            // The line is busy until paced_until_ms_: each chunk leaves when the one before
+            // would have left the wire.
+            const double now = static_cast<double>(GetTickCount());
+            if (paced_until_ms_ < now) paced_until_ms_ = now;
+            paced_until_ms_ += 1000.0 * n / pace;
+            const double wait = paced_until_ms_ - 1000.0 * n / pace - now;
+            if (wait >= 1) Sleep(static_cast<DWORD>(wait));
+        }
+        DWORD written = 0;
+        WriteFile(port_, out.data() + at, n, &written, nullptr);
+    }
+}
+
 void IsdnSimulator::Serve() {
-    char buf[256];
+    uint8_t buf[4096];
     while (!stop_) {
         DWORD got = 0;
         if (!ReadFile(port_, buf, sizeof(buf), &got, nullptr)) {
             Sleep(10);
             continue;
         }
-        if (got == 0) continue;
         std::vector<std::string> replies;
+        Bytes framed_out;
+        bool switch_to_framed = false;
         size_t piece;
         DWORD gap;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            replies = adapter_.Receive(buf, got);
+            if (framed_) {
+                if (got) framed_out = link_.Receive(buf, got);
+                if (link_.back_to_command_mode) {
+                    link_.back_to_command_mode = false;
+                    framed_ = false;
+                    replies = adapter_.Receive(reinterpret_cast<const char*>(buf), got);
+                } else {
+                    Bytes t = link_.Tick(GetTickCount());
+                    framed_out.insert(framed_out.end(), t.begin(), t.end());
+                    Bytes f = link_.Flush();
+                    framed_out.insert(framed_out.end(), f.begin(), f.end());
+                }
+            } else if (got) {
+                replies = adapter_.Receive(reinterpret_cast<const char*>(buf), got);
+                switch_to_framed = adapter_.TakeFramedRequest() && !adapter_.behaviour().silent;
+            }
+            framed_out.insert(framed_out.end(), pending_out_.begin(), pending_out_.end());
+            pending_out_.clear();
             piece = piece_size_;
             gap = piece_gap_ms_;
         }
@@ -82,6 +133,12 @@ void IsdnSimulator::Serve() {
                 WriteFile(port_, r.data() + at, n, &written, nullptr);
             }
         }
+        if (switch_to_framed) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            framed_ = true;
+            link_.line = SerialFrames();
+        }
+        if (!framed_out.empty()) WritePaced(framed_out);
     }
 }
 

@@ -1,5 +1,7 @@
 // The ISDN Tamrisk on the far end of a COM-port pair: an IsdnAdapter served by a thread of its
-// own, for tests and the demo. Replies can be sent in pieces with gaps between them.
+// own, for tests and the demo. Replies can be sent in pieces with gaps between them. After
+// "atcm3" the line carries serial frames with the HDLC link of TamriskLink, until "at" comes
+// again; in framed mode the output can be paced at a line rate.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "simulators/isdn/isdn_adapter.h"
+#include "simulators/isdn/tamrisk_link.h"
 
 namespace isdnsim {
 
@@ -37,8 +40,26 @@ public:
     std::vector<std::string> Commands();  // a copy of the command log
     void ClearLog();
 
+    // Runs `f` on the framed link while the serving thread waits; what `f` returns (bytes for the
+    // line, as from TamriskLink::SendDm) goes out on the next turn of the serving thread.
+    template <class F>
+    void WithLink(F f) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Bytes b = f(link_);
+        pending_out_.insert(pending_out_.end(), b.begin(), b.end());
+    }
+    template <class F>
+    auto ReadLink(F f) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f(static_cast<const TamriskLink&>(link_));
+    }
+    bool Framed();
+    // Output in framed mode at most this many bytes per second (0: as fast as the port takes it).
+    void SetPacing(unsigned bytes_per_second);
+
 private:
     void Serve();
+    void WritePaced(const Bytes& out);
 
     HANDLE port_ = INVALID_HANDLE_VALUE;
     std::thread thread_;
@@ -48,6 +69,11 @@ private:
     size_t log_start_ = 0;
     size_t piece_size_ = 0;
     DWORD piece_gap_ms_ = 0;
+    TamriskLink link_;
+    bool framed_ = false;
+    Bytes pending_out_;
+    unsigned pace_ = 0;
+    double paced_until_ms_ = 0;
 };
 
 }  // namespace isdnsim

@@ -77,7 +77,7 @@ void ModemEngine::EmitSeparately(const std::string& text) {
 
 std::string ModemEngine::Tick(unsigned long nowMs) {
     if (mode_ != Mode::AddOnFlash || flashStarted_ || !packet_.empty()) return std::string();
-    if (!startDue_ && nowMs - lastStartMs_ < 1000) return std::string();
+    if (!startDue_ && nowMs - lastStartMs_ < kStartRequestMs) return std::string();
     startDue_ = false;
     lastStartMs_ = nowMs;
     return std::string(1, static_cast<char>(state_.addOnStartByte));

@@ -67,8 +67,9 @@ struct ModemState {
     bool bootSilentAfterError = false;
 
     // The add-on's flash mode (after "AT**Flash\r"): an XMODEM-1K receiver that asks with
-    // `addOnStartByte` about every second until the first packet; then `addOnNewVersion` is its
-    // version. Packets are counted from 1 as they arrive, repeats included.
+    // `addOnStartByte` every quarter of a second (ModemEngine::kStartRequestMs) until the first
+    // packet; then `addOnNewVersion` is its version. Packets are counted from 1 as they arrive,
+    // repeats included.
     std::string addOnNewVersion = "2.20";
     uint8_t addOnStartByte = 'C';
     std::set<int> addOnNakPackets;      // answered NAK whatever they hold
@@ -93,6 +94,9 @@ struct ModemState {
 class ModemEngine {
 public:
     enum class Mode { Command, AddOnConfig, BootLoader, BootUpload, AddOnFlash };
+    // How often the add-on's receiver asks for the first packet: often enough that a sender that
+    // clears its queue before it looks for the request does not wait long for the next one.
+    static constexpr unsigned long kStartRequestMs = 250;
 
     explicit ModemEngine(ModemState state = ModemState()) : state_(std::move(state)) {}
 

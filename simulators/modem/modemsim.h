@@ -1,5 +1,6 @@
 // The simulated modem card (and its ISDN add-on) on one end of a COM-port pair, at 19200 bit/s, on
-// a thread of its own inside the test program. The test sets the state, the program under test
+// a thread of its own inside the test program. Paced at a line rate, it takes and gives bytes no
+// faster than such a line carries them. The test sets the state, the program under test
 // talks to the other end of the pair, and the test reads back every byte the card received.
 #pragma once
 
@@ -45,13 +46,32 @@ public:
     // Waits until `count` command lines have arrived; false after `timeoutMs`.
     bool WaitForCommands(size_t count, unsigned timeoutMs) const;
 
+    // Every write the card made to its end of the line since the start or the last clear, with
+    // the time it went out (ms of a precise clock of its own, MonotonicMs).
+    struct Write {
+        double atMs;
+        std::string bytes;
+        bool own;  // said of its own accord (the add-on's start requests), not an answer
+    };
+    std::vector<Write> Writes() const;
+    // When the card last came to have a whole image (the boot loader's or the add-on's), on that
+    // clock; 0 while it has none, and after a clear.
+    double FlashedAtMs() const;
+    static double MonotonicMs();
+
 private:
     void Run();
-    void Answer(const std::string& reply, size_t chunk, unsigned gapMs, unsigned rate);
+    std::string ReadSome(size_t max);
+    void Answer(const std::string& reply, size_t chunk, unsigned gapMs, unsigned rate, bool own);
+    // Waits until the line has carried `bytes` at `rate` from when it was free (or `now`), as a
+    // line that takes 10 bits a byte would; `free` moves on to that time.
+    static void Carry(double* free, size_t bytes, unsigned rate);
 
     mutable std::mutex lock_;
     ModemEngine engine_;
     std::string received_;
+    std::vector<Write> writes_;
+    double flashedAt_ = 0;
     size_t commandsBase_ = 0;
     winetest::SerialPort port_;
     std::thread thread_;

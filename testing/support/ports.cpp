@@ -29,6 +29,33 @@ PortPair GetPortPair(size_t i) {
     return pairs[i];
 }
 
+std::string LineSettings(const std::string& port, const std::string& expected, DWORD wait_ms) {
+    const char* prefix = std::getenv("WINEPREFIX");
+    if (!prefix) return "";
+    std::string name = port;  // the relay's link is dosdevices/com12
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    std::string path = std::string("Z:") + prefix + "/dosdevices/" + name + ".line";
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    std::string text;
+    for (DWORD waited = 0;; waited += 20) {
+        HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               0, nullptr);
+        if (f != INVALID_HANDLE_VALUE) {
+            char buf[64];
+            DWORD n = 0;
+            if (ReadFile(f, buf, sizeof(buf), &n, nullptr)) {
+                text.assign(buf, n);
+                while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+            }
+            CloseHandle(f);
+        }
+        if (text == expected || waited >= wait_ms) return text;
+        Sleep(20);
+    }
+}
+
 std::string DevicePath(const std::string& port) {
     if (port.rfind("\\\\.\\", 0) == 0) return port;
     return "\\\\.\\" + port;

@@ -6,6 +6,8 @@ winetest_env() {
   export WINEARCH=win32
   export WINEPREFIX=$WINETEST_ROOT/prefix
   export WINEDEBUG=${WINEDEBUG:--all}
+  # remover never restarts the machine under the harness: a restart would end the whole session.
+  export REMOVER_NO_RESTART=1
   case ",${WINEDLLOVERRIDES:-}," in
     *,mscoree*) ;;
     *) export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}" ;;

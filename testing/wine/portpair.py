@@ -8,6 +8,10 @@ sides and copies every byte that arrives on one master to the other. It keeps a 
 each side open itself, so a program closing and reopening its port does not hang the pty up (with
 socat the relay would end at the first close). Writes READY_FILE when both links exist, and removes
 the links again on SIGTERM/SIGINT.
+
+A pty has no line, but it keeps what a program set: the relay writes each side's rate and framing
+("19200 8N1", read with tcgetattr on the master) into LINK.line whenever they change, so a test can
+see how the program under test set up its port.
 """
 import os
 import select
@@ -23,6 +27,27 @@ def make_pty():
     return master, slave, os.ttyname(slave)
 
 
+SPEEDS = {getattr(termios, name): int(name[1:]) for name in dir(termios)
+          if name.startswith("B") and name[1:].isdigit()}
+
+
+def line_settings(fd):
+    try:
+        _, _, cflag, _, _, ospeed, _ = termios.tcgetattr(fd)
+    except termios.error:
+        return None
+    bits = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7, termios.CS8: 8}[cflag & termios.CSIZE]
+    parity = "N" if not cflag & termios.PARENB else ("O" if cflag & termios.PARODD else "E")
+    stop = 2 if cflag & termios.CSTOPB else 1
+    return "%d %d%s%d" % (SPEEDS.get(ospeed, 0), bits, parity, stop)
+
+
+def write_atomically(path, text):
+    with open(path + ".tmp", "w") as f:
+        f.write(text + "\n")
+    os.rename(path + ".tmp", path)
+
+
 def main():
     if len(sys.argv) != 4:
         sys.stderr.write(__doc__)
@@ -33,10 +58,11 @@ def main():
 
     def cleanup(*_):
         for link in links:
-            try:
-                os.unlink(link)
-            except OSError:
-                pass
+            for path in (link, link + ".line", link + ".line.tmp"):
+                try:
+                    os.unlink(path)
+                except OSError:
+                    pass
         os._exit(0)
 
     signal.signal(signal.SIGTERM, cleanup)
@@ -58,10 +84,16 @@ def main():
         os.set_blocking(fd, False)
     peer = {masters[0]: masters[1], masters[1]: masters[0]}
     pending = {masters[0]: bytearray(), masters[1]: bytearray()}  # bytes waiting to go to the key
+    reported = [None, None]
     while True:
+        for i, fd in enumerate(masters):
+            now = line_settings(fd)
+            if now is not None and now != reported[i]:
+                write_atomically(links[i] + ".line", now)
+                reported[i] = now
         want_write = [fd for fd in masters if pending[fd]]
         want_read = [fd for fd in masters if len(pending[peer[fd]]) < (1 << 20)]
-        readable, writable, _ = select.select(want_read, want_write, [])
+        readable, writable, _ = select.select(want_read, want_write, [], 0.02)
         for fd in readable:
             try:
                 data = os.read(fd, 65536)

@@ -79,7 +79,7 @@ CRegistryPtr CreateRegistry() {
 
 HRESULT ProbeRegistry() {
     IUnknown* unknown = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_Registry, nullptr, CLSCTX_SERVER, IID_IUnknown,
+    HRESULT hr = CoCreateInstance(CLSID_Registry, nullptr, kProbeContext, IID_IUnknown,
                                   reinterpret_cast<void**>(&unknown));
     if (FAILED(hr)) return hr;
     hr = OleRun(unknown);

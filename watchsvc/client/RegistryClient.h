@@ -58,6 +58,8 @@ CRegistryPtr CreateRegistry();
 // Creates the object once as a probe, as a program does at start-up before it relies on the
 // service: IUnknown with every server context, run, then asked for IRegistry. Returns the result.
 HRESULT ProbeRegistry();
+// The contexts the probe asks for: any server, and an in-process handler.
+constexpr DWORD kProbeContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
 // The four methods. Each returns the method's HRESULT and raises CComError when it fails (E_POINTER
 // for an empty interface pointer). `*result` is the Win32 result of the registry call.

@@ -31,6 +31,7 @@ using watchtest::ServerPids;
 using watchtest::WaitNoServer;
 
 DWORD RunServer(const std::string& args) { return watchtest::RunServer(ServerExe(), args); }
+DWORD RunServer(const std::string& exe, const std::string& args) { return watchtest::RunServer(exe, args); }
 
 bool ClassesKeyExists(const std::string& path) {
     HKEY k = nullptr;
@@ -454,7 +455,8 @@ TEST_F(WatchsvcTest, UnregisterRemovesWhatRegisterWrote) {
     EXPECT_EQ(ClassesString(kAppIdKey, "LocalService"), "<no value>");
     EXPECT_EQ(ClassesString(kClsidKey, nullptr), "Registry Class");
     EXPECT_EQ(ClassesString(kClsidKey, "AppID"), "{3EF3788B-B50C-4513-9552-334E669170B0}");
-    EXPECT_EQ(lstrcmpiA(ClassesString(std::string(kClsidKey) + "\\LocalServer32", nullptr).c_str(), ServerExe().c_str()),
+    EXPECT_EQ(lstrcmpiA(ClassesString(std::string(kClsidKey) + "\\LocalServer32", nullptr).c_str(),
+                        ("\"" + ServerExe() + "\"").c_str()),
               0);
     EXPECT_EQ(ClassesString(std::string(kClsidKey) + "\\ProgID", nullptr), "watchsvc.Registry.1");
     EXPECT_EQ(ClassesString(std::string(kClsidKey) + "\\VersionIndependentProgID", nullptr), "watchsvc.Registry");
@@ -474,6 +476,8 @@ TEST_F(WatchsvcTest, UnregisterRemovesWhatRegisterWrote) {
 
     ASSERT_EQ(RunServer("-RegServer"), 0u);  // back to a local server: the service goes
     EXPECT_EQ(ClassesString(kAppIdKey, "LocalService"), "<no value>");
+    // Without LocalService COM never reads the parameters; they stay as the service left them.
+    EXPECT_EQ(ClassesString(kAppIdKey, "ServiceParameters"), "-Service");
     EXPECT_EQ(Service().State(), 0u);
     ASSERT_EQ(RunServer("/Service"), 0u);
 
@@ -487,6 +491,60 @@ TEST_F(WatchsvcTest, UnregisterRemovesWhatRegisterWrote) {
     EXPECT_TRUE(ClassesKeyExists("CLSID"));
     // Unregistered, the program has nothing to serve and ends with the error of the missing entry.
     EXPECT_EQ(RunServer(""), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+// Installed in a folder whose name has a blank, the program is registered by its quoted path, so
+// that neither the Service Control Manager nor COM can start "<folder>\watch.exe" in its place;
+// and both still start it by that path.
+TEST_F(WatchsvcTest, APathWithABlankIsRegisteredQuoted) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string dir = std::string(temp) + "watch svc";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    const std::string exe = dir + "\\watchsvc.exe";
+    ASSERT_TRUE(CopyFileA(ServerExe().c_str(), exe.c_str(), FALSE));
+    const std::string quoted = "\"" + exe + "\"";
+
+    ASSERT_EQ(RunServer(exe, "-Service"), 0u);
+    EXPECT_EQ(lstrcmpiA(Service().BinaryPath().c_str(), quoted.c_str()), 0) << Service().BinaryPath();
+    EXPECT_EQ(lstrcmpiA(ClassesString(std::string(kClsidKey) + "\\LocalServer32", nullptr).c_str(), quoted.c_str()),
+              0);
+    {
+        CRegistryPtr reg = CreateRegistry();  // COM starts the service
+        ASSERT_TRUE(reg);
+        EXPECT_EQ(Service().State(), DWORD(SERVICE_RUNNING));
+    }
+    ASSERT_TRUE(Service().Stop());
+    EXPECT_TRUE(Service().WaitState(SERVICE_STOPPED, 15000));
+
+    ASSERT_EQ(RunServer(exe, "/RegServer"), 0u);
+    {
+        CRegistryPtr reg = CreateRegistry();  // COM starts the local server
+        ASSERT_TRUE(reg);
+        long result = -1, key = 0;
+        OpenKey(reg.get(), kHkeyLocalMachine, "Software", &result, &key);
+        EXPECT_EQ(result, 0);
+    }
+    EXPECT_TRUE(WaitNoServer(kEndMs));
+    EXPECT_EQ(RunServer(exe, "/UnregServer"), 0u);
+    DeleteFileA(exe.c_str());
+    RemoveDirectoryA(dir.c_str());
+}
+
+// The probe asks for an in-process handler too: with only a handler registered for the class,
+// a creation that asks for servers alone finds no class, the probe gets the handler's object
+// (which has no IRegistry).
+TEST_F(WatchsvcTest, TheProbeAlsoAsksForAnInProcessHandler) {
+    std::string dll;
+    for (char c : winetest::ProgramFolder() + "\\plain_handler.dll")
+        dll += c == '\\' ? std::string(2, c) : std::string(1, c);  // a .reg text doubles them
+    winetest::RegFixture handler(std::string("[HKCR\\") + kClsidKey + "\\InprocHandler32]\n@=\"" + dll + "\"\n");
+    IUnknown* unknown = nullptr;
+    EXPECT_EQ(
+        CoCreateInstance(CLSID_Registry, nullptr, CLSCTX_SERVER, IID_IUnknown, reinterpret_cast<void**>(&unknown)),
+        REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(ProbeRegistry(), E_NOINTERFACE);
+    CoFreeUnusedLibraries();
 }
 
 TEST_F(WatchsvcTest, WrappersRaiseComErrors) {

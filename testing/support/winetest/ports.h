@@ -20,6 +20,11 @@ std::vector<PortPair> PortPairs();
 // Pair i of this run; throws std::runtime_error when the test was not given that many.
 PortPair GetPortPair(size_t i = 0);
 
+// The rate and framing ("19200 8N1") that the program on `port`'s side of its pair set, as the
+// relay reports them (it looks every 20 ms): waits up to `wait_ms` for them to read `expected`,
+// and returns what it read last ("" when the relay reported nothing).
+std::string LineSettings(const std::string& port, const std::string& expected, DWORD wait_ms = 3000);
+
 // "COM12" -> "\\.\COM12" (the only form that opens ports above COM9).
 std::string DevicePath(const std::string& port);
 

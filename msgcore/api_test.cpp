@@ -1,0 +1,584 @@
+// msgcore.dll as an ISDN application uses it, against the scripted CAPI 2.0 library loaded in
+// place of the system's (the test runs with WINEDLLOVERRIDES=capi2032=n).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "msgcore/capisim_client.h"
+#include "msgcore/message_monitor.h"
+#include "msgcore/msgcore.h"
+#include "winetest/process.h"
+
+namespace {
+
+using capitest::Owner;
+using capitest::Sim;
+using capiwire::Bytes;
+using capiwire::FromHex;
+namespace cw = capiwire;
+
+class MsgcoreApi : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim().Reset();
+        ASSERT_EQ(isdnInit(&port, 2, 2048), 0u);
+        ASSERT_EQ(isdnOpen(port, 1, Owner::Proc, &owner, &c), 0u);
+    }
+    void TearDown() override {
+        if (port) {
+            EXPECT_EQ(isdnDone(port), 0u);
+        }
+        EXPECT_EQ(sim().ViolationText(), "");
+    }
+    Sim& sim() { return Sim::Get(); }
+    ISDN_PORT port = nullptr;
+    ISDN_CONNECTION c = nullptr;
+    Owner owner;
+};
+
+DWORD Str(const char* s) { return DWORD(reinterpret_cast<uintptr_t>(s)); }
+
+TEST(MsgcoreApiInit, ConnectRequestIsAPortsFirstMessage) {
+    Sim& sim = Sim::Get();
+    sim.Reset();
+    sim.SetMode(CAPISIM_MANUAL);
+    sim.SetOption(CAPISIM_NEXT_APP, 0xAAAA);
+    ISDN_PORT port;
+    ISDN_CONNECTION c;
+    ASSERT_EQ(isdnInit(&port, 1, 2048), 0u);
+    ASSERT_EQ(isdnOpen(port, 1, nullptr, nullptr, &c), 0u);
+    EXPECT_EQ(isdnSetProperty(c, 24, 0, 0), 0u);
+    EXPECT_EQ(isdnSetProperty(c, 6, Str("12345"), 0), 0u);
+    EXPECT_EQ(isdnConnect(c, "0987", nullptr, nullptr), 0u);
+    std::vector<Sim::Logged> puts = sim.Puts();
+    ASSERT_EQ(puts.size(), 1u);
+    EXPECT_EQ(cw::Hex(puts[0].bytes), "2C 00 AA AA 02 80 01 00 01 00 00 00 02 00 05 80 30 39 38 37 07 00 80 31 32 33 "
+                                      "34 35 00 00 09 00 00 00 00 00 00 00 00 00 00 00 00 00");
+    // The registration: 4 units of 1024 bytes per connection, 8 B3 blocks of the block size.
+    std::vector<Sim::Logged> reg = sim.Log(CAPISIM_REGISTER);
+    ASSERT_EQ(reg.size(), 1u);
+    EXPECT_EQ(reg[0].e.arg[0], 4096u);
+    EXPECT_EQ(reg[0].e.arg[1], 1u);
+    EXPECT_EQ(reg[0].e.arg[2], 8u);
+    EXPECT_EQ(reg[0].e.arg[3], 2048u);
+    EXPECT_EQ(isdnDone(port), 0u);
+}
+
+TEST(MsgcoreApiInit, RegistrationResultsAreMapped) {
+    const struct { DWORD capi, api; } cases[] = {
+        {0x1001, 4}, {0x1109, 119}, {0xA000, 8}, {0x1108, 5}, {0x1002, 5}, {0x2002, 5},
+    };
+    Sim& sim = Sim::Get();
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.capi);
+        sim.Reset();
+        sim.FailCall(CAPISIM_REGISTER, k.capi);
+        ISDN_PORT port = reinterpret_cast<ISDN_PORT>(1);
+        EXPECT_EQ(isdnInit(&port, 1, 2048), k.api);
+        EXPECT_EQ(port, nullptr);
+    }
+}
+
+// The probe ends with isdnInit's result. It inherits capi2032=n, so Wine's builtin never stands in:
+// in nolibrary/ there is no CAPI2032.DLL at all, in noinstalled/ one without CAPI_INSTALLED.
+DWORD RunProbe(const std::string& folder) {
+    winetest::Process p;
+    if (!p.Start(folder + "\\msgcore_probe.exe", "", folder) || !p.Wait(30000)) return 0xFFFFFFFF;
+    return p.exit_code();
+}
+
+TEST(MsgcoreApiInit, LibraryMissingOrIncomplete) {
+    const std::string here = winetest::ProgramFolder();
+    EXPECT_EQ(RunProbe(here + "\\nolibrary"), 1157u);
+    EXPECT_EQ(RunProbe(here + "\\noinstalled"), 127u);
+    EXPECT_EQ(RunProbe(here), 0u);
+}
+
+TEST_F(MsgcoreApi, PresetsGiveTheirBProtocols) {
+    sim().SetMode(CAPISIM_MANUAL);
+    const struct {
+        DWORD id;
+        uint16_t cip;
+        DWORD cipMask, infoMask;
+        const char* bprotocol;
+    } cases[] = {
+        {23, 4, 0x10012, 0x35E, "09 01 00 01 00 00 00 00 00 00"},
+        {24, 2, 4, 0x40, "09 00 00 00 00 00 00 00 00 00"},
+        {25, 2, 4, 0x40, "09 00 00 01 00 00 00 00 00 00"},
+        {26, 2, 4, 0x40, "19 00 00 00 00 02 00 00 00 10 00 00 00 00 00 00 00 00 00 00 00 00 08 00 02 00"},
+        {28, 2, 4, 0x40, "09 00 00 09 00 00 00 00 00 00"},
+        {29, 2, 4, 0x40, "1E 00 00 03 00 02 00 00 05 01 00 00 07 00 10 00 00 00 00 00 00 00 00 00 00 00 00 08 00 02 00"},
+        {32, 2, 4, 0x40, "09 01 00 01 00 00 00 00 00 00"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.id);
+        ISDN_CONNECTION h;
+        ASSERT_EQ(isdnOpen(port, 1, nullptr, nullptr, &h), 0u);
+        EXPECT_EQ(isdnSetProperty(h, k.id, 0, 0), 0u);
+        DWORD v = 0;
+        EXPECT_EQ(isdnGetProperty(h, 7, &v, 0), 0u);
+        EXPECT_EQ(v, k.cipMask);
+        EXPECT_EQ(isdnGetProperty(h, 3, &v, 0), 0u);
+        EXPECT_EQ(v, k.infoMask);
+        size_t before = sim().Puts().size();
+        EXPECT_EQ(isdnConnect(h, "1", nullptr, nullptr), 0u);
+        std::vector<Sim::Logged> puts = sim().Puts(before);
+        ASSERT_EQ(puts.size(), 1u);
+        const Bytes& m = puts[0].bytes;
+        EXPECT_EQ(cw::Get16(&m[12]), k.cip);
+        // controller, CIP, called "1" (3 bytes), calling (3), both subaddresses (1 + 1)
+        Bytes bp(m.begin() + 22, m.begin() + 22 + m[22] + 1);
+        EXPECT_EQ(cw::Hex(bp), k.bprotocol);
+        EXPECT_EQ(isdnClose(h), 0u);
+    }
+}
+
+TEST_F(MsgcoreApi, OutgoingCallCarriesDataAndClearsLocally) {
+    sim().SetOption(CAPISIM_LOOPBACK, 1);
+    owner.dataAnswer = 0;
+    EXPECT_EQ(isdnConnect(c, "0987", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    EXPECT_EQ(sim().PutWords(), (std::vector<uint16_t>{0x8002, 0x8303, 0x8082, 0x8383}));
+    EXPECT_EQ(owner.ids(), (std::vector<uint32_t>{ieCallAccepted, ieConnection}));
+
+    static const char payload[] = "hello";
+    EXPECT_EQ(isdnSend(c, payload, 5, 0), 0u);
+    EXPECT_EQ(isdnSend(c, payload, 4, 0), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieB3Receive, 2));
+    ASSERT_TRUE(owner.WaitFor(ieB3Transmit, 2));
+    std::vector<Sim::Logged> puts = sim().Puts();
+    ASSERT_EQ(puts.size(), 6u);
+    EXPECT_EQ(cw::Get16(&puts[4].bytes[18]), 0);  // data handles count from 0
+    EXPECT_EQ(cw::Get16(&puts[5].bytes[18]), 1);
+    EXPECT_EQ(std::string(puts[4].data.begin(), puts[4].data.end()), "hello");
+    std::vector<Owner::Event> ev = owner.events();
+    std::vector<std::string> received;
+    for (const Owner::Event& e : ev)
+        if (e.event == ieB3Receive) received.push_back(e.text1);
+    EXPECT_EQ(received, (std::vector<std::string>{"hello", "hell"}));
+
+    // Left unanswered by the owner: answered oldest first, each with its own indication's number.
+    EXPECT_EQ(isdnDataResponse(c), 0u);
+    EXPECT_EQ(isdnDataResponse(c), 0u);
+    EXPECT_EQ(isdnDataResponse(c), 1u);  // nothing outstanding: nothing sent
+    std::vector<Sim::Logged> gets = sim().Log(CAPISIM_GET);
+    std::vector<Bytes> inds;
+    for (const Sim::Logged& g : gets)
+        if (g.word() == 0x8286) inds.push_back(g.bytes);
+    ASSERT_EQ(inds.size(), 2u);
+    puts = sim().Puts(6);
+    ASSERT_EQ(puts.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(puts[i].word(), 0x8386);
+        EXPECT_EQ(cw::Get16(&puts[i].bytes[6]), cw::Get16(&inds[i][6]));
+        EXPECT_EQ(cw::Get16(&puts[i].bytes[12]), cw::Get16(&inds[i][18]));
+    }
+
+    EXPECT_EQ(isdnDisconnect(c, 0), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieHangupDone));
+    EXPECT_EQ(sim().PutWords(8), (std::vector<uint16_t>{0x8084, 0x8384, 0x8004, 0x8304}));
+    // Every event but the traces came from the receive thread.
+    for (const Owner::Event& e : owner.events()) EXPECT_NE(e.thread, GetCurrentThreadId()) << e.event;
+    EXPECT_GT(owner.traces, 0);
+}
+
+TEST_F(MsgcoreApi, IncomingCallIsAcceptedAndClearedByTheFarEnd) {
+    EXPECT_EQ(isdnListen(c, 0), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieListenConfirmed));
+    DWORD plci = sim().IncomingCall(2, "0987", "12345", "77", 0);  // CIP 2: in the default mask 4
+    ASSERT_NE(plci, 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    std::vector<Owner::Event> ev = owner.events();
+    ASSERT_GE(ev.size(), 2u);
+    EXPECT_EQ(ev[1].event, uint32_t(ieIncomingCall));
+    EXPECT_EQ(ev[1].text1, "0987");
+    EXPECT_EQ(ev[1].text2, "12345");
+    EXPECT_EQ(ev[1].text3, "77");
+    EXPECT_EQ(sim().PutWords(), (std::vector<uint16_t>{0x8005, 0x8302, 0x8303, 0x8382, 0x8383}));
+    DWORD cip = 0;
+    EXPECT_EQ(isdnGetProperty(c, 14, &cip, 0), 0u);
+    EXPECT_EQ(cip, 2u);
+
+    // Data from the far end, acknowledged by the owner at once.
+    const BYTE data[3] = {1, 2, 3};
+    ASSERT_NE(sim().RemoteData(plci | 0x10000, data, 3, 0), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieB3Receive));
+    ASSERT_TRUE(sim().WaitForPuts(6));
+
+    EXPECT_EQ(sim().RemoteDisconnect(plci, 0x3490), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieDisconnected));
+    EXPECT_EQ(sim().PutWords(5), (std::vector<uint16_t>{0x8386, 0x8384, 0x8304}));
+    for (const Owner::Event& e : owner.events())
+        if (e.event == ieDisconnected) {
+            EXPECT_EQ(e.p1, 0x3490u);
+        }
+    // Still listening: the next call is offered again.
+    owner.incomingAnswer = 0;
+    sim().IncomingCall(2, "1", "2", "", 0);
+    ASSERT_TRUE(owner.WaitFor(ieIncomingCall, 2));
+    ASSERT_TRUE(sim().WaitForPuts(9));
+    std::vector<Sim::Logged> puts = sim().Puts(8);
+    EXPECT_EQ(puts[0].word(), 0x8302);
+    EXPECT_EQ(cw::Get16(&puts[0].bytes[12]), 7);  // reject value of an owner that said no
+    ASSERT_TRUE(sim().WaitForPuts(10));           // the DISCONNECT_RESP of the rejected call
+}
+
+TEST_F(MsgcoreApi, FailedB3SetUpClearsTheCall) {
+    sim().FailConf(0x8082, 0x3008);  // CONNECT_B3_REQ: protocol not supported
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieCallFailed));
+    EXPECT_EQ(sim().PutWords(), (std::vector<uint16_t>{0x8002, 0x8303, 0x8082, 0x8004, 0x8304}));
+    std::vector<Owner::Event> ev = owner.events();
+    ASSERT_EQ(ev.back().event, uint32_t(ieCallFailed));
+    EXPECT_EQ(ev.back().p2, 0x3008u);  // the B3 reason
+    // A request the library refuses comes back to the caller unchanged, and the next one goes out.
+    sim().FailPut(0x8002, 0x1108);
+    EXPECT_EQ(isdnConnect(c, "2", nullptr, nullptr), 0x1108u);
+}
+
+TEST_F(MsgcoreApi, HangupBeforeTheConfirmationWaitsForThePlci) {
+    sim().SetMode(CAPISIM_DEFERRED);
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    EXPECT_EQ(isdnDisconnect(c, 0), 0u);
+    EXPECT_EQ(sim().PutWords(), (std::vector<uint16_t>{0x8002}));
+    EXPECT_EQ(sim().Flush(), 2u);  // CONNECT_CONF, CONNECT_ACTIVE_IND
+    ASSERT_TRUE(sim().WaitForPuts(3));
+    EXPECT_EQ(sim().PutWords(), (std::vector<uint16_t>{0x8002, 0x8004, 0x8303}));
+    EXPECT_EQ(sim().Flush(), 2u);  // DISCONNECT_CONF, DISCONNECT_IND
+    ASSERT_TRUE(owner.WaitFor(ieHangupDone));
+    EXPECT_EQ(sim().PutWords(3), (std::vector<uint16_t>{0x8304}));
+}
+
+TEST_F(MsgcoreApi, CloseOfAConnectedCallClearsItFirst) {
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    EXPECT_EQ(isdnClose(c), 0u);
+    // Both sides of the clearing went out before the connection was gone.
+    EXPECT_EQ(sim().PutWords(4), (std::vector<uint16_t>{0x8084, 0x8384, 0x8004, 0x8304}));
+    EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
+}
+
+TEST_F(MsgcoreApi, CloseWhileListeningSendsNothing) {
+    EXPECT_EQ(isdnListen(c, 0), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieListenConfirmed));
+    size_t before = sim().Puts().size();
+    EXPECT_EQ(isdnClose(c), 0u);
+    EXPECT_EQ(sim().Puts().size(), before);
+}
+
+TEST_F(MsgcoreApi, ErrorCodes) {
+    sim().SetMode(CAPISIM_MANUAL);  // the call below stays unconfirmed
+    void* bogus = reinterpret_cast<void*>(0x1234);
+    ISDN_PORT p2;
+    ISDN_CONNECTION out = bogus;
+    DWORD v = 0xDEADBEEF;
+    const struct {
+        const char* what;
+        DWORD got, want;
+    } cases[] = {
+        {"isdnDone", isdnDone(bogus), 6},
+        {"isdnOpen", isdnOpen(bogus, 1, nullptr, nullptr, &out), 6},
+        {"isdnOpen's handle", DWORD(reinterpret_cast<uintptr_t>(out)), 0},
+        {"isdnClose", isdnClose(bogus), 6},
+        {"isdnConnect", isdnConnect(bogus, "1", nullptr, nullptr), 6},
+        {"isdnListen", isdnListen(bogus, 0), 6},
+        {"isdnAcceptCall", isdnAcceptCall(bogus, 0), 6},
+        {"isdnSend", isdnSend(bogus, "x", 1, 0), 6},
+        {"isdnDataResponse", isdnDataResponse(bogus), 6},
+        {"isdnDisconnect", isdnDisconnect(bogus, 0), 6},
+        {"isdnCallControl", isdnCallControl(bogus, 0, 0, 0), 6},
+        {"isdnCallControl valid", isdnCallControl(c, 0, 0, 0), 22},
+        {"set on a port handle", isdnSetProperty(port, 0, 1, 0), 6},
+        {"set unknown id, bad handle", isdnSetProperty(bogus, 99, 0, 0), 6},
+        {"set unknown id", isdnSetProperty(c, 99, 0, 0), 13},
+        {"set 11", isdnSetProperty(c, 11, 0, 0), 13},
+        {"set 27", isdnSetProperty(c, 27, 0, 0), 13},
+        {"set baud 57600", isdnSetProperty(c, 15, 57600, 0), 0x3004},
+        {"set baud 9600", isdnSetProperty(c, 15, 9600, 0), 0},
+        {"set parity 3", isdnSetProperty(c, 16, 3, 0), 0x3004},
+        {"set bits 6", isdnSetProperty(c, 17, 6, 0), 0x3004},
+        {"set stop bits 2", isdnSetProperty(c, 18, 2, 0), 0x3004},
+        {"set 31 on a connection", isdnSetProperty(c, 31, 1024, 0), 6},
+        {"get 15", isdnGetProperty(c, 15, &v, 0), 13},
+        {"get 23", isdnGetProperty(c, 23, &v, 0), 13},
+        {"get 33", isdnGetProperty(c, 33, &v, 0), 13},
+        {"get 0 bad handle", isdnGetProperty(bogus, 0, &v, 0), 6},
+        {"get 20 on a connection", isdnGetProperty(c, 20, &v, 0), 0},
+        {"v left", v, 0xDEADBEEF},
+        {"get 13 bad port", isdnGetProperty(bogus, 13, &v, 0), 6},
+        {"isdnInit without an out pointer", isdnInit(nullptr, 1, 2048), 6},
+        {"isdnDataResponse with nothing received", isdnDataResponse(c), 1},
+        {"isdnConnect", isdnConnect(c, "1", nullptr, nullptr), 0},
+        {"isdnConnect while calling", isdnConnect(c, "2", nullptr, nullptr), 1},
+        {"isdnListen while calling", isdnListen(c, 0), 1},
+    };
+    for (const auto& k : cases) EXPECT_EQ(k.got, k.want) << k.what;
+    (void)p2;
+}
+
+TEST_F(MsgcoreApi, PortProperties) {
+    char text[64] = {};
+    EXPECT_EQ(isdnGetProperty(port, 13, text, 0), 0u);
+    EXPECT_STREQ(text, "CAPI 2.0, release 1.3");
+    EXPECT_EQ(isdnGetProperty(port, 12, text, 0), 0u);
+    EXPECT_STREQ(text, "Scripted CAPI controller");
+    BYTE profile[64] = {1};
+    EXPECT_EQ(isdnGetProperty(port, 11, profile, 0), 0u);
+    EXPECT_EQ(profile[2], 2);  // B channels
+    EXPECT_EQ(isdnSetProperty(port, 31, 1024, 0), 0u);  // registered again with 1024-byte blocks
+    std::vector<Sim::Logged> reg = sim().Log(CAPISIM_REGISTER);
+    ASSERT_EQ(reg.size(), 2u);
+    EXPECT_EQ(reg[1].e.arg[3], 1024u);
+    EXPECT_EQ(sim().Log(CAPISIM_RELEASE).size(), 1u);
+    char msn[40];
+    EXPECT_EQ(isdnSetProperty(c, 5, Str("4711"), 0), 0u);
+    EXPECT_EQ(isdnGetProperty(c, 5, msn, 0), 0u);
+    EXPECT_STREQ(msn, "4711");
+}
+
+TEST_F(MsgcoreApi, GlobalOptionsComeFromTheProfile) {
+    BYTE profile[64] = {1, 0, 2, 0, 0x1E, 0, 0, 0};
+    sim().SetProfile(1, profile);
+    ISDN_PORT p2;
+    ASSERT_EQ(isdnInit(&p2, 1, 2048), 0u);
+    DWORD v = 0;
+    EXPECT_EQ(isdnGetProperty(nullptr, 19, &v, 0), 0u);
+    EXPECT_EQ(v, 2u);
+    EXPECT_EQ(isdnGetProperty(nullptr, 21, &v, 0), 0u);
+    EXPECT_EQ(v, 4u);
+    EXPECT_EQ(isdnGetProperty(nullptr, 22, &v, 0), 0u);
+    EXPECT_EQ(v, 8u);
+    EXPECT_EQ(isdnGetProperty(p2, 20, &v, 0), 0u);
+    EXPECT_EQ(v, 0x10u);
+    EXPECT_EQ(isdnDone(p2), 0u);
+}
+
+TEST_F(MsgcoreApi, EleventhOpenIsRefused) {
+    std::vector<ISDN_CONNECTION> more;
+    for (int i = 1; i < 10; ++i) {
+        ISDN_CONNECTION h;
+        ASSERT_EQ(isdnOpen(port, 1, nullptr, nullptr, &h), 0u) << i;
+        more.push_back(h);
+    }
+    ISDN_CONNECTION h = reinterpret_cast<ISDN_CONNECTION>(1);
+    EXPECT_EQ(isdnOpen(port, 1, nullptr, nullptr, &h), 8u);
+    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(isdnClose(more.back()), 0u);
+    EXPECT_EQ(isdnOpen(port, 1, nullptr, nullptr, &h), 0u);
+    EXPECT_EQ(isdnCallControl(h, 0, 0, 0), 22u);
+}
+
+TEST_F(MsgcoreApi, X25AddressesOutOfRangeSendNothing) {
+    sim().SetMode(CAPISIM_MANUAL);
+    ISDN_X25_PARAMS x{"1234567890123456", "1", 0, nullptr, 0, nullptr};
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, &x), 0x1107u);
+    EXPECT_TRUE(sim().Puts().empty());
+    ISDN_X25_PARAMS ok{"123", "45", 0, nullptr, 0, nullptr};
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, &ok), 0u);
+    EXPECT_EQ(sim().PutWords(), (std::vector<uint16_t>{0x8002}));
+}
+
+struct SendCtx {
+    ISDN_CONNECTION c;
+    DWORD* rc;
+};
+DWORD WINAPI SendFromThread(void* p) {
+    SendCtx* x = static_cast<SendCtx*>(p);
+    *x->rc = isdnSend(x->c, "z", 1, 0);
+    return 0;
+}
+
+TEST_F(MsgcoreApi, OwnerMayCallInFromAnotherThread) {
+    // The owner hands a request to another thread and waits for it: the handler's lock is not held
+    // while the owner runs, so the request goes through.
+    DWORD sendResult = 0xFFFF;
+    DWORD waited = 0xFFFF;
+    SendCtx ctx{c, &sendResult};
+    owner.inside = [&](uint32_t event, uintptr_t) {
+        if (event != ieConnection) return;
+        HANDLE t = CreateThread(nullptr, 0, SendFromThread, &ctx, 0, nullptr);
+        waited = WaitForSingleObject(t, 10000);
+        CloseHandle(t);
+    };
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    ASSERT_TRUE(owner.WaitFor(ieB3Transmit));
+    EXPECT_EQ(waited, WAIT_OBJECT_0);
+    EXPECT_EQ(sendResult, 0u);
+    owner.inside = nullptr;
+}
+
+TEST_F(MsgcoreApi, CloseFromInsideItsOwnEvent) {
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    DWORD closed = 0xFFFF;
+    ISDN_CONNECTION self = c;
+    owner.inside = [&](uint32_t event, uintptr_t) {
+        if (event == ieDisconnected) closed = isdnClose(self);
+    };
+    EXPECT_EQ(sim().RemoteDisconnect(0x0101, 0x3490), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieDisconnected));
+    ASSERT_TRUE(sim().WaitForPuts(6));  // DISCONNECT_B3_RESP, DISCONNECT_RESP
+    owner.inside = nullptr;
+    EXPECT_EQ(closed, 0u);
+    EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
+    // The port serves a new connection.
+    ISDN_CONNECTION next;
+    ASSERT_EQ(isdnOpen(port, 1, Owner::Proc, &owner, &next), 0u);
+    EXPECT_EQ(isdnConnect(next, "2", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection, 2));
+    EXPECT_EQ(isdnDisconnect(next, 0), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieHangupDone));
+}
+
+TEST_F(MsgcoreApi, PortDoneFromInsideACallback) {
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    DWORD done = 0xFFFF;
+    ISDN_PORT p = port;
+    owner.inside = [&](uint32_t event, uintptr_t) {
+        if (event == ieDisconnected) done = isdnDone(p);
+    };
+    EXPECT_EQ(sim().RemoteDisconnect(0x0101, 0x3490), 0u);  // the first call's PLCI
+    ASSERT_TRUE(owner.WaitFor(ieDisconnected));
+    EXPECT_EQ(done, 0u);
+    // The release went out and the receive thread left CAPI_WAIT_FOR_SIGNAL.
+    for (int i = 0; i < 1000 && (sim().Log(CAPISIM_RELEASE).empty() || sim().Waiters() != 0); ++i) Sleep(10);
+    EXPECT_EQ(sim().Log(CAPISIM_RELEASE).size(), 1u);
+    EXPECT_EQ(sim().Waiters(), 0u);
+    EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
+    port = nullptr;
+}
+
+// The strict checks that every case above relies on, driven through the bare CAPI entry points.
+TEST(MsgcoreScriptedCapi, StrictChecksCatchProtocolFaults) {
+    Sim& sim = Sim::Get();
+    sim.Reset();
+    HMODULE m = GetModuleHandleA("capi2032.dll");
+    ASSERT_NE(m, nullptr);
+    typedef DWORD(WINAPI * Reg)(DWORD, DWORD, DWORD, DWORD, DWORD*);
+    typedef DWORD(WINAPI * Put)(DWORD, void*);
+    typedef DWORD(WINAPI * Rel)(DWORD);
+    Reg reg = reinterpret_cast<Reg>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_REGISTER")));
+    Put put = reinterpret_cast<Put>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_PUT_MESSAGE")));
+    Rel rel = reinterpret_cast<Rel>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_RELEASE")));
+    DWORD app = 0;
+    ASSERT_EQ(reg(1024, 1, 2, 2048, &app), 0u);
+    Bytes listen = cw::Builder(uint16_t(app), cw::kListen, cw::kReq, 1).U32(1).U32(0).U32(4).U32(0).Empty().Empty().Done();
+    ASSERT_EQ(put(app, listen.data()), 0u);
+    DWORD plci = sim.IncomingCall(2, "1", "2", "", 0);
+    // A response with a number no indication carried, then the right one twice.
+    Bytes wrong = cw::Builder(uint16_t(app), cw::kConnect, cw::kResp, 0x1234).U32(plci).U16(1)
+                      .Empty().Empty().Empty().Empty().Empty().Done();
+    EXPECT_EQ(put(app, wrong.data()), 0u);
+    EXPECT_EQ(sim.Queued(app), 2u);  // LISTEN_CONF, CONNECT_IND (nobody gets them here)
+    std::string v = sim.ViolationText();
+    EXPECT_NE(v.find("answers no outstanding indication"), std::string::npos) << v;
+    // An unanswered CONNECT_IND at release.
+    EXPECT_EQ(rel(app), 0u);
+    v = sim.ViolationText();
+    EXPECT_NE(v.find("unanswered at release"), std::string::npos) << v;
+    EXPECT_EQ(sim.Violations(nullptr, 0), 2u);
+    // A released application is told so.
+    EXPECT_EQ(put(app, listen.data()), 0x1101u);
+}
+
+// --- the monitor ----------------------------------------------------------------------------------
+
+struct MonitorLog {
+    std::mutex m;
+    std::vector<std::pair<void*, uint16_t>> calls;  // context, function
+};
+
+void WINAPI MonitorCallback(void* context, tagAPIMsg* message) {
+    MonitorLog* log = static_cast<MonitorLog*>(*static_cast<void**>(context));
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(message);
+    std::lock_guard<std::mutex> g(log->m);
+    log->calls.push_back({context, cw::Get16(b + 16)});
+}
+
+std::vector<std::string> g_dump;
+void CaptureDebug(const char* line) { g_dump.push_back(line); }
+
+TEST(MsgcoreMonitor, RequestsAndRouting) {
+    Sim& sim = Sim::Get();
+    sim.Reset();
+    // The controller's monitor protocol has no responses to its indications.
+    sim.SetOption(CAPISIM_STRICT, 0);
+    sim.SetMode(CAPISIM_MANUAL);
+    sim.SetOption(CAPISIM_NEXT_APP, 0x21);
+    MonitorLog log;
+    void* ctx = &log;
+    CCapiMessageMonitor mon;
+    // A port that cannot register is given up at once: the next init tries again.
+    sim.FailCall(CAPISIM_REGISTER, 0x1108);
+    EXPECT_EQ(mon.init(1), 8);
+    EXPECT_FALSE(mon.isValid());
+    EXPECT_EQ(mon.getPort(), nullptr);
+    ASSERT_EQ(mon.init(1), 0);
+    EXPECT_TRUE(mon.isValid());
+    std::vector<Sim::Logged> reg = sim.Log(CAPISIM_REGISTER);
+    ASSERT_EQ(reg.size(), 2u);
+    EXPECT_EQ(reg[1].e.arg[0], 4096u);  // 4 units, 1 connection, 6 blocks of 2048
+    EXPECT_EQ(reg[1].e.arg[1], 1u);
+    EXPECT_EQ(reg[1].e.arg[2], 6u);
+    EXPECT_EQ(reg[1].e.arg[3], 2048u);
+
+    EXPECT_EQ(mon.addMonitor(0x2400, nullptr, &ctx, 0x11223344), 0);
+    EXPECT_EQ(mon.enableSystemTrace(0), 0);
+    EXPECT_EQ(mon.deleteMonitor(0x2900, 5), 0);
+    EXPECT_EQ(mon.enableTrace(1, 0x2200), 0);
+    EXPECT_EQ(mon.getTrace(0x2100), 0);
+    std::vector<Sim::Logged> puts = sim.Puts();
+    ASSERT_EQ(puts.size(), 5u);
+    EXPECT_EQ(cw::Hex(puts[0].bytes), "16 00 21 00 FF 80 01 00 01 00 00 00 6B 6F 6C 76 01 24 44 33 22 11");
+    EXPECT_EQ(cw::Hex(puts[1].bytes), "16 00 21 00 FF 80 02 00 01 00 00 00 6B 6F 6C 76 03 24 02 00 00 00");
+    EXPECT_EQ(cw::Hex(puts[2].bytes), "16 00 21 00 FF 80 03 00 01 00 00 00 6B 6F 6C 76 02 29 05 00 00 00");
+    EXPECT_EQ(cw::Hex(puts[3].bytes), "16 00 21 00 FF 80 04 00 01 00 00 00 6B 6F 6C 76 03 22 08 00 00 00");
+    EXPECT_EQ(cw::Hex(puts[4].bytes), "16 00 21 00 FF 80 05 00 01 00 00 00 6B 6F 6C 76 03 21 40 00 00 00");
+
+    // Confirmations and indications reach the callback of their class.
+    sim.SetMode(CAPISIM_AUTO);
+    EXPECT_EQ(mon.addMonitor(0x2200, MonitorCallback, &ctx, 0), 0);
+    auto count = [&] { std::lock_guard<std::mutex> g(log.m); return log.calls.size(); };
+    for (int i = 0; i < 1000 && count() < 1; ++i) Sleep(10);
+    debugCaptureOutput(CaptureDebug);
+    const DWORD app = sim.LastApp();
+    Bytes ind = cw::Builder(uint16_t(app), 0xFF, 0x82, 0x4001).U32(1).U32(0x766C6F6B).U16(0x2205).U16(0).Done();
+    Bytes other = cw::Builder(uint16_t(app), 0xFF, 0x82, 0x4002).U32(1).U32(0x766C6F6B).U16(0x2305).U16(0).Done();
+    Bytes cut = cw::Builder(uint16_t(app), 0xFF, 0x82, 0x4003).U32(1).U32(0x766C6F6B).Done();  // no function
+    EXPECT_EQ(sim.Inject(app, other.data()), 0u);
+    EXPECT_EQ(sim.Inject(app, cut.data()), 0u);
+    EXPECT_EQ(sim.Inject(app, ind.data()), 0u);
+    for (int i = 0; i < 1000 && count() < 2; ++i) Sleep(10);
+    {
+        std::lock_guard<std::mutex> g(log.m);
+        ASSERT_EQ(log.calls.size(), 2u);
+        EXPECT_EQ(log.calls[0].first, &ctx);
+        EXPECT_EQ(log.calls[0].second, 0x2201);  // the confirmation of the registration
+        EXPECT_EQ(log.calls[1].second, 0x2205);
+    }
+    debugCaptureOutput(nullptr);
+    // The other class and the cut message were dumped, not given to a callback.
+    int dumped = 0;
+    for (const std::string& line : g_dump) dumped += line.find("FF 82 02 40") != std::string::npos ||
+                                                     line.find("FF 82 03 40") != std::string::npos;
+    EXPECT_EQ(dumped, 2);
+
+    // Suspend gives up the port after the release of the last class; resume registers it again.
+    const size_t before = sim.Puts().size();
+    mon.suspend();
+    EXPECT_EQ(mon.getPort(), nullptr);
+    EXPECT_EQ(sim.Log(CAPISIM_RELEASE).size(), 1u);
+    EXPECT_EQ(mon.resume(), 1);
+    puts = sim.Puts(before);
+    ASSERT_EQ(puts.size(), 2u);
+    EXPECT_EQ(cw::Get16(&puts[0].bytes[16]), 0x2202);
+    EXPECT_EQ(cw::Get16(&puts[1].bytes[16]), 0x2201);
+    mon.shutDown();
+    EXPECT_EQ(sim.ViolationText(), "");
+}
+
+}  // namespace

@@ -1,0 +1,295 @@
+// The flat C API: a port handle is a CCapiPortWin32 of the library's port list, a connection
+// handle a CCapiMessageHandler registered on one of those ports. Every handle is checked against
+// the list (by address) before it is used, so a stale or foreign one gives 6, never a crash.
+#include <windows.h>
+
+#include <cstring>
+#include <new>
+
+#include "common/capitrace.h"
+#include "common/tobject.h"
+#include "msgcore/capi_port_win32.h"
+#include "msgcore/isdn_api_internal.h"
+#include "msgcore/message_handler.h"
+#include "msgcore/msgcore.h"
+
+namespace {
+
+CDoubleList& ports() {
+    static CDoubleList list;
+    return list;
+}
+
+// Built with the library for applications that reach it through the exported class; nothing in
+// the library traces with it.
+CCapiMessageTrace g_trace;
+
+uint8_t g_profile[64];  // controller 1's CAPI profile, fetched at each successful isdnInit
+
+CCapiPortWin32* validPort(void* handle) {
+    if (!handle) return nullptr;
+    CDoubleList& list = ports();
+    for (CDoubleListNode* n = list.headInterlocked(); n; n = n->next())
+        if (n == handle) return static_cast<CCapiPortWin32*>(n);
+    return nullptr;
+}
+
+CCapiMessageHandler* validConnection(void* handle) {
+    if (!handle) return nullptr;
+    CDoubleList& list = ports();
+    for (CDoubleListNode* n = list.headInterlocked(); n; n = n->next()) {
+        CCapiPortWin32* port = static_cast<CCapiPortWin32*>(n);
+        if (port->isValidHandler(static_cast<CCapiMessageHandlerBase*>(handle)))
+            return static_cast<CCapiMessageHandler*>(handle);
+    }
+    return nullptr;
+}
+
+// Stands in for the owner while isdnClose waits for the end of a connected call.
+struct CloseWait {
+    HANDLE ended;
+};
+
+uintptr_t WINAPI closeOwner(void* instance, uint32_t event, uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t) {
+    CloseWait* wait = static_cast<CloseWait*>(instance);
+    switch (event) {
+    case ieHangupDone: case ieDisconnected: case ieCallFailed:
+        SetEvent(wait->ended);
+        return 0;
+    case ieB3Receive:
+        return 1;  // acknowledged at once: nothing stays unanswered when the port lets go
+    default:
+        return 0;
+    }
+}
+
+void preset(CCapiMessageHandler* h, uint16_t b1, uint16_t b2, uint16_t b3, uint16_t cip, uint32_t cipMask,
+            uint32_t infoMask) {
+    h->setB1Protocol(b1);
+    h->setB2Protocol(b2);
+    h->setB3Protocol(b3);
+    h->setProfile(cip);
+    h->setServiceMask(cipMask);
+    h->setInfoMask(infoMask);
+}
+
+uint32_t globalOptions() { return uint32_t(g_profile[4]) | (uint32_t(g_profile[5]) << 8) |
+                                  (uint32_t(g_profile[6]) << 16) | (uint32_t(g_profile[7]) << 24); }
+
+}  // namespace
+
+DWORD msgcoreMapInitResult(DWORD code) {
+    switch (code) {
+    case 0: return 0;
+    case 0x1001: return 4;
+    case 0x1109: return 119;
+    case 0xA000: return 8;
+    case 0xA003: return 1157;
+    case 0xA004: return 127;
+    default: return 5;
+    }
+}
+
+extern "C" {
+
+DWORD WINAPI isdnInit(ISDN_PORT* port, DWORD maxConnections, DWORD b3BlockSize) {
+    if (!port) return ISDN_INVALID_HANDLE;
+    *port = nullptr;
+    CCapiPortWin32* p = new (std::nothrow) CCapiPortWin32;
+    if (!p) return ISDN_NO_MEMORY;
+    uint16_t rc = p->init(uint16_t(4 * maxConnections), uint16_t(maxConnections), 8, uint16_t(b3BlockSize), 0, 0,
+                          reinterpret_cast<uintptr_t>("CAPI2032.DLL"), 0);
+    if (rc) {
+        delete p;
+        return msgcoreMapInitResult(rc);
+    }
+    ports().appendNodeInterlocked(p);
+    uint8_t profile[64] = {};
+    profile[0] = 1;  // controller 1
+    if (p->getProfile(profile, 1) == 0) memcpy(g_profile, profile, sizeof g_profile);
+    *port = p;
+    return 0;
+}
+
+DWORD WINAPI isdnDone(ISDN_PORT port) {
+    CCapiPortWin32* p = validPort(port);
+    if (!p) return ISDN_INVALID_HANDLE;
+    ports().removeNodeInterlocked(p);
+    if (p->onReceiveThread()) {
+        // From an owner callback: the receive thread is below us on the stack. The port and its
+        // connections go when that thread has left its loop.
+        p->shutDown();
+        p->deleteWhenThreadEnds();
+        return 0;
+    }
+    p->shutDown();
+    // The thread is gone: no dispatch can be inside a connection any more.
+    for (int i = 0; i < CCapiPort::kHandlers; ++i)
+        if (CCapiMessageHandlerBase* h = p->getHandler(i)) TObject::destroy(h);
+    delete p;
+    return 0;
+}
+
+DWORD WINAPI isdnOpen(ISDN_PORT port, DWORD controller, TOwnerProc ownerProc, void* ownerInstance,
+                      ISDN_CONNECTION* connection) {
+    if (connection) *connection = nullptr;
+    CCapiPortWin32* p = validPort(port);
+    if (!p) return ISDN_INVALID_HANDLE;
+    if (!connection) return ISDN_INVALID_HANDLE;
+    // A handler the port's table cannot take would never be reachable again.
+    if (p->handlerCount() >= CCapiPort::kHandlers) return ISDN_NO_MEMORY;
+    CCapiMessageHandler* h = new (std::nothrow) CCapiMessageHandler;
+    if (!h) return ISDN_NO_MEMORY;
+    h->registerOwnerInstance(ownerInstance, ownerProc);
+    uint16_t rc = h->init(p, controller, p->getB3BufferSize());
+    if (rc) {
+        h->shutDown();
+        delete h;
+        return rc;
+    }
+    *connection = h;
+    return 0;
+}
+
+DWORD WINAPI isdnClose(ISDN_CONNECTION connection) {
+    CCapiMessageHandler* h = validConnection(connection);
+    if (!h) return ISDN_INVALID_HANDLE;
+    CCapiPortWin32* port = static_cast<CCapiPortWin32*>(h->getPort());
+    if (h->getState() == csConnected) {
+        CloseWait wait{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+        h->registerOwnerInstance(&wait, closeOwner);
+        h->hangup(1);
+        // The end of the call comes on the receive thread: from there we cannot wait for it.
+        if (wait.ended && !port->onReceiveThread()) WaitForSingleObject(wait.ended, msgcoreCloseWaitMs());
+        h->registerOwnerInstance(nullptr, nullptr);
+        if (wait.ended) CloseHandle(wait.ended);
+    }
+    port->destroyHandler(h);
+    return 0;
+}
+
+DWORD WINAPI isdnConnect(ISDN_CONNECTION connection, const char* number, const char* subaddress,
+                         const ISDN_X25_PARAMS* x25) {
+    CCapiMessageHandler* h = validConnection(connection);
+    if (!h) return ISDN_INVALID_HANDLE;
+    if (!x25) return h->call(number, subaddress, 1);
+    return h->call(number, x25->called, x25->calling, x25->facilitiesLength, x25->facilities, x25->userDataLength,
+                   x25->userData);
+}
+
+DWORD WINAPI isdnListen(ISDN_CONNECTION connection, DWORD) {
+    CCapiMessageHandler* h = validConnection(connection);
+    if (!h) return ISDN_INVALID_HANDLE;
+    return h->listen(1);
+}
+
+DWORD WINAPI isdnAcceptCall(ISDN_CONNECTION connection, DWORD reject) {
+    CCapiMessageHandler* h = validConnection(connection);
+    if (!h) return ISDN_INVALID_HANDLE;
+    return h->acceptIncomingCall(uint16_t(reject));
+}
+
+DWORD WINAPI isdnSend(ISDN_CONNECTION connection, const void* data, DWORD length, DWORD flags) {
+    CCapiMessageHandler* h = validConnection(connection);
+    if (!h) return ISDN_INVALID_HANDLE;
+    return h->transmit(data, uint16_t(length), uint16_t(flags));
+}
+
+DWORD WINAPI isdnDataResponse(ISDN_CONNECTION connection) {
+    CCapiMessageHandler* h = validConnection(connection);
+    if (!h) return ISDN_INVALID_HANDLE;
+    return h->dataResponse();
+}
+
+DWORD WINAPI isdnDisconnect(ISDN_CONNECTION connection, DWORD) {
+    CCapiMessageHandler* h = validConnection(connection);
+    if (!h) return ISDN_INVALID_HANDLE;
+    return h->hangup(1);
+}
+
+DWORD WINAPI isdnCallControl(ISDN_CONNECTION connection, DWORD, DWORD, DWORD) {
+    if (!validConnection(connection)) return ISDN_INVALID_HANDLE;
+    return ISDN_NOT_SUPPORTED;
+}
+
+DWORD WINAPI isdnSetProperty(void* handle, DWORD id, DWORD value, DWORD) {
+    if (id == ipB3BlockSize) {
+        CCapiPortWin32* p = validPort(handle);
+        if (!p) return ISDN_INVALID_HANDLE;
+        return p->reinit(uint16_t(value));
+    }
+    CCapiMessageHandler* h = validConnection(handle);
+    if (!h) return ISDN_INVALID_HANDLE;
+    const char* text = reinterpret_cast<const char*>(uintptr_t(value));
+    switch (id) {
+    case ipB1Protocol: h->setB1Protocol(uint16_t(value)); return 0;
+    case ipB2Protocol: h->setB2Protocol(uint16_t(value)); return 0;
+    case ipB3Protocol: h->setB3Protocol(uint16_t(value)); return 0;
+    case ipInfoMask: h->setInfoMask(value); return 0;
+    case ipProfile: h->setProfile(uint16_t(value)); return 0;
+    case ipMsnIn: h->setMsnIn(text); return 0;
+    case ipMsnOut: h->setMsnOut(text); return 0;
+    case ipServiceMask: h->setServiceMask(value); return 0;
+    case ipController: h->setController(value); return 0;
+    case ipTEI: h->setTEI(uint16_t(value)); return 0;
+    case ipLLC: h->setLLC(reinterpret_cast<const uint8_t*>(text)); return 0;
+    case ipBaudRate: return value > 0xFFFF ? DWORD(mcParameter) : h->setBaudRate(uint16_t(value));
+    case ipParity: return h->setParity(value > 0xFFFF ? 0xFFFF : uint16_t(value));
+    case ipBitsPerCharacter: return h->setBitsPerCharacter(value > 0xFFFF ? 0xFFFF : uint16_t(value));
+    case ipStopBits: return h->setStopBits(value > 0xFFFF ? 0xFFFF : uint16_t(value));
+    case ipPresetSpeech: preset(h, 1, 1, 0, 4, 0x10012, 0x35E); return 0;
+    case ipPresetHdlc: preset(h, 0, 0, 0, 2, 4, 0x40); return 0;
+    case ipPresetX75: preset(h, 0, 1, 0, 2, 4, 0x40); return 0;
+    case ipPresetX25: preset(h, 0, 0, 2, 2, 4, 0x40); return 0;
+    case ipPresetV120: preset(h, 0, 9, 0, 2, 4, 0x40); return 0;
+    case ipPresetX31: preset(h, 0, 3, 2, 2, 4, 0x40); return 0;
+    case ipPresetTransparent: preset(h, 1, 1, 0, 2, 4, 0x40); return 0;
+    default: return ISDN_BAD_PROPERTY;
+    }
+}
+
+DWORD WINAPI isdnGetProperty(void* handle, DWORD id, void* result, DWORD) {
+    DWORD* number = static_cast<DWORD*>(result);
+    char* text = static_cast<char*>(result);
+    switch (id) {
+    case ipCapiProfile: case ipManufacturer: case ipVersion: {
+        CCapiPortWin32* p = validPort(handle);
+        if (!p) return ISDN_INVALID_HANDLE;
+        if (!result) return ISDN_INVALID_HANDLE;
+        if (id == ipCapiProfile) p->getProfile(result, *number);
+        else if (id == ipManufacturer) p->getManufacturer(text);
+        else p->getVersion(text);
+        return 0;
+    }
+    case ipExternalEquipment: if (result) *number = globalOptions() & 2; return 0;
+    case ipHandset: if (result) *number = globalOptions() & 4; return 0;
+    case ipDTMF: if (result) *number = globalOptions() & 8; return 0;
+    case ipSupplementaryServices:
+        if (result && validPort(handle)) *number = globalOptions() & 0x10;
+        return 0;
+    default: break;
+    }
+    if (id > 18) return ISDN_BAD_PROPERTY;
+    CCapiMessageHandler* h = validConnection(handle);
+    if (!h) return ISDN_INVALID_HANDLE;
+    if (!result) return ISDN_INVALID_HANDLE;
+    switch (id) {
+    case ipB1Protocol: *number = h->getB1Protocol(); return 0;
+    case ipB2Protocol: *number = h->getB2Protocol(); return 0;
+    case ipB3Protocol: *number = h->getB3Protocol(); return 0;
+    case ipInfoMask: *number = h->getInfoMask(); return 0;
+    case ipProfile: *number = h->getProfile(); return 0;
+    case ipMsnIn: strcpy(text, h->getMsnIn()); return 0;
+    case ipMsnOut: h->getMsnOut(text); return 0;
+    case ipServiceMask: *number = h->getServiceMask(); return 0;
+    case ipController: *number = h->getController(); return 0;
+    case ipTEI: *number = h->getTEI(); return 0;
+    case ipLLC: h->getLLC(static_cast<uint8_t*>(result)); return 0;
+    case ipIncomingCIP: *number = h->getCIP(); return 0;
+    default: return ISDN_BAD_PROPERTY;
+    }
+}
+
+void WINAPI isdnTraceMessage(DWORD) {}
+
+}  // extern "C"

@@ -1,0 +1,418 @@
+// remover as a user runs it, under Wine, over fixture installations: the checks of the list
+// and their boxes, the dialog, and whole removals with their boxes, answered as a user would
+// (the restart question always No).
+#include "remover/program_fixture.h"
+
+namespace rmtest {
+namespace {
+
+const std::string kList = std::string(RemoverTest::kRoot) + "\\app.uni";
+
+struct StartCase {
+    const char* name;
+    const char* version;
+    const char* args;      // "$" stands for the list's path
+    const char* list;      // nullptr: no file
+    const char* box;       // the first box's text ("$" the path), "" none, "-" the dialog
+    const char* caption;
+    int answer;            // to the box
+    DWORD exit_code;
+};
+
+void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
+
+std::string Fill(std::string s, const std::string& path) {
+    for (size_t at; (at = s.find('$')) != std::string::npos;) s.replace(at, 1, path);
+    return s;
+}
+
+class RemoverStartTest : public RemoverTest, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(RemoverStartTest, ChecksTheListBeforeTheDialog) {
+    const StartCase& c = GetParam();
+    std::string path = kList;
+    if (std::string(c.name) == "LongPathInQuotes") {
+        std::string dir = std::string(kRoot) + "\\" + std::string(70, 'd') + "\\" + std::string(70, 'e');
+        Dir(dir);
+        path = dir + "\\app.uni";
+        ASSERT_GT(path.size(), 128u);
+    }
+    if (c.list) Put(path, c.list);
+    Start(Fill(c.args, path), c.version);
+    if (std::string(c.box) == "-") {
+        HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
+        ASSERT_TRUE(dlg);
+        EXPECT_FALSE(ui::IsMessageBox(dlg));
+        ui::Click(dlg, IDCANCEL);
+    } else if (*c.box) {
+        Box b = Answer(c.answer);
+        EXPECT_EQ(b.text, Fill(c.box, path));
+        EXPECT_EQ(b.caption, c.caption);
+        if (std::string(c.name) == "MessageCancelled") {
+            EXPECT_FALSE(ui::WaitDialog(p_.pid(), "UnInstall", 1500));
+        }
+        if (std::string(c.name) == "MessageAccepted") {
+            HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall Application");
+            ASSERT_TRUE(dlg);
+            ui::Click(dlg, IDCANCEL);
+        }
+    }
+    EXPECT_EQ(ExitCode(), c.exit_code);
+    if (c.list) {
+        EXPECT_TRUE(Exists(path)) << "nothing is removed before Finish";
+    }
+}
+
+constexpr DWORD kFailed = static_cast<DWORD>(-1);
+
+const StartCase kStartCases[] = {
+    {"NoPath", "win2k", "", nullptr, "A path to an .UNI file is not specified.", "UnInstall", IDOK, 0},
+    {"BlankPath", "win2k", "   ", nullptr, "A path to an .UNI file is not specified.", "UnInstall", IDOK, 0},
+    {"NoFile", "win2k", "$", nullptr, "The file that is specified does not exist:\n$", "UnInstall", IDOK, 0},
+    {"NoVersion", "win2k", "$", "[Version]\r\nProductName=X\r\n",
+     "$ is an invalid UNI file.  It does not contain a version number.", "UnInstall", IDOK, kFailed},
+    {"EmptyFile", "win2k", "$", "", "$ is an invalid UNI file.  It does not contain a version number.", "UnInstall",
+     IDOK, kFailed},
+    {"NewerVersion", "win2k", "$", "[Version]\r\nFileVersion=1.01\r\n",
+     "$ is an invalid UNI file.  Its version is incompatible with UnInstall.", "UnInstall", IDOK, kFailed},
+    {"VersionOne", "win2k", "$", "[Version]\r\nFileVersion=1.0\r\n", "-", "", 0, 0},
+    {"VersionNotANumber", "win2k", "$", "[Version]\r\nFileVersion=abc\r\n", "-", "", 0, 0},
+    {"LongPathInQuotes", "win2k", "\"$\"", "[Version]\r\nFileVersion=1\r\n", "-", "", 0, 0},
+    {"MessageCancelled", "win2k", "$", "[Version]\r\nFileVersion=1\r\nUninstallMessage=Remove the old one?\r\n",
+     "Remove the old one?", "UnInstall", IDCANCEL, 0},
+    {"MessageAccepted", "win2k", "$", "[Version]\r\nFileVersion=1\r\nUninstallMessage=Remove the old one?\r\n",
+     "Remove the old one?", "UnInstall", IDOK, 0},
+    {"Win32s", "win31", "$", "[Version]\r\nFileVersion=1\r\n",
+     "This is a 32-bit application.  It can not run on a 16-bit system.", "Error", IDOK, kFailed},
+    {"WindowsNT3", "nt351", "$", "[Version]\r\nFileVersion=1\r\n", "", "", 0, kFailed},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lists, RemoverStartTest, ::testing::ValuesIn(kStartCases),
+                         [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
+
+TEST_F(RemoverTest, DialogNamesTheProduct) {
+    Put(kList, "[Version]\r\nFileVersion=1\r\nProductName=Dorvex Test\r\n");
+    Start(kList);
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall for Dorvex Test");
+    ASSERT_TRUE(dlg);
+    EXPECT_EQ(ui::ControlText(dlg, IDC_TEXT_MAIN), "UnInstall will completely remove all the files associated with Dorvex Test");
+    EXPECT_EQ(ui::ControlText(dlg, IDC_TEXT_LINE1), "To exit UnInstall now click Cancel.");
+    EXPECT_EQ(ui::ControlText(dlg, IDC_TEXT_LINE2), "To complete UnInstall click Finish.");
+    EXPECT_EQ(ui::ControlText(dlg, IDOK), "Finish");
+    ui::Click(dlg, IDCANCEL);
+    EXPECT_EQ(ExitCode(), 0u);
+
+    Put(kList, "[Version]\r\nFileVersion=1\r\n");
+    Start(kList);
+    dlg = ui::WaitDialog(p_.pid(), "UnInstall Application");
+    ASSERT_TRUE(dlg);
+    EXPECT_EQ(ui::ControlText(dlg, IDC_TEXT_MAIN), "UnInstall will completely remove all the files associated with NOT FOUND");
+    ui::Click(dlg, IDCANCEL);
+    EXPECT_EQ(ExitCode(), 0u);
+}
+
+// A whole installation: programs to launch, shortcuts of counts 1 and 3 with targets inside and
+// outside the installation, files (one held open), created files, a nested registry tree, a
+// line with an unknown root, directories, the product key.
+TEST_F(RemoverTest, RemovesAnInstallation) {
+    const std::string app = std::string(kRoot) + "\\App", group = std::string(kRoot) + "\\Menu\\App Group";
+    const std::string outside = std::string(kRoot) + "\\Outside";
+    Dir(app + "\\Sub\\Deep");
+    Dir(group);
+    Dir(outside);
+    ASSERT_TRUE(CopyFileA(Recorder().c_str(), (app + "\\clean.exe").c_str(), FALSE));
+    for (const char* f : {"main.exe", "main2.exe", "shared.exe", "held.dll", "data.log"}) Put(app + "\\" + f);
+    Put(outside + "\\tool.exe");
+    ASSERT_TRUE(MakeShortcut(group + "\\Main.lnk", app + "\\main2.exe"));
+    ASSERT_TRUE(MakeShortcut(group + "\\Readme.lnk", outside + "\\tool.exe"));
+    ASSERT_TRUE(MakeShortcut(group + "\\Shared.lnk", app + "\\shared.exe"));
+    ASSERT_TRUE(MakeShortcut(group + "\\Uninstall.lnk", app + "\\clean.exe", app + "\\app.uni"));
+    const std::string list = app + "\\app.uni";
+    Put(list,
+        "[Version]\r\nFileVersion=1\r\nProductName=Dorvex Test\r\nFolderName=" + group + "\r\nDestinationDir=" + app +
+            "\r\n"
+            "[Launch]\r\n" + app + "\\clean.exe,/quiet,two\r\n"
+            "[ShortcutList]\r\n" + group + "\\Main.lnk\r\n" + group + "\\Readme.lnk\r\n" + group + "\\Shared.lnk\r\n" +
+            group + "\\Uninstall.lnk\r\n"
+            "[FileList]\r\n" + app + "\\main.exe\r\n" + app + "\\held.dll\r\n" + app + "\\clean.exe\r\n"
+            "[CreatedAfterInstall]\r\n" + app + "\\data.log\r\n" + app + "\\never-made.tmp\r\n"
+            "[RegistryList]\r\nHKLM\\SOFTWARE\\RmTest\\Nested\r\nXXXX\\SOFTWARE\\RmTest\\Bogus\r\n"
+            "HKCU\\Software\\RmTest\\User\\\r\n"
+            "[DirectoryList]\r\n" + app + "\\Sub\\Deep\r\n");
+    winetest::RegFixture reg(
+        "[HKLM\\SOFTWARE\\App Group]\n\"FolderCreated\"=dword:1\n\"DirectoryCreated\"=dword:1\n"
+        "\"Main\"=dword:1\n\"Shared\"=dword:3\n"
+        "[HKLM\\SOFTWARE\\RmTest\\Nested\\A\\B\\C]\n\"v\"=\"1\"\n[HKLM\\SOFTWARE\\RmTest\\Nested\\D]\n"
+        "[HKLM\\SOFTWARE\\RmTest\\Bogus]\n[HKCU\\Software\\RmTest\\User\\X]\n");
+    // A file in use: held open without sharing by this process while remover runs.
+    HANDLE held = CreateFileA((app + "\\held.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    Start(list);
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall for Dorvex Test");
+    ASSERT_TRUE(dlg);
+    ui::Click(dlg, IDOK);
+    Box report = Answer(IDOK, 30000);
+    EXPECT_EQ(report.caption, "UnInstall");
+    EXPECT_EQ(report.text, "UnInstall completed successfully.");
+    Box reboot = Answer(IDNO);
+    EXPECT_EQ(reboot.caption, "UnInstall");
+    EXPECT_EQ(reboot.text,
+              "For changes to take effect, UnInstall recommends you reboot your system.  Would you like to reboot "
+              "your system now?");
+    EXPECT_EQ(ExitCode(), 0u);
+    CloseHandle(held);
+
+    // [Launch] ran with its arguments before the program's own file went.
+    EXPECT_NE(Get(app + "\\started.txt").find("/quiet two"), std::string::npos) << Get(app + "\\started.txt");
+    // Shortcuts: count 1 goes with its target; a target outside the installation stays; count 3
+    // becomes 2; the uninstall shortcut goes, its program is a [FileList] file anyway.
+    EXPECT_FALSE(Exists(group + "\\Main.lnk"));
+    EXPECT_FALSE(Exists(app + "\\main2.exe"));
+    EXPECT_FALSE(Exists(group + "\\Readme.lnk"));
+    EXPECT_TRUE(Exists(outside + "\\tool.exe"));
+    EXPECT_TRUE(Exists(group + "\\Shared.lnk"));
+    EXPECT_TRUE(Exists(app + "\\shared.exe"));
+    EXPECT_FALSE(Exists(group + "\\Uninstall.lnk"));
+    EXPECT_EQ(DwordValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\App Group", "Shared"), 2);
+    EXPECT_EQ(DwordValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\App Group", "Main"), -1);
+    // Files, created files, the held file at the next start.
+    EXPECT_FALSE(Exists(app + "\\main.exe"));
+    EXPECT_FALSE(Exists(app + "\\clean.exe"));
+    EXPECT_FALSE(Exists(app + "\\data.log"));
+    EXPECT_TRUE(Exists(app + "\\held.dll"));
+    std::vector<std::string> pending = PendingRenames();
+    ASSERT_GE(pending.size(), 1u);
+    EXPECT_EQ(pending[0], "\\??\\" + app + "\\held.dll");
+    // The registry: the nested tree and the user's key gone; an unknown root is no line.
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Nested"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Bogus"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\RmTest\\User"));
+    // The list file went first, and its [DirectoryList] was still followed.
+    EXPECT_FALSE(Exists(list));
+    EXPECT_FALSE(Exists(app + "\\Sub"));
+    // Still in use by the shared shortcut: the product key, the folder and the destination.
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\App Group"));
+    EXPECT_TRUE(Exists(group));
+    EXPECT_TRUE(Exists(app));
+}
+
+// The last product of a shared key: the key, the program folder and the destination go, nothing
+// waits for a restart, so no restart is offered. The dialog shows the stages, newest on top.
+TEST_F(RemoverTest, RemovesTheLastProductOfItsKey) {
+    const std::string app = std::string(kRoot) + "\\App", group = std::string(kRoot) + "\\Menu\\App Group";
+    Dir(app);
+    Dir(group);
+    Put(app + "\\main.exe");
+    ASSERT_TRUE(MakeShortcut(group + "\\Main.lnk", app + "\\main.exe"));
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\nProductName=Dorvex Test\r\nFolderName=" + group + "\\\r\nDestinationDir=" +
+                  app + "\r\n[ShortcutList]\r\n" + group + "\\Main.lnk\r\n");
+    winetest::RegFixture reg("[HKLM\\SOFTWARE\\App Group]\n\"FolderCreated\"=\"\"\n\"Main\"=dword:1\n");
+    Start(list);
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall for Dorvex Test");
+    ASSERT_TRUE(dlg);
+    ui::Click(dlg, IDOK);
+    HWND box = ui::WaitMessageBox(p_.pid(), 30000);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(ui::MessageBoxText(box), "UnInstall completed successfully.");
+    EXPECT_EQ(ui::ControlText(dlg, IDC_TEXT_MAIN), "Deletion completed.");
+    EXPECT_EQ(ui::ControlText(dlg, IDC_TEXT_LINE1), "Directories\t\t\t\t\t\tDone");
+    EXPECT_EQ(ui::ControlText(dlg, IDC_TEXT_LINE2), "Files\t\t\t\t\t\t\tDone");
+    EXPECT_EQ(ui::ControlText(dlg, IDC_TEXT_LINE3), "Shortcuts\t\t\t\t\t\tDone");
+    EXPECT_EQ(ui::ControlText(dlg, IDC_TEXT_LINE4), "Application Files\t\t\t\t\t\tDone");
+    EXPECT_FALSE(ui::IsEnabled(dlg, IDOK));
+    EXPECT_FALSE(ui::IsEnabled(dlg, IDCANCEL));
+    ui::Click(box, IDOK);
+    EXPECT_EQ(ExitCode(), 0u) << "a restart question came: " << Answer(IDNO).text;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\App Group"));
+    EXPECT_FALSE(Exists(group));
+    EXPECT_FALSE(Exists(app));
+    EXPECT_FALSE(Exists(list));
+    EXPECT_TRUE(Exists(std::string(kRoot) + "\\Menu"));
+}
+
+// The directory walk compares paths as the file system does and never reaches the destination's
+// parents; an entry outside the destination removes only itself.
+TEST_F(RemoverTest, WalksDirectoriesInsideTheDestinationOnly) {
+    const std::string app = std::string(kRoot) + "\\App";
+    Dir(app + "\\Data\\Cache");
+    Dir(std::string(kRoot) + "\\Outside\\Empty");
+    Dir(std::string(kRoot) + "\\Sibling");
+    const std::string list = app + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\nDestinationDir=" + app +
+                  "\\\r\n[FileList]\r\n" + list + "\r\n[DirectoryList]\r\nc:\\RMTEST\\APP\\data\\cache\\\r\n" + kRoot +
+                  "\\Outside\\Empty\r\n" + app + "\\..\\Sibling\r\n");
+    Start(list);
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
+    ASSERT_TRUE(dlg);
+    ui::Click(dlg, IDOK);
+    EXPECT_EQ(Answer(IDOK, 30000).text, "UnInstall completed successfully.");
+    EXPECT_EQ(ExitCode(), 0u);
+    EXPECT_FALSE(Exists(app));  // [FileList] took the list file before the walk: the walk still ran
+    EXPECT_TRUE(Exists(kRoot));
+    EXPECT_FALSE(Exists(std::string(kRoot) + "\\Outside\\Empty"));
+    EXPECT_TRUE(Exists(std::string(kRoot) + "\\Outside"));
+    EXPECT_FALSE(Exists(std::string(kRoot) + "\\Sibling"));
+}
+
+// Lines that would name a whole root are no lines. A tree with a key that cannot be deleted
+// (its name has no spelling in the ANSI code page) loses everything else, and the walk ends.
+TEST_F(RemoverTest, RegistryLinesNeverTakeARoot) {
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list,
+        "[Version]\r\nFileVersion=1\r\n[RegistryList]\r\nHKLM\\\r\nHKCU\\   \r\nHKLM\\\\\r\n"
+        "HKLM\\SOFTWARE\\RmTest\\Tree\r\n");
+    winetest::RegFixture reg(
+        "[HKLM\\SOFTWARE\\RmSentinel]\n[HKCU\\Software\\RmSentinel]\n"
+        "[HKLM\\SOFTWARE\\RmTest\\Tree\\A\\A1]\n[HKLM\\SOFTWARE\\RmTest\\Tree\\Z]\n");
+    HKEY odd = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\RmTest\\Tree\\\x4E2D\x6587", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &odd, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(odd);
+    Start(list);
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
+    ASSERT_TRUE(dlg);
+    ui::Click(dlg, IDOK);
+    EXPECT_EQ(Answer(IDOK, 30000).text, "UnInstall completed successfully.");
+    EXPECT_EQ(ExitCode(), 0u);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmSentinel"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\RmSentinel"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Tree\\A"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Tree\\Z"));
+    HKEY still = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\RmTest\\Tree\\\x4E2D\x6587", 0, KEY_READ, &still),
+              ERROR_SUCCESS);
+    if (still) RegCloseKey(still);
+}
+
+// Shortcuts without a product key stay, and so do their targets.
+TEST_F(RemoverTest, KeepsShortcutsWithoutAProductKey) {
+    const std::string app = std::string(kRoot) + "\\App";
+    Dir(app);
+    Put(app + "\\main.exe");
+    ASSERT_TRUE(MakeShortcut(app + "\\Main.lnk", app + "\\main.exe"));
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    // No FolderName: no product key is looked at, least of all HKLM\SOFTWARE itself.
+    Put(list, "[Version]\r\nFileVersion=1\r\nDestinationDir=" + app + "\r\n[ShortcutList]\r\n" + app + "\\Main.lnk\r\n");
+    winetest::RegFixture reg("[HKLM\\SOFTWARE]\n\"Main\"=dword:1\n");
+    Start(list);
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
+    ASSERT_TRUE(dlg);
+    ui::Click(dlg, IDOK);
+    EXPECT_EQ(Answer(IDOK, 30000).text, "UnInstall completed successfully.");
+    EXPECT_EQ(ExitCode(), 0u);
+    EXPECT_TRUE(Exists(app + "\\Main.lnk"));
+    EXPECT_TRUE(Exists(app + "\\main.exe"));
+    EXPECT_EQ(DwordValue(HKEY_LOCAL_MACHINE, "SOFTWARE", "Main"), 1);
+}
+
+// Windows 9x: a file in use is deleted at the next start through WININIT.INI, by its short name;
+// the restart is then offered although no product key asked for it. A WININIT.INI that cannot
+// be written leaves the file on the report.
+struct WininitCase {
+    const char* name;
+    const char* before;  // nullptr: no WININIT.INI; "/": a folder of that name
+    const char* after;   // "$" stands for the short name; nullptr: the file is reported
+};
+
+void PrintTo(const WininitCase& c, std::ostream* os) { *os << c.name; }
+
+class RemoverWininitTest : public RemoverTest, public ::testing::WithParamInterface<WininitCase> {};
+
+TEST_P(RemoverWininitTest, SchedulesFilesInUse) {
+    const WininitCase& c = GetParam();
+    const std::string wininit = WindowsFolder() + "\\WININIT.INI";
+    if (c.before && std::string(c.before) == "/") {
+        ASSERT_TRUE(CreateDirectoryA(wininit.c_str(), nullptr));
+    } else if (c.before) {
+        Put(wininit, c.before);
+    }
+    const std::string held_path = std::string(kRoot) + "\\held library.dll";
+    Put(held_path);
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + held_path + "\r\n");
+    HANDLE held = CreateFileA(held_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    char short_name[MAX_PATH];
+    ASSERT_GT(GetShortPathNameA(held_path.c_str(), short_name, sizeof(short_name)), 0u);
+    ASSERT_NE(std::string(short_name), held_path);
+
+    Start(list, "win98");
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
+    ASSERT_TRUE(dlg);
+    ui::Click(dlg, IDOK);
+    Box report = Answer(IDOK, 30000);
+    if (c.after) {
+        EXPECT_EQ(report.text, "UnInstall completed successfully.");
+        EXPECT_EQ(Answer(IDNO).caption, "UnInstall");
+        EXPECT_EQ(Get(wininit), Fill(c.after, short_name));
+    } else {
+        EXPECT_EQ(report.text,
+                  "UnInstall was unable to remove the following files which have either been moved or are currently "
+                  "in use:\n" + held_path + "\n");
+    }
+    EXPECT_EQ(ExitCode(), 0u);
+    CloseHandle(held);
+    EXPECT_TRUE(PendingRenames().empty()) << "Windows 9x has no rename list";
+}
+
+const WininitCase kWininitCases[] = {
+    {"NoFile", nullptr, "[Rename]\r\nNUL=$"},
+    {"ExistingFile", "[Rename]\r\nNUL=C:\\OLD.TXT\r\n[Other]\r\nx=1\r\n",
+     "[Rename]\r\nNUL=C:\\OLD.TXT\r\nNUL=$\r\n[Other]\r\nx=1\r\n"},
+    {"FileWithoutRename", "[Other]\r\nx=1\r\n", "[Other]\r\nx=1\r\n[Rename]\r\nNUL=$\r\n"},
+    {"Unwritable", "/", nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(Win98, RemoverWininitTest, ::testing::ValuesIn(kWininitCases),
+                         [](const ::testing::TestParamInfo<WininitCase>& info) { return std::string(info.param.name); });
+
+// Windows 2000 with a rename list the system cannot extend (a value of the wrong type): a file in
+// use that cannot be scheduled is reported, and no restart is offered for it.
+TEST_F(RemoverTest, ReportsAFileThatCannotBeScheduled) {
+    const std::string held_path = std::string(kRoot) + "\\held.dll";
+    Put(held_path);
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + held_path + "\r\n");
+    winetest::RegFixture reg(
+        "[HKLM\\System\\CurrentControlSet\\Control\\Session Manager]\n\"PendingFileRenameOperations\"=dword:5\n");
+    HANDLE held = CreateFileA(held_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Start(list);
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
+    ASSERT_TRUE(dlg);
+    ui::Click(dlg, IDOK);
+    EXPECT_EQ(Answer(IDOK, 30000).text,
+              "UnInstall was unable to remove the following files which have either been moved or are currently "
+              "in use:\n" + held_path + "\n");
+    EXPECT_EQ(ExitCode(), 0u) << "a restart question came: " << Answer(IDNO).text;
+    CloseHandle(held);
+    EXPECT_TRUE(Exists(held_path));
+}
+
+// A list section longer than any first buffer: every line is followed whole, the last one too.
+TEST_F(RemoverTest, ReadsLongSectionsWhole) {
+    const std::string app = std::string(kRoot) + "\\App";
+    Dir(app);
+    std::string files;
+    for (int i = 0; i < 500; ++i) files += app + "\\never-installed-file-with-a-long-name-number-" + std::to_string(i) + ".dat\r\n";
+    ASSERT_GT(files.size(), 32000u);
+    Put(app + "\\last.dll");
+    Put(app + "\\last");  // what a cut last line would name
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + files + app + "\\last.dll\r\n");
+    Start(list);
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
+    ASSERT_TRUE(dlg);
+    ui::Click(dlg, IDOK);
+    EXPECT_EQ(Answer(IDOK, 30000).text, "UnInstall completed successfully.");
+    EXPECT_EQ(ExitCode(), 0u);
+    EXPECT_FALSE(Exists(app + "\\last.dll"));
+    EXPECT_TRUE(Exists(app + "\\last"));
+}
+
+}  // namespace
+}  // namespace rmtest

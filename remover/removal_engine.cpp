@@ -1,0 +1,333 @@
+#include "remover/removal_engine.h"
+
+#include <objbase.h>
+#include <process.h>
+#include <shlobj.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "framework/handles.h"
+#include "remover/resource.h"
+#include "remover/texts.h"
+#include "remover/uninstall_rules.h"
+
+namespace {
+
+HKEY RootKey(remover::RegRoot root) {
+    switch (root) {
+    case remover::RegRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case remover::RegRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
+    case remover::RegRoot::CurrentConfig: return HKEY_CURRENT_CONFIG;
+    case remover::RegRoot::CurrentUser: return HKEY_CURRENT_USER;
+    case remover::RegRoot::Users: return HKEY_USERS;
+    case remover::RegRoot::PerformanceData: return HKEY_PERFORMANCE_DATA;
+    case remover::RegRoot::DynData: return HKEY_DYN_DATA;
+    }
+    return nullptr;
+}
+
+bool IsGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// Deletes a file; true when it is gone (also when it was not there to begin with).
+bool RemoveFile(const CString& path) {
+    if (DeleteFileA(path)) return true;
+    return IsGone(GetLastError());
+}
+
+// Stage strings: the start text of each stage, its "Done" text is the next id.
+const UINT kStageText[] = {IDS_STAGE_APP, IDS_STAGE_SHORTCUTS, IDS_STAGE_FILES, IDS_STAGE_DIRS};
+
+class ComScope {
+public:
+    ComScope() : ok_(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~ComScope() {
+        if (ok_) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    bool ok_;
+};
+
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ~ComPtr() {
+        if (p_) p_->Release();
+    }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    T** Out() { return &p_; }
+    T* operator->() const { return p_; }
+    T* get() const { return p_; }
+
+private:
+    T* p_ = nullptr;
+};
+
+}  // namespace
+
+bool RestartMachine() {
+    if (GetEnvironmentVariableA("REMOVER_NO_RESTART", nullptr, 0) > 0) return true;
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        TOKEN_PRIVILEGES tp{};
+        if (LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &tp.Privileges[0].Luid)) {
+            tp.PrivilegeCount = 1;
+            tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+            AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr);
+        }
+        CloseHandle(token);
+    }
+    return ExitWindowsEx(EWX_REBOOT, 0) != 0;
+}
+
+HRESULT GetShortcutTarget(const CString& lnk_path, CString* target) {
+    target->Empty();
+    ComScope com;
+    ComPtr<IShellLinkA> link;
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                  reinterpret_cast<void**>(link.Out()));
+    if (FAILED(hr)) return hr;
+    ComPtr<IPersistFile> file;
+    hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Out()));
+    if (FAILED(hr)) return hr;
+    int n = MultiByteToWideChar(CP_ACP, 0, lnk_path, -1, nullptr, 0);
+    if (n <= 0) return E_INVALIDARG;
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, lnk_path, -1, &wide[0], n);
+    hr = file->Load(wide.c_str(), STGM_READ);
+    if (FAILED(hr)) return hr;
+    char path[MAX_PATH + 1] = {};
+    WIN32_FIND_DATAA fd;
+    hr = link->GetPath(path, MAX_PATH, &fd, SLGP_UNCPRIORITY);
+    if (FAILED(hr)) return hr;
+    char args[MAX_PATH + 1] = {};
+    if (FAILED(link->GetArguments(args, MAX_PATH))) args[0] = 0;
+    if (!remover::ArgumentsNameList(args)) *target = path;
+    return hr;
+}
+
+bool DeleteKeyTree(HKEY root, const CString& subkey, int depth) {
+    // Deeper than the registry allows: something is wrong with the names, leave it.
+    if (depth > 512) return false;
+    fw::RegKey key;
+    if (key.Open(root, subkey, KEY_ALL_ACCESS)) {
+        for (DWORD index = 0;;) {
+            char name[512];
+            DWORD length = sizeof(name);
+            if (RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            // A subkey that stays (one that may not be deleted, or whose name has no spelling in
+            // this code page) is passed over; the next one moves up only when this one went.
+            if (!DeleteKeyTree(root, subkey + "\\" + name, depth + 1)) ++index;
+        }
+        key.Close();
+    }
+    return RegDeleteKeyA(root, subkey) == ERROR_SUCCESS;
+}
+
+RemovalEngine::RemovalEngine(const UninstallList& list, int system_code, unsigned long platform, RemovalView* view)
+    : list_(list), system_code_(system_code), platform_(platform), view_(view),
+      folder_word_(remover::FolderWord(list.folder_name)) {}
+
+void RemovalEngine::ShowStage(int stage, bool done) {
+    int line = IDC_TEXT_LINE1;
+    view_->ShowText(line++, RemoverText(kStageText[stage] + (done ? 1 : 0)));
+    for (int earlier = stage - 1; earlier >= 0; --earlier) view_->ShowText(line++, RemoverText(kStageText[earlier] + 1));
+    if (!(done && stage == 3)) view_->Pause(500);
+}
+
+void RemovalEngine::RunUninstall() {
+    view_->ShowText(IDC_TEXT_LINE1, "");
+    view_->ShowText(IDC_TEXT_LINE2, "");
+    view_->ShowText(IDC_TEXT_MAIN, RemoverText(IDS_PREPARING) + " " + list_.product_name);
+    view_->Pause(2000);
+    view_->ShowText(IDC_TEXT_MAIN, RemoverText(IDS_DELETING));
+
+    ShowStage(0, false);
+    if (!list_.launch.empty()) RunLaunchSection();
+    ShowStage(0, true);
+
+    ShowStage(1, false);
+    if (!list_.shortcuts.empty()) RemoveShortcutList();
+    ShowStage(1, true);
+
+    ShowStage(2, false);
+    if (!list_.files.empty()) RemoveFileList(false);
+    if (!list_.created_after_install.empty()) RemoveFileList(true);
+    ShowStage(2, true);
+
+    ShowStage(3, false);
+    ProductKeyStage();
+    if (!list_.registry.empty()) RemoveRegistryList();
+    const bool has_destination = list_.destination_dir != remover::kNotFound;
+    if (has_destination) RemoveDirectoryList();
+    if (directory_created_ && has_destination) RemoveDirectoryA(list_.destination_dir);
+    if (folder_created_) RemoveDirectoryA(list_.folder_name);
+    ShowStage(3, true);
+
+    view_->ShowText(IDC_TEXT_MAIN, RemoverText(IDS_DELETION_DONE));
+    ShowUninstallReport();
+    if (reboot_needed_ &&
+        view_->Ask(RemoverText(IDS_REBOOT_QUESTION), RemoverText(IDS_UNINSTALL), MB_YESNO | MB_ICONQUESTION) == IDYES) {
+        if (!RestartMachine()) view_->Ask(RemoverText(IDS_NO_RESTART), RemoverText(IDS_UNINSTALL), MB_OK | MB_ICONINFORMATION);
+    }
+}
+
+void RemovalEngine::ProductKeyStage() {
+    if (folder_word_.IsEmpty()) return;
+    const CString key_path = "SOFTWARE\\" + folder_word_;
+    fw::RegKey key;
+    if (!key.Open(HKEY_LOCAL_MACHINE, key_path, KEY_ALL_ACCESS)) return;
+    DWORD known = 0;
+    if (RegQueryValueExA(key.get(), "FolderCreated", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+        folder_created_ = true;
+        ++known;
+    }
+    if (RegQueryValueExA(key.get(), "DirectoryCreated", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+        directory_created_ = true;
+        ++known;
+    }
+    DWORD values = 0;
+    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return;
+    key.Close();
+    if (values == known) {
+        fw::RegKey software;
+        if (!software.Open(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_ALL_ACCESS) ||
+            RegDeleteKeyA(software.get(), folder_word_) != ERROR_SUCCESS)
+            view_->Ask(RemoverText(IDS_KEY_NOT_DELETED), RemoverText(IDS_UNINSTALL), MB_OK);
+    } else {
+        // Other products still count on shared shortcuts.
+        reboot_needed_ = true;
+    }
+}
+
+void RemovalEngine::RunLaunchSection() {
+    for (const CString& line : list_.launch) {
+        std::vector<CString> fields;
+        if (!remover::SplitLaunchLine(line, &fields)) continue;
+        std::vector<const char*> argv;
+        for (const CString& f : fields) argv.push_back(f.c_str());
+        argv.push_back(nullptr);
+        _spawnv(_P_WAIT, argv[0], argv.data());
+    }
+}
+
+void RemovalEngine::RemoveShortcutList() {
+    for (const CString& line : list_.shortcuts) RemoveShortcut(line);
+}
+
+void RemovalEngine::RemoveShortcut(const CString& path) {
+    const CString title = remover::ShortcutTitle(path);
+    if (title.IsEmpty() || folder_word_.IsEmpty()) return;
+    fw::RegKey key;
+    if (!key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\" + folder_word_, KEY_ALL_ACCESS)) return;
+    DWORD count = 0, type = 0, size = sizeof(count);
+    if (RegQueryValueExA(key.get(), title, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof(count))
+        count = 0;
+    if (count >= 2) {
+        --count;
+        RegSetValueExA(key.get(), title, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof(count));
+        return;
+    }
+    RegDeleteValueA(key.get(), title);
+    key.Close();
+    CString target;
+    GetShortcutTarget(path, &target);
+    if (!RemoveFile(path)) DeleteAtReboot(path);
+    // Only a file of this installation goes with its shortcut: a link to a system program or to
+    // another product's file leaves that file alone.
+    if (!target.IsEmpty() && remover::TargetMayBeDeleted(target, list_.destination_dir, list_.files) &&
+        !RemoveFile(target))
+        not_removed_.push_back(target);
+}
+
+void RemovalEngine::RemoveFileList(bool created_after_install) {
+    for (const CString& file : created_after_install ? list_.created_after_install : list_.files) {
+        if (RemoveFile(file) || created_after_install) continue;
+        DeleteAtReboot(file);
+    }
+}
+
+void RemovalEngine::RemoveRegistryList() {
+    for (const CString& line : list_.registry) {
+        remover::RegistryLine entry;
+        if (!remover::ParseRegistryLine(line, &entry)) continue;
+        fw::RegKey root;
+        if (!root.Open(RootKey(entry.root), nullptr, KEY_ALL_ACCESS)) continue;
+        if (RegDeleteKeyA(root.get(), entry.subkey) != ERROR_SUCCESS) DeleteKeyTree(root.get(), entry.subkey);
+    }
+}
+
+void RemovalEngine::RemoveDirectoryList() {
+    if (!RemoveFile(list_.path)) DeleteAtReboot(list_.path);
+    for (const CString& entry : list_.directories)
+        for (const CString& dir : remover::DirectoryWalk(entry, list_.destination_dir)) RemoveDirectoryA(dir);
+}
+
+bool RemovalEngine::DeleteAtReboot(const CString& path) {
+    bool ok = remover::UsesRenameList(platform_) ? ScheduleWithRenameList(path) : ScheduleWithWininit(path);
+    if (ok)
+        reboot_needed_ = true;
+    else
+        not_removed_.push_back(path);
+    return ok;
+}
+
+bool RemovalEngine::ScheduleWithRenameList(const CString& path) {
+    return MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
+bool RemovalEngine::ScheduleWithWininit(const CString& path) {
+    // Windows 9x carries out WININIT.INI before long names exist: the entry takes the short one.
+    char short_path[MAX_PATH];
+    DWORD n = GetShortPathNameA(path, short_path, sizeof(short_path));
+    CString name = n > 0 && n < sizeof(short_path) ? CString(short_path) : path;
+    char windows[MAX_PATH];
+    UINT w = GetWindowsDirectoryA(windows, sizeof(windows));
+    if (w == 0 || w >= sizeof(windows)) return false;
+    const std::string file = std::string(windows) + "\\WININIT.INI";
+    std::string text;
+    {
+        std::ifstream in(file, std::ios::binary);
+        if (in) {
+            std::ostringstream all;
+            all << in.rdbuf();
+            text = all.str();
+        }
+    }
+    const std::string updated = remover::AddRenameEntry(text, name);
+    // Written beside it and moved over it, so a failed write never leaves half a file.
+    const std::string temp = file + ".NEW";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out << updated;
+        if (!out.flush()) return false;
+    }
+    if (MoveFileExA(temp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    // Windows 9x has no MoveFileEx.
+    if ((DeleteFileA(file.c_str()) || IsGone(GetLastError())) && MoveFileA(temp.c_str(), file.c_str())) return true;
+    DeleteFileA(temp.c_str());
+    return false;
+}
+
+void RemovalEngine::ShowUninstallReport() {
+    CString text;
+    if (!not_removed_.empty()) {
+        text = RemoverText(IDS_NOT_REMOVED);
+        for (const CString& f : not_removed_) text += f + "\n";
+        not_removed_.clear();
+    } else {
+        text = RemoverText(IDS_COMPLETED);
+    }
+    view_->Ask(text, RemoverText(IDS_UNINSTALL), MB_OK | MB_ICONINFORMATION);
+}

@@ -1,0 +1,42 @@
+// Resource ids of remover: the dialog, its controls, the icon and the string table.
+#pragma once
+
+#define IDD_UNINSTALL 102
+#define IDI_REMOVER 128
+
+#define IDC_TEXT_MAIN 1000
+#define IDC_TEXT_LINE1 1001
+#define IDC_TEXT_LINE2 1002
+#define IDC_TEXT_LINE3 1003
+#define IDC_TEXT_LINE4 1004
+#define IDC_PROGRAM_ICON 1010
+
+#define IDS_NO_PATH 1
+#define IDS_NO_FILE 2
+#define IDS_CAPTION_DEFAULT 3
+#define IDS_WILL_REMOVE 4
+#define IDS_TO_EXIT 5
+#define IDS_TO_COMPLETE 6
+#define IDS_PREPARING 7
+#define IDS_COMPLETED 8
+#define IDS_REBOOT_QUESTION 9
+#define IDS_ERROR 10
+#define IDS_WIN32S 11
+#define IDS_UNINSTALL 12
+#define IDS_BAD_VERSION 13
+#define IDS_NO_VERSION 14
+#define IDS_NO_SECTIONS 15
+#define IDS_CAPTION_FOR 16
+#define IDS_DELETING 17
+#define IDS_STAGE_APP 18
+#define IDS_STAGE_APP_DONE 19
+#define IDS_STAGE_SHORTCUTS 20
+#define IDS_STAGE_SHORTCUTS_DONE 21
+#define IDS_STAGE_FILES 22
+#define IDS_STAGE_FILES_DONE 23
+#define IDS_STAGE_DIRS 24
+#define IDS_STAGE_DIRS_DONE 25
+#define IDS_DELETION_DONE 26
+#define IDS_NO_RESTART 27
+#define IDS_NOT_REMOVED 28
+#define IDS_KEY_NOT_DELETED 29

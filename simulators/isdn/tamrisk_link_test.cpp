@@ -1,0 +1,77 @@
+// The adapter's framed side on its own: what it answers to the computer's frames, and what its
+// fault knobs do to the line.
+#include <gtest/gtest.h>
+
+#include "simulators/isdn/tamrisk_link.h"
+
+using isdnsim::Bytes;
+using isdnsim::SerialFrames;
+using isdnsim::TamriskLink;
+
+namespace {
+
+// The payloads in what the adapter wrote.
+std::vector<Bytes> Payloads(const Bytes& line) {
+    SerialFrames f;
+    std::vector<Bytes> out;
+    f.Take(line.data(), line.size(), &out);
+    return out;
+}
+
+Bytes From(TamriskLink& l, const Bytes& payload) {
+    Bytes wire = SerialFrames::Wrap(payload);
+    return l.Receive(wire.data(), wire.size());
+}
+
+TEST(TamriskLink, AnswersTheComputer) {
+    TamriskLink l;
+    struct Case {
+        const char* what;
+        Bytes in;
+        std::vector<Bytes> out;
+    } cases[] = {
+        {"SABM with P: UA with F", {1, 0x3F}, {{1, 0x73}}},
+        {"I frame 0: taken, RR 1", {1, 0x00, 'x'}, {{1, 0x21}}},
+        {"RR command with P: RR with F", {1, 0x11}, {{1, 0x31}}},
+        {"an S frame with data: FRMR 3", {1, 0x01, 9}, {{1, 0x87, 0x01, 0x20, 3}}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Payloads(From(l, c.in)), c.out) << c.what;
+    EXPECT_EQ(l.received, (std::vector<Bytes>{{'x'}}));
+    EXPECT_EQ(l.state(), TamriskLink::kDisconnected) << "after the FRMR it waits for a SABM";
+    From(l, {1, 0x3F});
+    EXPECT_EQ(Payloads(From(l, {1, 0x40})), (std::vector<Bytes>{{1, 0x87, 0x40, 0x00, 8}})) << "N(R) 2 with nothing sent";
+}
+
+TEST(TamriskLink, SendsWithinItsWindowAndKeepsOutOfSequence) {
+    TamriskLink l;
+    l.window = 2;
+    From(l, {1, 0x3F});
+    for (uint8_t i = 0; i < 3; ++i) l.QueueData({i});
+    EXPECT_EQ(Payloads(l.Flush()), (std::vector<Bytes>{{3, 0x00, 0}, {3, 0x02, 1}}));
+    EXPECT_EQ(Payloads(From(l, {3, 0x41})), (std::vector<Bytes>{{3, 0x04, 2}})) << "RR 2 opens the window";
+    // Frames 1 and 2 from the computer before 0: REJ once, then all three in order.
+    l.window = 7;
+    EXPECT_EQ(Payloads(From(l, {1, 0x62, 'b'})), (std::vector<Bytes>{{1, 0x09}}));
+    From(l, {1, 0x64, 'c'});
+    From(l, {1, 0x60, 'a'});
+    EXPECT_EQ(l.received, (std::vector<Bytes>{{'a'}, {'b'}, {'c'}}));
+}
+
+TEST(TamriskLink, FaultKnobsAndCommandMode) {
+    TamriskLink l;
+    l.faults.drop[isdnsim::kToComputer] = {2};
+    l.faults.corrupt_payload[isdnsim::kToComputer] = {3};
+    From(l, {1, 0x3F});                             // out 1: UA
+    EXPECT_TRUE(From(l, {1, 0x11}).empty());        // out 2: dropped
+    Bytes bad = From(l, {1, 0x11});                 // out 3: its sum spoiled
+    SerialFrames check;
+    std::vector<Bytes> got;
+    check.Take(bad.data(), bad.size(), &got);
+    EXPECT_TRUE(got.empty());
+    EXPECT_EQ(check.bad_sums, 1u);
+    const char at[] = "at\n\r";
+    l.Receive(reinterpret_cast<const uint8_t*>(at), 4);
+    EXPECT_TRUE(l.back_to_command_mode);
+}
+
+}  // namespace
