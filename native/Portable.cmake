@@ -137,3 +137,9 @@ native_test(n_portbridge_stack_test
   LIBS n_portbridge_stack)
 native_fuzzer(serialframe LIBS n_portbridge_stack)
 native_fuzzer(hdlc LIBS n_portbridge_stack)
+
+# The file status of a package's modem settings section (cardflash's settings dialog).
+native_library(n_cardflash_settings_header ${TOP}/cardflash/app/settings_header.cpp)
+native_test(n_cardflash_settings_header_test
+  SOURCES ${TOP}/cardflash/app/settings_header_test.cpp
+  LIBS n_cardflash_settings_header)

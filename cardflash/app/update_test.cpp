@@ -97,39 +97,6 @@ TEST_F(UpdateTest, SettingsOnlyWritesTheInfUnderItsBareNameTwice) {
     SetFileAttributesA(inf.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-TEST(SettingsHeader, NamesThatAreNoBareFileName) {
-    struct Case {
-        std::string field;
-        bool ok;
-        std::string name;
-    } cases[] = {
-        {"DVXUPG.INF", true, "DVXUPG.INF"},
-        {"C:\\WINDOWS\\INF\\DVXUPG.INF", true, "DVXUPG.INF"},
-        {"..\\..\\DVXUPG.INF", true, "DVXUPG.INF"},
-        {"a/b/UP.INF", true, "UP.INF"},
-        {"D:UP.INF", true, "UP.INF"},
-        {"", false, ""},
-        {"C:\\WINDOWS\\", false, ""},
-        {"..", false, ""},
-        {std::string(260, 'A'), false, ""},  // not terminated inside its field
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.field);
-        Bytes header(mpk::kSettingsHeaderSize, 0);
-        header[16] = 0x21;
-        std::copy(c.field.begin(), c.field.end(), header.begin() + 17);
-        SettingsFileStatus status;
-        EXPECT_EQ(ParseSettingsHeader(header.data(), header.size(), &status), c.ok);
-        if (c.ok) {
-            EXPECT_EQ(status.infName, c.name);
-            EXPECT_EQ(status.attributes, 0x21);
-        }
-    }
-    Bytes shortHeader(100, 0);
-    SettingsFileStatus status;
-    EXPECT_FALSE(ParseSettingsHeader(shortHeader.data(), shortHeader.size(), &status));
-}
-
 namespace {
 
 const char kShutdown[] =
