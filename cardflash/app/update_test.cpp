@@ -377,3 +377,28 @@ TEST_F(UpdateTest, FlashBothRefusesTheDosFlasher) {
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRunOnce, "cardflash"), "<none>");
     EXPECT_EQ(ReadFileText(folder_ + "\\flasher.txt"), "");
 }
+
+TEST_F(UpdateTest, CancelInTheSettingsDialogAsksWithNoAsTheDefault) {
+    Write("SET.MPK", ModemPackage(false));
+    Run("PERFORM:SET.MPK");
+    HWND settings = ui::WaitDialog(p_.pid(), "Update Modem Settings", 20000);
+    ASSERT_NE(settings, nullptr);
+    const char question[] =
+        "Are you sure you want to cancel the update? The firmware has been updated but the modem settings in Windows "
+        "have not. The modem could experience difficulty.\n\n";
+    for (int button : {IDNO, IDYES}) {
+        ui::Click(settings, IDCANCEL);
+        HWND box = ui::WaitMessageBox(p_.pid(), 20000);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(ui::MessageBoxText(box), question);
+        EXPECT_EQ(GetWindowLongA(GetDlgItem(box, IDNO), GWL_STYLE) & 0x0F, BS_DEFPUSHBUTTON);
+        ui::Click(box, button);
+        ui::WaitGone(box);
+        if (button == IDNO) {
+            EXPECT_TRUE(IsWindow(settings));
+        }
+    }
+    Finish();
+    EXPECT_EQ(GetFileAttributesA((folder_ + "\\DVXUPG.INF").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey9x, "FirmwareLevel"), "<none>");
+}
