@@ -402,3 +402,18 @@ TEST_F(UpdateTest, CancelInTheSettingsDialogAsksWithNoAsTheDefault) {
     EXPECT_EQ(GetFileAttributesA((folder_ + "\\DVXUPG.INF").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey9x, "FirmwareLevel"), "<none>");
 }
+
+// A port that does not open: the command-line upgrade asks until the user gives up.
+TEST_F(UpdateTest, CommandLineWaitsForThePortUntilTheUserGivesUp) {
+    Write("EM56.MPK", ModemPackage(true));
+    winetest::RegFixture deadPort(
+        "[HKEY_LOCAL_MACHINE\\Enum\\MF\\CHILD0000\\PCMCIA&DORVEX-ETHERMODEM_56-3F1A&1]\n\"PORTNAME\"=\"COM97\"\n");
+    Run("/TVL");
+    const char busy[] =
+        "Unable to communicate with modem. Please stop whatever application is using the modem and try again.";
+    Answer(busy, IDRETRY);
+    Answer(busy, IDCANCEL);
+    Finish();
+    EXPECT_TRUE(sim.Commands().empty());
+    EXPECT_EQ(Key("UpdateFile"), "<none>");
+}
