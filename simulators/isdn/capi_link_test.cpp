@@ -123,4 +123,29 @@ TEST_F(CapiLink, RegisterIdentityCallAndLinkLoss) {
     EXPECT_EQ(sim.WithCapi([](isdnsim::CapiController& c) { return c.registrations().size(); }), 1u);
 }
 
+// A full block of data, flags inside, out and back in one I frame each way.
+TEST_F(CapiLink, OutgoingCallEchoesAFullBlock) {
+    Put(Msg(0xC001, 1, 1).U16(1).U16(2).U16(2048).U16(0x4E4B).Build());
+    ASSERT_EQ(Get().size(), 12u);
+    Put(Msg(0x8002, 1, 2).U32(1).U16(2).Struct(capitest::Number("0301234")).Empty().Empty().Empty().Empty().Empty()
+            .Empty().Empty().Empty().Build());
+    EXPECT_EQ(Get(), Prefixed(Msg(0x8102, 1, 2).U32(0x101).U16(0).Build()));
+    ASSERT_GE(Get().size(), 8u) << "CONNECT_ACTIVE_IND";
+    Put(Msg(0x8082, 1, 3).U32(0x101).Empty().Build());
+    EXPECT_EQ(Get(), Prefixed(Msg(0x8182, 1, 3).U32(0x10101).U16(0).Build()));
+    ASSERT_GE(Get().size(), 8u) << "CONNECT_B3_ACTIVE_IND";
+
+    Bytes data(2048);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = i % 5 ? static_cast<uint8_t>(i * 13) : 0x7E;
+    Bytes req = Msg(0x8086, 1, 4).U32(0x10101).U32(0).U16(2048).U16(77).U16(0).Build();
+    req.insert(req.end(), data.begin(), data.end());
+    Put(req);
+    Bytes ind = Get();
+    ASSERT_EQ(ind.size(), 2u + 22u + 2048u);
+    EXPECT_EQ(ind[2 + 4], 0x86);
+    EXPECT_EQ(ind[2 + 5], 0x82) << "DATA_B3_IND";
+    EXPECT_EQ(Bytes(ind.begin() + 24, ind.end()), data);
+    EXPECT_EQ(sim.WithCapi([](isdnsim::CapiController& c) { return c.data_in; }), data);
+}
+
 }  // namespace
