@@ -9,6 +9,8 @@
 //   2  MANUFACTURER_IND of the u16 length at 18 (the bytes count up from its header)
 #include "portbridge/test_provider.h"
 
+#include <windows.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -31,8 +33,9 @@ void CTestProvider::log(const char* format, ...) {
     std::fflush(log_);
 }
 
-void CTestProvider::start(void*) { log("start"); }
-void CTestProvider::shutDown() { log("shutdown"); }
+// Both name their thread: the shut-down must run where the provider started.
+void CTestProvider::start(void*) { log("start %lu", GetCurrentThreadId()); }
+void CTestProvider::shutDown() { log("shutdown %lu", GetCurrentThreadId()); }
 
 uint32_t CTestProvider::openPort(uint32_t portIndex) {
     log("open %u", unsigned(portIndex));
