@@ -151,3 +151,4 @@ target_link_libraries(n_portbridge_capi_layout PUBLIC n_common)
 native_test(n_portbridge_capi_layout_test
   SOURCES ${TOP}/portbridge/capi/shared_layout_test.cpp
   LIBS n_portbridge_capi_layout)
+native_fuzzer(portbridge_shared LIBS n_portbridge_capi_layout)
