@@ -145,3 +145,12 @@ native_library(n_cardflash_settings_header ${TOP}/cardflash/app/settings_header.
 native_test(n_cardflash_settings_header_test
   SOURCES ${TOP}/cardflash/app/settings_header_test.cpp
   LIBS n_cardflash_settings_header)
+
+# portbridge's bytes shared with the system's CAPI library: names, the put checks, the receive
+# slots.
+native_library(n_portbridge_capi_layout ${TOP}/portbridge/capi/shared_layout.cpp)
+target_link_libraries(n_portbridge_capi_layout PUBLIC n_common)
+native_test(n_portbridge_capi_layout_test
+  SOURCES ${TOP}/portbridge/capi/shared_layout_test.cpp
+  LIBS n_portbridge_capi_layout)
+native_fuzzer(portbridge_shared LIBS n_portbridge_capi_layout)
