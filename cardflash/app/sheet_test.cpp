@@ -264,6 +264,51 @@ TEST_F(SheetTest, AnOldModemGetsItsFilesAndTheDosFlashersRoad) {
     Close(s);
 }
 
+// A modem that answers no version request: the page gives up after three tries in a row with
+// "Communication Error", and what it gave up no longer holds the list back.
+TEST_F(SheetTest, GivenUpQueriesDoNotHoldTheFileListBack) {
+    sim.Update([](modemsim::ModemState& st) { st.errorCommands = {"AT+GMR"}; });
+    Write("EM56.MPK", ModemPackage(true));
+    Run("");
+    Sheet s = WaitSheet(p_.pid());
+    ASSERT_NE(s.sheet, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return ui::ControlText(s.page, IDC_UPD_MODEM_STATE) == "Communication Error"; }));
+    // Both queries have given up once the card hears no more version requests for a while.
+    size_t seen = 0;
+    EXPECT_TRUE(WaitFor([&] {
+        size_t now = CountOf(sim.Commands(), "AT+GMR");
+        if (now != seen) {
+            seen = now;
+            Sleep(1500);
+            return false;
+        }
+        return true;
+    }));
+    EXPECT_GE(seen, 3u);
+    EXPECT_FALSE(ui::IsEnabled(s.page, IDC_UPD_BROWSE));
+    // A later answer of the version read fills the list: nothing else is pending.
+    ASSERT_TRUE(PostMessageA(s.page, WM_USER, 1, 0));
+    EXPECT_TRUE(WaitFor([&] { return ui::IsEnabled(s.page, IDC_UPD_BROWSE); }));
+    EXPECT_EQ(Files(s), std::vector<std::string>{"EM56.MPK | 1.90 | EtherModem firmware"});
+    Close(s);
+}
+
+// The run after the DOS flasher's reboot: the settings dialog's check comes before the sheet.
+TEST_F(SheetTest, AfterTheRebootTheCheckComesBeforeTheSheet) {
+    WritePostRebootRecord();
+    Run("UPGRADE");
+    HWND box = ui::WaitMessageBox(p_.pid(), 30000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(ui::MessageBoxText(box),
+              "The adapter was to be updated to version 1.90. Ostrel.exe failed to update the adapter to the newer "
+              "version.");
+    for (HWND w : ui::TopWindows(p_.pid())) EXPECT_NE(ui::Text(w), kCaption);
+    ui::Click(box, IDOK);
+    Sheet s = WaitSheet(p_.pid());
+    ASSERT_NE(s.sheet, nullptr);
+    Close(s);
+}
+
 // A report that the port did not open parks the version read; the monitor finds the port free
 // and the read runs again by itself.
 TEST_F(SheetTest, ABusyPortParksTheVersionReadUntilItIsFree) {
