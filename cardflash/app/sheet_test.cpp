@@ -409,3 +409,41 @@ TEST_F(SheetTest, Windows9xArrivalsOfOtherMakersChangeNothing) {
     EXPECT_EQ(ui::ComboItems(s.page, IDC_UPD_ADAPTERS)[0], CardA());
     Close(s);
 }
+
+// Windows 9x: the removal of one of the machine's adapters waits until its devnode is gone, then
+// rebuilds; the removal of a device the program never knew changes nothing.
+TEST_F(SheetTest, Windows9xRemovalWaitsForTheDevnodeToGo) {
+    winetest::RegFixture nodes(
+        "[HKEY_DYN_DATA\\Config Manager\\Enum\\C2F00030]\n"
+        "\"HardWareKey\"=\"PCMCIA\\\\OTHERCO-MODEM_33-1111\\\\1\"\n"
+        "[HKEY_DYN_DATA\\Config Manager\\Enum\\C2F00040]\n"
+        "\"HardWareKey\"=\"PCMCIA\\\\DORVEX-MODEM_56K-77C2\\\\1\"\n");
+    Write("EM56.MPK", ModemPackage(true));
+    Sheet s = StartFilled();
+    ASSERT_NE(s.sheet, nullptr);
+    const size_t reads = CountOf(sim.Commands(), "AT+GMR");
+    struct Devnode {
+        DWORD size, type, reserved, devnode;
+    };
+    auto remove = [&](DWORD devnode) {
+        Devnode header{sizeof(Devnode), 1, 0, devnode};
+        SharedAddress shared(p_.pid(), &header, sizeof(header));
+        ASSERT_NE(shared.get(), nullptr);
+        SendMessageA(s.sheet, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(shared.get()));
+    };
+    remove(0xC2F00040);  // card B: the page hears of it at once
+    // A device of another maker goes too: were it taken for one of ours, the program would wait
+    // for its devnode, which stays, and never rebuild.
+    remove(0xC2F00030);
+    EXPECT_TRUE(WaitFor([&] { return ui::ComboItems(s.page, IDC_UPD_ADAPTERS) == std::vector<std::string>{kChanging}; }));
+    // While the devnode is there the system has not settled (the timer looks every 50 ms).
+    Sleep(1000);
+    EXPECT_EQ(ui::ComboItems(s.page, IDC_UPD_ADAPTERS), std::vector<std::string>{kChanging});
+    EXPECT_EQ(CountOf(sim.Commands(), "AT+GMR"), reads);
+
+    ASSERT_EQ(RegDeleteKeyA(HKEY_DYN_DATA, "Config Manager\\Enum\\C2F00040"), ERROR_SUCCESS);
+    EXPECT_TRUE(WaitFor([&] { return CountOf(sim.Commands(), "AT+GMR") >= reads + 2; }));
+    EXPECT_TRUE(WaitFor([&] { return ui::IsEnabled(s.page, IDC_UPD_BROWSE); }));
+    EXPECT_EQ(ui::ComboItems(s.page, IDC_UPD_ADAPTERS)[0], CardA());
+    Close(s);
+}
