@@ -7,6 +7,13 @@
 namespace fw {
 namespace {
 App* g_app = nullptr;
+MessageBoxHandler g_message_box = nullptr;
+}  // namespace
+
+MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
+    MessageBoxHandler previous = g_message_box;
+    g_message_box = handler;
+    return previous;
 }
 
 App::App() { g_app = this; }
@@ -55,13 +62,15 @@ CString App::Text(UINT id) {
 
 int App::Message(const char* text, UINT flags, const char* title) const {
     HWND owner = GetActiveWindow();
-    return MessageBoxA(owner, text, title ? title : title_.c_str(), flags);
+    const char* caption = title ? title : title_.c_str();
+    if (g_message_box) return g_message_box(owner, text, caption, flags);
+    return MessageBoxA(owner, text, caption, flags);
 }
 
 void InitControls() {
     INITCOMMONCONTROLSEX icc{};
     icc.dwSize = sizeof(icc);
-    icc.dwICC = ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES;
+    icc.dwICC = ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES;
     InitCommonControlsEx(&icc);
 }
 

@@ -33,6 +33,11 @@ public:
     int ExitCode() const { return exit_code_; }
     void SetExitCode(int code) { exit_code_ = code; }
 
+    // The program's main window while it runs (the property sheet of a sheet program); nullptr
+    // otherwise.
+    HWND MainWindow() const { return main_window_; }
+    void SetMainWindow(HWND window) { main_window_ = window; }
+
     // A string-table text; an empty string when the entry is missing.
     static CString Text(UINT id);
 
@@ -48,7 +53,14 @@ private:
     HINSTANCE instance_ = nullptr;
     CString command_line_, program_path_, program_folder_, title_;
     int exit_code_ = 0;
+    HWND main_window_ = nullptr;
 };
+
+// Every message box of App::Message goes through one handler: the system's message box unless a
+// test put its own in place, which then answers each box (a button id, as MessageBox returns).
+using MessageBoxHandler = int (*)(HWND owner, const char* text, const char* title, UINT flags);
+// Returns the handler in use before; nullptr puts the system's message box back.
+MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
 // Enables the common controls that the dialogs use (progress bars, tooltips).
 void InitControls();

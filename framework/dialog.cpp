@@ -113,6 +113,13 @@ INT_PTR Dialog::Handle(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_TIMER:
         OnTimer(wparam);
         return TRUE;
+    case WM_NOTIFY: {
+        bool handled = false;
+        LRESULT r = OnNotify(reinterpret_cast<NMHDR*>(lparam), &handled);
+        if (!handled) return FALSE;
+        SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, r);
+        return TRUE;
+    }
     case WM_SYSCOMMAND:
         if ((wparam & 0xFFF0) < 0xF000 && OnSysCommand(static_cast<UINT>(wparam & 0xFFF0))) return TRUE;
         return FALSE;
@@ -158,6 +165,104 @@ CString ComboList::ItemText(int index) const {
 CString ComboList::Text() const {
     int i = Selection();
     return i < 0 ? CString() : ItemText(i);
+}
+
+void ComboList::Reset() { SendMessageA(h_, CB_RESETCONTENT, 0, 0); }
+
+int ComboList::Add(const char* text, LPARAM data) {
+    LRESULT i = SendMessageA(h_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    if (i == CB_ERR || i == CB_ERRSPACE) return -1;
+    SendMessageA(h_, CB_SETITEMDATA, static_cast<WPARAM>(i), data);
+    return static_cast<int>(i);
+}
+
+LPARAM ComboList::ItemData(int index) const { return SendMessageA(h_, CB_GETITEMDATA, static_cast<WPARAM>(index), 0); }
+
+int ComboList::FindData(LPARAM data) const {
+    for (int i = 0, n = Count(); i < n; ++i)
+        if (ItemData(i) == data) return i;
+    return -1;
+}
+
+void ListView::AddColumn(int index, const char* title, int width) {
+    LVCOLUMNA col{};
+    col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    col.pszText = const_cast<char*>(title);
+    col.cx = width;
+    col.iSubItem = index;
+    SendMessageA(h_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&col));
+}
+
+int ListView::Add(const char* text) {
+    LVITEMA item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = Count();
+    item.pszText = const_cast<char*>(text);
+    return static_cast<int>(SendMessageA(h_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+}
+
+void ListView::SetText(int index, int column, const char* text) {
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = const_cast<char*>(text);
+    SendMessageA(h_, LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+}
+
+CString ListView::Text(int index, int column) const {
+    // The text may be longer than any one buffer: grow until it fits.
+    for (int size = 256; size <= 65536; size *= 4) {
+        CString s;
+        char* buf = s.GetBuffer(size);
+        LVITEMA item{};
+        item.iSubItem = column;
+        item.pszText = buf;
+        item.cchTextMax = size;
+        LRESULT n = SendMessageA(h_, LVM_GETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+        s.ReleaseBuffer(n < 0 ? 0 : static_cast<int>(n));
+        if (n < size - 1) return s;
+    }
+    return CString();
+}
+
+int ListView::Count() const { return static_cast<int>(SendMessageA(h_, LVM_GETITEMCOUNT, 0, 0)); }
+void ListView::Clear() { SendMessageA(h_, LVM_DELETEALLITEMS, 0, 0); }
+
+int ListView::FirstSelected() const {
+    return static_cast<int>(SendMessageA(h_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void ListView::SelectAndFocus(int index) {
+    LVITEMA item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(h_, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    SendMessageA(h_, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+}
+
+FileOpenDialog::FileOpenDialog(const char* filter, const char* title, DWORD flags, HWND owner)
+    : filter_(filter ? filter : ""), title_(title ? title : ""), flags_(flags), owner_(owner) {}
+
+bool FileOpenDialog::DoModal(const char* initialFolder) {
+    // The filter's '|' separators become the NULs the system expects; it ends with two.
+    std::vector<char> filter(filter_.c_str(), filter_.c_str() + filter_.GetLength());
+    for (char& c : filter)
+        if (c == '|') c = '\0';
+    filter.push_back('\0');
+    filter.push_back('\0');
+    std::vector<char> file(MAX_PATH * 4, '\0');
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = owner_;
+    ofn.lpstrFilter = filter.data();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrInitialDir = initialFolder && *initialFolder ? initialFolder : nullptr;
+    ofn.lpstrTitle = title_.IsEmpty() ? nullptr : title_.c_str();
+    ofn.Flags = flags_ | OFN_EXPLORER;
+    if (!GetOpenFileNameA(&ofn)) return false;
+    path_ = file.data();
+    return true;
 }
 
 void ProgressBar::SetRange(int low, int high) { SendMessageA(h_, PBM_SETRANGE32, static_cast<WPARAM>(low), high); }

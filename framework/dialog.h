@@ -2,8 +2,8 @@
 // timers, and the small control wrappers the dialog programs use.
 //
 // A dialog object outlives its window: it is made first, then DoModal() or Create() makes the
-// window from the template in the resource module (fw::ResourceHandle()). Property pages will
-// derive from the same base later; nothing here assumes a top-level modal window beyond DoModal.
+// window from the template in the resource module (fw::ResourceHandle()). Property pages
+// (property_sheet.h) derive from the same base and are made by their sheet.
 #pragma once
 
 #include <windows.h>
@@ -60,9 +60,19 @@ protected:
     // Any other message; set *handled and return the dialog procedure's result.
     virtual INT_PTR OnMessage(UINT msg, WPARAM wparam, LPARAM lparam, bool* handled);
 
+    // WM_NOTIFY from a control (or, for a property page, from its sheet); set *handled and return
+    // the result the sender reads.
+    virtual LRESULT OnNotify(NMHDR* /*header*/, bool* handled) {
+        *handled = false;
+        return 0;
+    }
+
+    // For windows made elsewhere (property pages): binds the window and dispatches its messages.
+    void BindWindow(HWND hwnd) { hwnd_ = hwnd; }
+    INT_PTR Handle(UINT msg, WPARAM wparam, LPARAM lparam);
+
 private:
     static INT_PTR CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
-    INT_PTR Handle(UINT msg, WPARAM wparam, LPARAM lparam);
 
     UINT template_id_;
     HWND parent_;
@@ -84,9 +94,51 @@ public:
     bool SelectText(const char* text);          // exact item text; false when absent
     CString Text() const;                       // the selected item's text, "" when none
     CString ItemText(int index) const;
+    void Reset();
+    // Appends a line that carries `data`; its index.
+    int Add(const char* text, LPARAM data = 0);
+    LPARAM ItemData(int index) const;           // CB_ERR when there is no such line
+    // The first line that carries `data`; -1 when none.
+    int FindData(LPARAM data) const;
 
 private:
     HWND h_ = nullptr;
+};
+
+// A report-view list (SysListView32 with LVS_REPORT).
+class ListView {
+public:
+    ListView() = default;
+    explicit ListView(HWND control) : h_(control) {}
+    void Attach(HWND control) { h_ = control; }
+
+    void AddColumn(int index, const char* title, int width);
+    // Appends an item with `text` in column 0; its index, -1 on failure.
+    int Add(const char* text);
+    void SetText(int item, int column, const char* text);
+    CString Text(int item, int column) const;
+    int Count() const;
+    void Clear();
+    int FirstSelected() const;  // -1 when nothing is selected
+    // Selects and focuses `item` (and shows it).
+    void SelectAndFocus(int item);
+
+private:
+    HWND h_ = nullptr;
+};
+
+// The file-open dialog. `filter` is in the form "Name|*.x|Other|*.*||".
+class FileOpenDialog {
+public:
+    FileOpenDialog(const char* filter, const char* title, DWORD flags, HWND owner);
+    // True when the user chose a file; PathName() then holds it.
+    bool DoModal(const char* initialFolder = nullptr);
+    const CString& PathName() const { return path_; }
+
+private:
+    CString filter_, title_, path_;
+    DWORD flags_;
+    HWND owner_;
 };
 
 // A progress bar.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs the main job under Wine: dialconf configuring the
 # simulated ISDN Tamrisk as a user would, driven headless through its dialogs by the UI driver
-# (dialconf/dialconf_demo.cpp), each step printed; then cardflash detecting the adapters of the
-# fixture machine under Windows 98, NT 4.0 and Windows 2000 (cardflash/app/cardflash_demo.cpp); then
+# (dialconf/dialconf_demo.cpp), each step printed; then cardflash showing the adapters of the
+# fixture machine under Windows 98, NT 4.0 and Windows 2000 and upgrading the simulated card from
+# its Update page (cardflash/app/cardflash_demo.cpp); then
 # an ISDN application on msgcore.dll through a whole outgoing and incoming call against the
 # scripted CAPI 2.0 library, every message traced (msgcore/msgcore_demo.cpp); then patchkit
 # handing a fixture installation over to remover, which removes it with every box answered
@@ -17,7 +18,7 @@ rc=0
 WINETEST="version=win98 ports=1" "$top/testing/wine/winerun" --root="$build/wine" \
   "$build/dialconf/dialconf_demo.exe" || rc=$?
 if [ $rc -eq 0 ]; then
-  WINETEST="version=win98 ports=0" "$top/testing/wine/winerun" --root="$build/wine" \
+  WINETEST="version=win98 ports=1" "$top/testing/wine/winerun" --root="$build/wine" \
     "$build/cardflash/app/cardflash_demo.exe" || rc=$?
 fi
 if [ $rc -eq 0 ]; then

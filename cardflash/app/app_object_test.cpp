@@ -118,6 +118,61 @@ TEST_F(AppObjectTest, AddOnChangeRenamesTheAdapterAndTellsTheUpdatePage) {
     CConfUtilApp::SetUpdatePage(nullptr);
 }
 
+// A modem's destructor dispatches the reports of its operations, and the Update page asks the
+// application for the selected modem when one arrives: while the list is torn down nothing may
+// be selected and the list must read as empty.
+struct TeardownView {
+    CConfUtilApp* app = nullptr;
+    bool seen = false;
+    int selected = 0, count = -1;
+    CModem* modem = nullptr;
+    CGetLastCall* monitor = nullptr;
+};
+TeardownView g_teardown;
+
+LRESULT CALLBACK TeardownPageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_USER && !g_teardown.seen) {
+        g_teardown.seen = true;
+        g_teardown.selected = g_teardown.app->SelectedIndex();
+        g_teardown.count = g_teardown.app->ModemCount();
+        g_teardown.modem = g_teardown.app->CurrentModem();
+        g_teardown.monitor = g_teardown.app->Monitor();
+        // The operation that keeps the destructor waiting may now run (and is skipped).
+        ReleaseSemaphore(CModemProcess::OperationSemaphore(), 1, nullptr);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+TEST_F(AppObjectTest, ClearingTheListDeselectsBeforeTheModemsGo) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = TeardownPageProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "TeardownPage";
+    RegisterClassA(&wc);
+    HWND page = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(page, nullptr);
+    g_teardown = TeardownView();
+    g_teardown.app = &app_;
+
+    ASSERT_TRUE(app_.Select(1));
+    app_.PrepareMonitor();
+    // An operation waits for the semaphore this thread holds, so the modem's destructor waits
+    // and dispatches the report that is already queued.
+    ASSERT_EQ(WaitForSingleObject(CModemProcess::OperationSemaphore(), 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(ModemOf(1)->StartReadFirmwareVersion(page), 0);
+    ASSERT_TRUE(PostMessageA(page, WM_USER, 1, 0));
+    app_.ClearModemList();
+
+    EXPECT_TRUE(g_teardown.seen);
+    EXPECT_EQ(g_teardown.selected, -1);
+    EXPECT_EQ(g_teardown.count, 0);
+    EXPECT_EQ(g_teardown.modem, nullptr);
+    EXPECT_EQ(g_teardown.monitor, nullptr);
+    EXPECT_EQ(app_.ModemCount(), 0);
+    DestroyWindow(page);
+}
+
 TEST(PleaseWaitTest, ShowsItsCaptionAndTextWithoutButtons) {
     CPleaseWait wait;
     ASSERT_TRUE(wait.Show());

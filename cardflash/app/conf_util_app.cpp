@@ -3,10 +3,12 @@
 #include <objbase.h>
 #include <ole2.h>
 
+#include "cardflash/app/about_dlg.h"
 #include "cardflash/app/cmdline_update.h"
+#include "cardflash/app/flash_dlg.h"
 #include "cardflash/app/please_wait.h"
+#include "cardflash/app/prp_sheet.h"
 #include "cardflash/app/resource.h"
-#include "cardflash/inventory/log.h"
 #include "cardflash/inventory/static_card_info.h"
 #include "framework/resources.h"
 #include "watchsvc/client/RegistryClient.h"
@@ -143,13 +145,23 @@ bool CConfUtilApp::InitInstance() {
 
     if (m_TvlMode || m_FlashBoth) {
         RunKitUpdateFromCommandLine();
-        WriteDetectionLog();
         return false;
     }
 
-    if (!m_TvlMode && !m_FlashBoth) m_PostRestart = HasSwitch(command, IDS_UPGRADE) ? 1 : 0;
-    WriteDetectionLog();
+    m_PostRestart = HasSwitch(command, IDS_UPGRADE) ? 1 : 0;
+    RunSheet();
     return false;
+}
+
+void CConfUtilApp::RunSheet() {
+    PrpSheet sheet(Text(IDS_SHEET_CAPTION));
+    CFlashDlg update;
+    CAboutDlg about;
+    sheet.AddPage(&update);
+    sheet.AddPage(&about);
+    m_Sheet = &sheet;
+    sheet.DoModal();
+    m_Sheet = nullptr;
 }
 
 int CConfUtilApp::ExitInstance() {
@@ -230,10 +242,14 @@ void CConfUtilApp::BuildModemList() {
 }
 
 void CConfUtilApp::ClearModemList() {
-    // The monitor watches one of these modems: it goes first.
-    m_Monitor.reset();
-    m_Modems.clear();
+    // A modem's destructor dispatches the reports of its last operations, and the Update page
+    // asks for the selected modem when one arrives: nothing may be selected, and the list must
+    // already be empty, while they go. The monitor watches one of these modems: it goes first.
     m_Selected = -1;
+    m_Monitor.reset();
+    std::vector<CModemInfo> going;
+    going.swap(m_Modems);
+    going.clear();
 }
 
 CModem* CConfUtilApp::CurrentModem() const {
@@ -298,6 +314,13 @@ void CConfUtilApp::MonitorCallback() {
     CConfUtilApp* app = Get();
     if (!app || !app->m_Monitor) return;
     switch (app->m_Monitor->GetState()) {
+    case CGetLastCall::kIdle:
+        // A port found free with no call to read: the page parked on it may go on as well. After
+        // a call was read the monitor is already stopped, and that poll's last report is no news.
+        if (!app->IsMonitorRunning()) break;
+        app->StopMonitor();
+        PostToUpdatePage(kPagePortFreeAgain);
+        break;
     case CGetLastCall::kCallRead:
     case CGetLastCall::kReadFailed:
     case CGetLastCall::kSlowPoll:
@@ -307,45 +330,4 @@ void CConfUtilApp::MonitorCallback() {
     default:
         break;
     }
-}
-
-void CConfUtilApp::WriteDetectionLog() {
-    CLog log;
-    log.Open(m_ProgramFolder + "\\" + m_BaseName + ".LOG", TRUE, CLog::kPlain);
-    const int m = CLog::kPlain;
-    log.Printf(m, "%s\n", Text(IDS_SHEET_CAPTION).c_str());
-    log.Printf(m, "Windows: %s (index %d)\n", OSIndexName(m_OSInfo.m_OSIndex), m_OSInfo.m_OSIndex);
-    log.Printf(m, "Language: %s\n", m_Language.c_str());
-    log.Printf(m, "Language library: %s\n",
-               m_LanguageLibrary.get() ? m_LanguageLibraryPath.c_str() : "none");
-    log.Printf(m, "Help file: %s\n", m_HelpFile.c_str());
-    log.Printf(m, "Mode: %s\n", m_FlashBoth ? "both adapters" : m_TvlMode ? "TVL" : "sheet");
-    log.Printf(m, "Post-restart: %d\n", m_PostRestart);
-    log.Printf(m, "Port manager: %s\n", m_PortManager ? "open" : "not open");
-
-    auto list = [&](const char* name, const CActiveCardList& cards) {
-        int n = 0;
-        while (n < CActiveCardList::kMaxCards && cards.m_Cards[n]) ++n;
-        log.Printf(m, "%s: %d (device keys %lu)\n", name, n, static_cast<unsigned long>(cards.m_KeyCount));
-        for (int i = 0; i < n; ++i) {
-            const CCardInfo* c = cards.m_Cards[i];
-            log.Printf(m, "  [%d] %s | %s | inserted %s | flags %lu | modem port %s\n", i, c->m_PnPID.c_str(),
-                       c->m_DeviceDesc.c_str(), c->m_CardInserted ? "yes" : "no", static_cast<unsigned long>(c->m_Flags),
-                       c->m_ModemComPort.c_str());
-            if (const CCardInfo* p = cards.m_Partners[i])
-                log.Printf(m, "      partner %s | %s | modem port %s\n", p->m_PnPID.c_str(), p->m_DeviceDesc.c_str(),
-                           p->m_ModemComPort.c_str());
-        }
-    };
-    list("Present adapters", m_ActiveCards);
-    list("Installed adapters", m_AllCards);
-
-    log.Printf(m, "Modems: %d\n", ModemCount());
-    for (int i = 0; i < ModemCount(); ++i) {
-        const CModemInfo& e = m_Modems[static_cast<size_t>(i)];
-        log.Printf(m, "  [%d] %s on %s | %s\n", i, e.m_Card->m_PnPID.c_str(), e.m_Card->m_ModemComPort.c_str(),
-                   e.m_Modem ? "bound" : "no modem");
-    }
-    log.Printf(m, "Selected modem: %d\n", m_Selected);
-    log.Close();
 }

@@ -108,9 +108,15 @@ public:
     // post-restart flag, which says that this run is the one after that reboot.
     int m_RunOnceRegistered = 0;
 
+    const CString& BaseName() const { return m_BaseName; }
+    // The language library in use; empty when the program's own resources are.
+    CString LanguageLibrary() const { return m_LanguageLibrary.get() ? m_LanguageLibraryPath : CString(); }
+
 protected:
     bool InitInstance() override;
     int ExitInstance() override;
+    // The main property sheet with the Update and About pages, run modally.
+    virtual void RunSheet();
 
 private:
     static void MonitorCallback();
@@ -118,9 +124,6 @@ private:
     bool ProbeRegistryService();
     void FindSettings();
     void ChooseLanguage();
-    // What start-up found, written to the program's text log <program folder>\<base name>.LOG;
-    // this is where the main window takes over once the program has one.
-    void WriteDetectionLog();
 
     CString m_BaseName;
     CString m_SettingsFile;

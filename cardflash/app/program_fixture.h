@@ -1,6 +1,7 @@
 // What the tests of the running cardflash program share: a program folder of its own per case
 // (the exe and the device database copied into it), starting the program as a given Windows
-// version, and reading what it leaves behind (its log and its settings file).
+// version, and reading what it leaves behind (its settings file, and the log of the start-up's
+// test host).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -74,11 +75,18 @@ protected:
             Sleep(100);
         }
         ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr)) << folder_;
-        ASSERT_TRUE(CopyFileA((winetest::ProgramFolder() + "\\cardflash.exe").c_str(), Exe().c_str(), FALSE));
+        // The start-up's tests read what it found from the log of the detection host, which runs
+        // the same start-up and writes the log in place of the main window.
+        ASSERT_TRUE(
+            CopyFileA((winetest::ProgramFolder() + "\\cardflash_detect_host.exe").c_str(), Exe().c_str(), FALSE));
         ASSERT_TRUE(CopyFileA(MachineFile("QorvDevices.ini").c_str(), (folder_ + "\\QorvDevices.ini").c_str(), FALSE));
     }
 
-    // The program with the drivers' stand-ins in its process takes the program's place.
+    // The program itself, with its main window.
+    void UseProgram() {
+        ASSERT_TRUE(CopyFileA((winetest::ProgramFolder() + "\\cardflash.exe").c_str(), Exe().c_str(), FALSE));
+    }
+    // The detection host with the drivers' stand-ins in its process.
     void UseStandinHost() {
         ASSERT_TRUE(CopyFileA((winetest::ProgramFolder() + "\\cardflash_standin_host.exe").c_str(), Exe().c_str(), FALSE));
     }

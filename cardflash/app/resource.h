@@ -60,3 +60,45 @@
 #define IDS_UPD_REMOVE_ADDON 60237
 #define IDS_UPD_INSERT_ADDON 60238
 #define IDS_UPD_NOT_ISDN_ENABLED 60239
+
+// --- The main property sheet, the Update page and the About page ---------------------------------
+#define IDI_PROGRAM 128
+
+#define IDD_UPDATE_PAGE 130
+#define IDC_UPD_UPDATE 1011
+#define IDC_UPD_BROWSE 1017
+#define IDC_UPD_FILES 1016
+#define IDC_UPD_MODEM_STATE 1035
+#define IDC_UPD_ADAPTERS 1063
+#define IDC_UPD_FOLDER 1064
+#define IDC_UPD_HINT 1100
+#define IDC_UPD_ADAPTERS_LABEL 1097
+#define IDC_UPD_VERSION_LABEL 1098
+#define IDC_UPD_FOLDER_LABEL 1099
+#define IDC_UPD_STATUS 1146
+
+#define IDD_ABOUT_PAGE 100
+#define IDC_ABOUT_NAME 1002
+#define IDC_ABOUT_VERSION 1003
+#define IDC_ABOUT_COPYRIGHT 1004
+#define IDC_ABOUT_DB_VERSION 1005
+#define IDC_ABOUT_VERSION_LABEL 1006
+#define IDC_ABOUT_DB_LABEL 1007
+
+#define IDS_PAGE_COL_FILE 60201      // "Update File"
+#define IDS_PAGE_COL_VERSION 60202   // "Version"
+#define IDS_PAGE_COL_INFO 60203      // "Info"
+#define IDS_PAGE_MODEM_IN_USE 60204
+#define IDS_PAGE_BROWSE_TITLE 60206
+#define IDS_PAGE_NO_ADAPTERS 60207
+#define IDS_PAGE_NO_FILES 60210
+#define IDS_PAGE_NO_UPDATE 60213
+#define IDS_PAGE_DETERMINING 60216
+#define IDS_PAGE_FILTER 60217
+#define IDS_SHEET_CLOSE 60232        // "Close"
+#define IDS_PAGE_COMM_ERROR 60234
+#define IDS_PAGE_RETRIEVING 60311
+#define IDS_PAGE_SYSTEM_CHANGING 60312
+
+// Hardware-id prefixes of the maker's adapters, 64000 upward until the first missing entry.
+#define IDS_HW_PREFIX_FIRST 64000

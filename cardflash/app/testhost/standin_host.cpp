@@ -1,5 +1,6 @@
 // cardflash with in-process stand-ins of the maker's drivers, for the tests only: the same
-// application object and resources as the program, started the same way. The Windows NT PCMCIA
+// application object and resources as the program, started the same way, writing what it detected
+// to its log in place of the main window (testhost/detection_log.h). The Windows NT PCMCIA
 // driver holds the fixture machine's two cards (cardflash/testdata/machine). What the program did
 // with the port manager goes to "standins.txt" beside the exe once the application has ended
 // (after ExitInstance, before the object is gone), for the test that started it.
@@ -8,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cardflash/app/conf_util_app.h"
+#include "cardflash/app/testhost/detection_log.h"
 #include "cardflash/testdata/machine/machine_cis.h"
 #include "standins/drivers.h"
 
@@ -60,7 +61,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
     standins::NtPcmciaDriver pcmcia;
     InsertMachineCards(pcmcia);
     drivers.Add("\\\\.\\pcmcia0", &pcmcia);
-    CConfUtilApp app;
+    DetectionLogApp app;
     int code = app.Run(instance, command_line);
     Report(portManager, drivers);
     return code;

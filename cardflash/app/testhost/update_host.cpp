@@ -1,5 +1,5 @@
-// cardflash with a way in to the update routine for the tests, until the main window is the way
-// in: after the same start-up as the program, "PERFORM:<package>" runs the update routine for the
+// cardflash with a direct way in to the update routine for the tests: after the same start-up as
+// the program (without its main window), "PERFORM:<package>" runs the update routine for the
 // selected modem with that package from the program folder (the modem's version and in-place
 // capability read first, as the Update page does), "PROGRESS:<package>" runs the progress dialog
 // with no modem selected, and a run with "UPGRADE" opens the modem-settings dialog first. What happened goes to "update_host.txt" beside the exe.
@@ -15,6 +15,8 @@ namespace {
 
 class UpdateHost : public CConfUtilApp {
 protected:
+    void RunSheet() override {}
+
     bool InitInstance() override {
         CConfUtilApp::InitInstance();
         std::FILE* report = std::fopen(ProgramFolder() + "\\update_host.txt", "w");
