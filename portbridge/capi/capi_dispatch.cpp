@@ -272,6 +272,12 @@ uint16_t CCapiAppTable::dispatchRequest(CCapiController* app, const uint8_t* m, 
             listen.plci = takePlci(app, CCapiPlci::kListen, c);
             if (!listen.plci) return reject(app, m, length, kCapiErrNoPlci);
         }
+        // After the link came back the adapter knows the application no more: register again,
+        // as a call would, or the listen goes nowhere.
+        if (linkUp_[port] && app->ports_[port].state == kAppFree && ports_[port]) {
+            const uint16_t registered = registerAtAdapter(app, port);
+            if (registered != 0) return reject(app, m, length, registered);
+        }
         return forward(app, m, length);
     }
     case kInfoReq7:

@@ -611,7 +611,10 @@ uint16_t CCapiAppTable::requestIdentity(uint8_t port, uint8_t* record) {
         if (apps_[i] && apps_[i]->state_ == kAppRegistered) app = apps_[i];
     bool lent = false;
     if (!app) {
+        // Lent for the question only: the next registration still gets the id it would have.
+        const unsigned cursor = cursor_;
         app = allocateController();
+        cursor_ = cursor;
         if (!app) return kCapiErrUnknownApplication;
         lent = true;
         app->state_ = kAppRegistering;

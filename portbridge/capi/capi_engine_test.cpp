@@ -680,14 +680,24 @@ TEST_F(EngineTest, LinkDownWithCapi11EndsB3ConnectionsWithItsReason) {
     EXPECT_EQ(kCapiReasonLinkLostV11, Get16(got[0], 12));
 }
 
-TEST_F(EngineTest, CallAfterTheLinkCameBackRegistersAgain) {
-    const uint16_t id = Register();
+TEST_F(EngineTest, CallOrListenAfterTheLinkCameBackRegistersAgain) {
+    const uint16_t caller = Register();
+    const uint16_t listener = Register();
     engine.linkDown(1);
     engine.linkUp(1);
-    ASSERT_EQ(0, Put(Msg32(id, 0x02, 0x80, 3, 1, {0, 0})));
-    EXPECT_EQ(2u, port.With(0xC001).size());
-    EXPECT_EQ(1u, port.With(0x8002).size());
-    EXPECT_EQ(kAppRegistered, engine.controller(id)->registrationState(1));
+    const Bytes requests[] = {Msg32(caller, 0x02, 0x80, 3, 1, {0, 0}),
+                              Msg32(listener, 0x05, 0x80, 3, 1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})};
+    for (const Bytes& request : requests) {
+        SCOPED_TRACE(Command(request));
+        port.sent.clear();
+        ASSERT_EQ(0, Put(request));
+        ASSERT_EQ(2u, port.sent.size());
+        EXPECT_EQ(0xC001, Command(port.sent[0].message));
+        EXPECT_EQ(Get16(request, 2), Get16(port.sent[0].message, 2));
+        EXPECT_EQ(0, Get16(port.sent[0].message, 14)) << "not the first registration";
+        EXPECT_EQ(Command(request), Command(port.sent[1].message));
+        EXPECT_EQ(kAppRegistered, engine.controller(Get16(request, 2))->registrationState(1));
+    }
 }
 
 // ---- B3 data out ---------------------------------------------------------------------------------
@@ -802,6 +812,7 @@ TEST_F(EngineTest, IdentityRequestThroughALentObject) {
     EXPECT_EQ(8u, engine.freePlcis());
     port.onSend = nullptr;
     EXPECT_EQ(kCapiErrNotInstalled, engine.requestIdentity(1, out));
+    EXPECT_EQ(1, Register()) << "the first registration still gets object 1";
 }
 
 }  // namespace
