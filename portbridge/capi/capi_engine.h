@@ -322,7 +322,7 @@ public:
     // Pacing timer thread.
     void pacingTick();
 
-    // Inspection, for the provider and tests.
+    // Read-outs, for the provider and tests.
     CCapiController* controller(uint16_t appId);
     unsigned freeBuffers() const { return unsigned(freeBuffers_.getSize()); }
     unsigned freePlcis() const { return unsigned(freePlcis_.getSize()); }

@@ -261,13 +261,15 @@ TEST_F(EngineTest, LateConfirmationOfAGivenUpRegistrationReleasesItAtTheAdapter)
 TEST_F(EngineTest, RegistrationConfirmedFromAnotherThreadWhileTheEngineWaits) {
     port.answerRegistration = false;
     engine.setWaitTimes(20000, kShortWait, kShortWait);
-    port.onSend = [this](const Sent& s) {
+    std::thread adapter;
+    port.onSend = [this, &adapter](const Sent& s) {
         if (s.message[4] != 0x01) return;
         const uint16_t app = Get16(s.message, 2);
-        std::thread([this, app] { port.Answer(app, 0x01, 0xC1, 1, {}); }).detach();
+        adapter = std::thread([this, app] { port.Answer(app, 0x01, 0xC1, 1, {}); });
     };
     uint16_t id = 0;
     EXPECT_EQ(0, engine.registerApplication(Params(), &id));
+    adapter.join();
     EXPECT_EQ(kAppRegistered, engine.controller(id)->state());
 }
 
