@@ -774,11 +774,21 @@ TEST_F(EngineTest, PacingWindowHoldsTheEleventhRequest) {
     ASSERT_EQ(11u, sent.size());
     EXPECT_EQ(10, Get16(sent[10].message, 18));
     EXPECT_EQ(payload, sent[10].payload);
-    // Each entry retires its own time after the one before.
-    for (int i = 0; i < 10; ++i) {
+    // Each entry retires its own time after the one before, counted from when that one was due,
+    // however late the tick: 95 ms later the second is not due, 105 ms later the second and the
+    // third are.
+    host.clock += 95;
+    engine.pacingTick();
+    for (uint16_t i = 0; i < 12; ++i) ASSERT_EQ(0, Put(DataB3Req(id, uint16_t(0x200 + i), 800, uint16_t(0x20 + i)), payload.data()));
+    EXPECT_EQ(11u, port.With(0x8086).size());
+    host.clock += 105;
+    engine.pacingTick();
+    EXPECT_EQ(13u, port.With(0x8086).size());
+    for (int i = 0; i < 30 && host.running; ++i) {
         host.clock += 100;
         engine.pacingTick();
     }
+    EXPECT_EQ(23u, port.With(0x8086).size());
     EXPECT_FALSE(host.running);
     EXPECT_EQ(1, host.starts);
 }
