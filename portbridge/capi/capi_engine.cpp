@@ -269,6 +269,10 @@ void CCapiAppTable::freeNcci(CCapiNcci* ncci) {
         for (auto& n : ncci->plci->nccis)
             if (n == ncci) n = nullptr;
     while (auto* b = static_cast<CCapiMessageBuffer*>(ncci->held.removeNode())) giveBuffer(b);
+    // Data the application took but will not answer now that the connection is gone.
+    if (CCapiController* app = ncci->owner)
+        for (auto* b : app->b3InUse_)
+            if (b && b->got && b->ncci == ncci->value) giveBuffer(b);
     ncci->plci = nullptr;
     ncci->owner = nullptr;
     ncci->state = kNcciFree;

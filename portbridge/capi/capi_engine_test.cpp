@@ -579,6 +579,11 @@ TEST_F(EngineTest, DataB3IndicationsAndTheirAnswers) {
     ASSERT_EQ(0, engine.getMessage(id, &got));
     EXPECT_EQ(0x14, Get16(Bytes(got.message, got.message + got.length), 18));
     EXPECT_EQ(kCapiErrQueueOverflow, engine.getMessage(id, &got));
+    // The end of the B3 connection frees what was never answered.
+    FromAdapter(Msg32(id, 0x84, 0x82, 0x4009, kNcci, {0, 0, 0}));
+    Drain(id);
+    ASSERT_EQ(0, Put(Msg32(id, 0x84, 0x83, 0x4009, kNcci)));
+    EXPECT_EQ(3u, engine.controller(id)->freeB3Blocks());
 }
 
 // ---- link loss -----------------------------------------------------------------------------------
