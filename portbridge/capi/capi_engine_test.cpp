@@ -707,6 +707,43 @@ TEST_F(EngineTest, CallOrListenAfterTheLinkCameBackRegistersAgain) {
     }
 }
 
+TEST_F(EngineTest, RequestsPutDuringARegistrationWaitForIt) {
+    // The application's signal procedure may put while the engine waits for the adapter.
+    const Bytes listen = Msg32(1, 0x05, 0x80, 4, 1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    port.answerRegistration = false;
+    port.onSend = [&](const Sent& s) {
+        if (Command(s.message) != 0xC001) return;
+        EXPECT_EQ(0, Put(listen));
+        EXPECT_EQ(0u, port.With(0x8005).size());
+        port.Answer(1, 0x01, 0xC1, 1, {});
+    };
+    const uint16_t id = Register();
+    ASSERT_EQ(1, id);
+    ASSERT_EQ(2u, port.sent.size());
+    EXPECT_EQ(0x8005, Command(port.sent[1].message));
+
+    // The link drops while the call's new registration waits: the waiting listen learns it, and
+    // the call is confirmed with the failure.
+    engine.linkDown(1);
+    engine.linkUp(1);
+    port.sent.clear();
+    port.onSend = [&](const Sent& s) {
+        if (Command(s.message) != 0xC001) return;
+        EXPECT_EQ(0, Put(listen));
+        engine.linkDown(1);
+    };
+    ASSERT_EQ(0, Put(Msg32(id, 0x02, 0x80, 5, 1, {0, 0})));
+    const auto got = Drain(id);
+    ASSERT_EQ(2u, got.size());
+    EXPECT_EQ(0x8105, Command(got[0]));
+    EXPECT_EQ(kCapiErrStateWaitingForListen, Get16(got[0], 12));
+    EXPECT_EQ(0x8102, Command(got[1]));
+    EXPECT_EQ(kCapiErrNotInstalled, Get16(got[1], 12));
+    EXPECT_EQ(1u, port.sent.size()) << "only the registration reached the port";
+    EXPECT_EQ(kAppRegistered, engine.controller(id)->state());
+    EXPECT_EQ(7u, engine.freePlcis()) << "the listen object alone";
+}
+
 // ---- B3 data out ---------------------------------------------------------------------------------
 
 TEST_F(EngineTest, DataB3ReqCarriesItsPayloadAndIsConfirmedOnceWhenSent) {
