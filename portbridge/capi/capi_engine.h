@@ -29,6 +29,10 @@
 
 #include "common/tobject.h"
 
+namespace capi_engine {
+class EngineGuard;
+}
+
 // Info values the engine answers with.
 enum : uint16_t {
     kCapiInfoOk = 0,
@@ -180,6 +184,7 @@ public:
     bool got = false;              // B3 block: the application has taken its DATA_B3_IND
     CCapiController* b3Owner = nullptr;  // B3 block: the application whose memory `data` is
     uint8_t port = 1;
+    uint16_t appId = 0;            // outbox: the sender
 };
 
 // A B3 connection.
@@ -334,9 +339,20 @@ public:
 
 private:
     friend class CCapiController;
-    using Lock = std::unique_lock<std::recursive_mutex>;
-    // Gives the engine lock up entirely for a wait and takes it back as deep as it was held.
+    friend class capi_engine::EngineGuard;
+    // Gives the engine lock up entirely for a wait and takes it back as deep as it was held; what
+    // waits for the port is sent first.
     bool waitUnlocked(CEngineEvent& event, uint32_t ms);
+    // Sends one message at once, with the lock given up around the port's call (after what waits
+    // in the outbox, so the order holds): the port's result.
+    uint16_t sendNow(uint8_t port, const uint8_t* message, uint16_t length);
+    // Sends the outbox, in order, the lock given up around each send; one thread at a time.
+    void flushOutbox();
+    // A message the port did not take: its request is confirmed with the port's info, and what
+    // the engine took for it is given back.
+    void sendFailed(CCapiMessageBuffer* buffer, uint16_t info);
+    void queueOutbox(CCapiController* app, uint8_t port, const uint8_t* message, uint16_t length,
+                     const uint8_t* payload, uint16_t payloadLength, CCapiMessageBuffer* buffer = nullptr);
 
     CCapiController* lookup(uint16_t appId);
     CCapiController* allocateController();
@@ -396,6 +412,8 @@ private:
 
     mutable std::recursive_mutex lock_;
     int lockDepth_ = 0;  // how deep the owning thread holds lock_ (for waitUnlocked)
+    CDoubleList outbox_;  // messages for the ports, sent when the entry point lets the lock go
+    bool flushing_ = false;
 
     CCapiController* apps_[kCapiAppSlots + 1] = {};
     unsigned appCount_ = 0;
