@@ -11,10 +11,11 @@
 //   engine.linkUp(1); engine.linkDown(1);        // runtime thread
 //   engine.pacingTick();                         // every 10 ms while the host's pacing timer runs
 //
-// One engine lock (recursive) is held around every entry point. The waits for the adapter
-// (registration 5000 ms, release 2000 ms, identity 2000 ms) give the lock up while they wait, so
-// the port can deliver the confirmation from its own thread; a port may also answer from inside
-// sendAdapterMessage on the calling thread.
+// One engine lock (recursive) is held around every entry point. What an entry point has for the
+// port waits in an outbox and is sent, in order, as the entry point lets the lock go; the waits for
+// the adapter (registration 5000 ms, release 2000 ms, identity 2000 ms) send first and give the
+// lock up while they wait, so the port can deliver the confirmation from its own thread. A port
+// may also answer from inside sendAdapterMessage on the calling thread.
 //
 // Nothing here includes a Windows header: pointers into the provider never travel inside a 32-bit
 // message field. The payload of a DATA_B3_REQ comes beside the message, and the payload of a
@@ -103,11 +104,12 @@ enum : uint16_t {
 };
 
 // What the engine needs of the terminal-adapter port. The port copies what it keeps before it
-// returns; the engine's buffer goes back to its pool at once. The engine calls it with the engine
-// lock held, from the window thread (puts, registration, release), the runtime thread (link up
-// sends what waited; a late registration confirmation is answered with a release) and the pacing
-// timer's thread (held DATA_B3_REQ): it must not wait for the runtime thread to take the message,
-// or the runtime thread, waiting for the engine lock with an indication, never would.
+// returns; the engine's buffer goes back to its pool at once. The engine never holds its lock
+// while it calls the port: a port may wait for the runtime thread to take the message while that
+// thread brings an indication in. The call comes from the thread whose entry point made the
+// message: the window thread (puts, registration, release), the pacing timer's thread (held
+// DATA_B3_REQ), and the runtime thread itself (what waited for link up; the release that answers
+// a late registration confirmation), where a port must not wait for its own thread.
 class CCapiPortLink {
 public:
     virtual ~CCapiPortLink() = default;
