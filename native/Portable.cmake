@@ -154,3 +154,8 @@ native_test(n_portbridge_capi_layout_test
   SOURCES ${TOP}/portbridge/capi/shared_layout_test.cpp
   LIBS n_portbridge_capi_layout)
 native_fuzzer(portbridge_shared LIBS n_portbridge_capi_layout)
+# portbridge's CAPI engine: application objects, message paths, calls and B3 connections.
+native_library(n_portbridge_capi ${TOP}/portbridge/capi/capi_engine.cpp ${TOP}/portbridge/capi/capi_dispatch.cpp)
+target_link_libraries(n_portbridge_capi PUBLIC n_common)
+native_test(n_portbridge_capi_test SOURCES ${TOP}/portbridge/capi/capi_engine_test.cpp LIBS n_portbridge_capi)
+native_fuzzer(capi_engine LIBS n_portbridge_capi)
