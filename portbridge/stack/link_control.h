@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "portbridge/stack/layer_management.h"
 #include "portbridge/stack/runtime_message.h"
 #include "portbridge/stack/stack_messages.h"
 
@@ -123,6 +124,17 @@ uint32_t linkState();
 
 // The task's init function (a TaskInit): queue, pools 0x4F0 and 0x8F0, then 208 to itself.
 uint32_t linkControlInit(void* instance, uint32_t address);
+
+// startRuntime with the tasks and the serial task's settings given: the Win32 build passes the
+// real serial task; tests of the link control alone pass stand-ins.
+struct LinkPlatform {
+    void (*setPortName)(const char* name);
+    void (*setModeCommand)(const char* command);
+};
+uint32_t startRuntimeWith(const StackTaskInits& inits, const LinkPlatform& platform, LinkIndicationFn callback,
+                          void* context);
+// The runtime that startRuntime built (null before), for tests.
+COSRuntime* linkRuntime();
 
 // Baud code of a rate: 1200 2, 2400 3, 4800 4, 9600 5, 19200 6, 38400 7, 57600 8, 115200 9,
 // 230400 10, any other 9.
