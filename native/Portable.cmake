@@ -124,16 +124,18 @@ native_library(n_patchkit_rules ${TOP}/patchkit/cleanup_rules.cpp)
 native_test(n_patchkit_rules_test SOURCES ${TOP}/patchkit/cleanup_rules_test.cpp LIBS n_patchkit_rules)
 
 # portbridge's protocol stack: the task runtime and its memory, the timer service, the serial
-# frame and the HDLC link layer.
+# frame, the HDLC link layer, layer management and the link control with its pacing.
 native_library(n_portbridge_stack
   ${TOP}/portbridge/stack/os_runtime.cpp ${TOP}/portbridge/stack/os_memory.cpp
   ${TOP}/portbridge/stack/timer_service.cpp ${TOP}/portbridge/stack/serial_frame.cpp
-  ${TOP}/portbridge/stack/hdlc.cpp)
+  ${TOP}/portbridge/stack/hdlc.cpp ${TOP}/portbridge/stack/layer_management.cpp
+  ${TOP}/portbridge/stack/transmit_history.cpp ${TOP}/portbridge/stack/link_control.cpp)
 target_link_libraries(n_portbridge_stack PUBLIC n_common)
 native_test(n_portbridge_stack_test
   SOURCES ${TOP}/portbridge/stack/runtime_test.cpp ${TOP}/portbridge/stack/memory_test.cpp
           ${TOP}/portbridge/stack/timer_test.cpp ${TOP}/portbridge/stack/serial_frame_test.cpp
-          ${TOP}/portbridge/stack/hdlc_test.cpp
+          ${TOP}/portbridge/stack/hdlc_test.cpp ${TOP}/portbridge/stack/layer_management_test.cpp
+          ${TOP}/portbridge/stack/link_control_test.cpp
   LIBS n_portbridge_stack)
 native_fuzzer(serialframe LIBS n_portbridge_stack)
 native_fuzzer(hdlc LIBS n_portbridge_stack)
