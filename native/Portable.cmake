@@ -145,3 +145,7 @@ native_library(n_cardflash_settings_header ${TOP}/cardflash/app/settings_header.
 native_test(n_cardflash_settings_header_test
   SOURCES ${TOP}/cardflash/app/settings_header_test.cpp
   LIBS n_cardflash_settings_header)
+
+# portbridge's reading of its settings file as numbers.
+native_library(n_portbridge_profile ${TOP}/portbridge/profile_values.cpp)
+native_test(n_portbridge_profile_test SOURCES ${TOP}/portbridge/profile_values_test.cpp LIBS n_portbridge_profile)

@@ -12,7 +12,6 @@
 #include <string>
 #include <thread>
 
-#include "portbridge/profile_values.h"
 #include "portbridge/stack/link_control.h"
 #include "portbridge/ta_config.h"
 #include "simulators/isdn/isdn_simulator.h"
@@ -114,14 +113,6 @@ TEST_F(SerlinkIni, IdentificationTextsAreCutToTheirFields) {
     EXPECT_EQ(std::string(r.cfg.identification.versionAnswer), std::string(79, 'v'));
     EXPECT_STREQ(r.cfg.identification.nameCommand, "ati");
     EXPECT_STREQ(r.cfg.identification.nameAnswer, "ISDN Tamrisk");
-}
-
-TEST_F(SerlinkIni, HexadecimalReadingOfTexts) {
-    const struct {
-        const char* text;
-        uint32_t value;
-    } cases[] = {{"10", 0x10}, {"0x10", 0x10}, {"1  ", 1}, {"0", 0}, {"115200", 0x115200}, {"", 0}, {"zz", 0}, {"0X1A", 0}};
-    for (const auto& c : cases) EXPECT_EQ(profileHex(c.text), c.value) << c.text;
 }
 
 TEST_F(SerlinkIni, ProfileAccess) {
