@@ -143,6 +143,15 @@ protected:
         return b;
     }
 
+    // Presses Finish on the uninstall dialog and answers the report that follows with OK; gives
+    // the report's text ("<no dialog>" when the dialog never came).
+    std::string Finish() {
+        HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
+        if (!dlg) return "<no dialog>";
+        ui::Click(dlg, IDOK);
+        return Answer(IDOK, 30000).text;
+    }
+
     DWORD ExitCode() {
         EXPECT_TRUE(p_.Wait(20000));
         return p_.exit_code();
