@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "msgcore/capi_port.h"
 #include "msgcore/message_handler.h"
+#include "msgcore/offline_port.h"
 #include "msgcore/x25_ncpi.h"
 #include "standins/capi2032/capi_wire.h"
 
@@ -20,25 +20,15 @@ namespace cw = capiwire;
 
 constexpr uint32_t kPlci = 0x0101, kNcci = 0x00010101;
 
-class RecordingPort : public CCapiPort {
+class RecordingPort : public COfflineCapiPort {
 public:
-    RecordingPort() { applicationId_ = 7; }
+    RecordingPort() : COfflineCapiPort(7) {}
     std::vector<Bytes> sent;
     uint16_t putMessage(tagAPIMsg* m) override {
         const uint8_t* p = reinterpret_cast<const uint8_t*>(m);
         sent.emplace_back(p, p + cw::Get16(p));
         return 0;
     }
-    uint16_t getManufacturer(char*) override { return 0; }
-    uint16_t getVersion(char*) override { return 0; }
-    tagAPIMsg* getMessage() override { return nullptr; }
-    uint16_t installSignalHandler(uint32_t, uint32_t) override { return 0; }
-    uint16_t create(uintptr_t, uintptr_t) override { return 0; }
-    uint16_t registerApplication(void*, uint16_t, uint16_t, uint16_t, uint16_t) override { return 0; }
-    uint16_t releaseApplication() override { return 0; }
-    void* allocBuffer(uint32_t size) override { return calloc(1, size); }
-    void freeBuffer(void* p, uint32_t) override { free(p); }
-    ~RecordingPort() override { shutDown(); }
     std::vector<uint16_t> words() const {
         std::vector<uint16_t> w;
         for (const Bytes& b : sent) w.push_back(uint16_t(b[4] | (b[5] << 8)));

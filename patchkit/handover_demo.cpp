@@ -14,6 +14,7 @@
 #include "winetest/demo.h"
 #include "winetest/process.h"
 #include "winetest/registry.h"
+#include "winetest/shortcut.h"
 #include "winetest/ui.h"
 #include "winetest/version.h"
 
@@ -39,23 +40,7 @@ bool KeyExists(const std::string& path) {
 
 void Put(const std::string& path, const std::string& text = "x") { std::ofstream(path, std::ios::binary) << text; }
 
-bool MakeShortcut(const std::string& lnk, const std::string& target, const std::string& args = "") {
-    IShellLinkA* link = nullptr;
-    bool ok = false;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                   reinterpret_cast<void**>(&link)))) {
-        link->SetPath(target.c_str());
-        link->SetArguments(args.c_str());
-        IPersistFile* file = nullptr;
-        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-            std::wstring wide(lnk.begin(), lnk.end());
-            ok = SUCCEEDED(file->Save(wide.c_str(), TRUE));
-            file->Release();
-        }
-        link->Release();
-    }
-    return ok;
-}
+using winetest::MakeShortcut;
 
 // A window of any process: the uninstaller was started by patchkit, not by us.
 HWND WaitAnyDialog(const char* caption, DWORD timeout_ms) {

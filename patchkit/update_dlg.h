@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework/dialog.h"
+#include "framework/window_icons.h"
 
 class UpdateDlg : public fw::Dialog {
 public:
@@ -17,8 +18,7 @@ private:
     void SetIcons();
 
     bool quiet_;
-    HICON icon_ = nullptr;
-    HICON small_icon_ = nullptr;
+    fw::WindowIcons icons_;
 };
 
 // The About box.

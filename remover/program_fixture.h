@@ -17,6 +17,7 @@
 #include "remover/resource.h"
 #include "winetest/process.h"
 #include "winetest/registry.h"
+#include "winetest/shortcut.h"
 #include "winetest/ui.h"
 #include "winetest/version.h"
 
@@ -44,26 +45,7 @@ inline void Dir(const std::string& path) {
         if (at == path.size() || path[at] == '\\') CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
 }
 
-// A shortcut to `target` with `args`, saved through the shell's own link object.
-inline bool MakeShortcut(const std::string& lnk, const std::string& target, const std::string& args = "") {
-    CoInitialize(nullptr);
-    IShellLinkA* link = nullptr;
-    bool ok = false;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                   reinterpret_cast<void**>(&link)))) {
-        link->SetPath(target.c_str());
-        link->SetArguments(args.c_str());
-        IPersistFile* file = nullptr;
-        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-            std::wstring wide(lnk.begin(), lnk.end());
-            ok = SUCCEEDED(file->Save(wide.c_str(), TRUE));
-            file->Release();
-        }
-        link->Release();
-    }
-    CoUninitialize();
-    return ok;
-}
+using winetest::MakeShortcut;
 
 inline bool KeyExists(HKEY root, const std::string& path) {
     HKEY k = nullptr;
@@ -141,6 +123,15 @@ protected:
         ui::Click(box, answer);
         ui::WaitGone(box);
         return b;
+    }
+
+    // Presses Finish on the uninstall dialog and answers the report that follows with OK; gives
+    // the report's text ("<no dialog>" when the dialog never came).
+    std::string Finish() {
+        HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
+        if (!dlg) return "<no dialog>";
+        ui::Click(dlg, IDOK);
+        return Answer(IDOK, 30000).text;
     }
 
     DWORD ExitCode() {

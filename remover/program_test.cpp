@@ -244,10 +244,7 @@ TEST_F(RemoverTest, WalksDirectoriesInsideTheDestinationOnly) {
                   "\\\r\n[FileList]\r\n" + list + "\r\n[DirectoryList]\r\nc:\\RMTEST\\APP\\data\\cache\\\r\n" + kRoot +
                   "\\Outside\\Empty\r\n" + app + "\\..\\Sibling\r\n");
     Start(list);
-    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
-    ASSERT_TRUE(dlg);
-    ui::Click(dlg, IDOK);
-    EXPECT_EQ(Answer(IDOK, 30000).text, "UnInstall completed successfully.");
+    EXPECT_EQ(Finish(), "UnInstall completed successfully.");
     EXPECT_EQ(ExitCode(), 0u);
     EXPECT_FALSE(Exists(app));  // [FileList] took the list file before the walk: the walk still ran
     EXPECT_TRUE(Exists(kRoot));
@@ -272,10 +269,7 @@ TEST_F(RemoverTest, RegistryLinesNeverTakeARoot) {
               ERROR_SUCCESS);
     RegCloseKey(odd);
     Start(list);
-    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
-    ASSERT_TRUE(dlg);
-    ui::Click(dlg, IDOK);
-    EXPECT_EQ(Answer(IDOK, 30000).text, "UnInstall completed successfully.");
+    EXPECT_EQ(Finish(), "UnInstall completed successfully.");
     EXPECT_EQ(ExitCode(), 0u);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmSentinel"));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\RmSentinel"));
@@ -299,10 +293,7 @@ TEST_F(RemoverTest, KeepsShortcutsWithoutAProductKey) {
     Put(list, "[Version]\r\nFileVersion=1\r\nDestinationDir=" + app + "\r\n[ShortcutList]\r\n" + app + "\\Main.lnk\r\n");
     winetest::RegFixture reg("[HKLM\\SOFTWARE]\n\"Main\"=dword:1\n");
     Start(list);
-    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
-    ASSERT_TRUE(dlg);
-    ui::Click(dlg, IDOK);
-    EXPECT_EQ(Answer(IDOK, 30000).text, "UnInstall completed successfully.");
+    EXPECT_EQ(Finish(), "UnInstall completed successfully.");
     EXPECT_EQ(ExitCode(), 0u);
     EXPECT_TRUE(Exists(app + "\\Main.lnk"));
     EXPECT_TRUE(Exists(app + "\\main.exe"));
@@ -341,16 +332,13 @@ TEST_P(RemoverWininitTest, SchedulesFilesInUse) {
     ASSERT_NE(std::string(short_name), held_path);
 
     Start(list, "win98");
-    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
-    ASSERT_TRUE(dlg);
-    ui::Click(dlg, IDOK);
-    Box report = Answer(IDOK, 30000);
+    const std::string report = Finish();
     if (c.after) {
-        EXPECT_EQ(report.text, "UnInstall completed successfully.");
+        EXPECT_EQ(report, "UnInstall completed successfully.");
         EXPECT_EQ(Answer(IDNO).caption, "UnInstall");
         EXPECT_EQ(Get(wininit), Fill(c.after, short_name));
     } else {
-        EXPECT_EQ(report.text,
+        EXPECT_EQ(report,
                   "UnInstall was unable to remove the following files which have either been moved or are currently "
                   "in use:\n" + held_path + "\n");
     }
@@ -382,10 +370,7 @@ TEST_F(RemoverTest, ReportsAFileThatCannotBeScheduled) {
     HANDLE held = CreateFileA(held_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     Start(list);
-    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
-    ASSERT_TRUE(dlg);
-    ui::Click(dlg, IDOK);
-    EXPECT_EQ(Answer(IDOK, 30000).text,
+    EXPECT_EQ(Finish(),
               "UnInstall was unable to remove the following files which have either been moved or are currently "
               "in use:\n" + held_path + "\n");
     EXPECT_EQ(ExitCode(), 0u) << "a restart question came: " << Answer(IDNO).text;
@@ -405,10 +390,7 @@ TEST_F(RemoverTest, ReadsLongSectionsWhole) {
     const std::string list = std::string(kRoot) + "\\app.uni";
     Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + files + app + "\\last.dll\r\n");
     Start(list);
-    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
-    ASSERT_TRUE(dlg);
-    ui::Click(dlg, IDOK);
-    EXPECT_EQ(Answer(IDOK, 30000).text, "UnInstall completed successfully.");
+    EXPECT_EQ(Finish(), "UnInstall completed successfully.");
     EXPECT_EQ(ExitCode(), 0u);
     EXPECT_FALSE(Exists(app + "\\last.dll"));
     EXPECT_TRUE(Exists(app + "\\last"));

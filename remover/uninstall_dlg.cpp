@@ -9,11 +9,7 @@
 UninstallDlg::UninstallDlg(const UninstallList& list) : fw::Dialog(IDD_UNINSTALL), list_(list) {}
 
 bool UninstallDlg::OnInitDialog() {
-    HINSTANCE self = GetModuleHandleA(nullptr);
-    icon_ = static_cast<HICON>(LoadImageA(self, MAKEINTRESOURCEA(IDI_REMOVER), IMAGE_ICON, 32, 32, 0));
-    small_icon_ = static_cast<HICON>(LoadImageA(self, MAKEINTRESOURCEA(IDI_REMOVER), IMAGE_ICON, 16, 16, 0));
-    SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-    SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
+    icons_.Apply(hwnd(), IDI_REMOVER);
 
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof(info);
@@ -49,25 +45,10 @@ bool UninstallDlg::OnCommand(int id, int code) {
 }
 
 INT_PTR UninstallDlg::OnMessage(UINT msg, WPARAM wparam, LPARAM lparam, bool* handled) {
-    if (msg == WM_PAINT && IsIconic(hwnd()) && icon_) {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(hwnd(), &ps);
-        RECT r;
-        GetClientRect(hwnd(), &r);
-        DrawIcon(dc, (r.right - GetSystemMetrics(SM_CXICON) + 1) / 2, (r.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2,
-                 icon_);
-        EndPaint(hwnd(), &ps);
+    INT_PTR result = 0;
+    if (icons_.OnMessage(hwnd(), msg, &result)) {
         *handled = true;
-        return 0;
-    }
-    if (msg == WM_QUERYDRAGICON) {
-        *handled = true;
-        return reinterpret_cast<INT_PTR>(icon_);
-    }
-    if (msg == WM_DESTROY) {
-        if (icon_) DestroyIcon(icon_);
-        if (small_icon_) DestroyIcon(small_icon_);
-        icon_ = small_icon_ = nullptr;
+        return result;
     }
     return fw::Dialog::OnMessage(msg, wparam, lparam, handled);
 }

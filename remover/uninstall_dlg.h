@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework/dialog.h"
+#include "framework/window_icons.h"
 #include "remover/removal_engine.h"
 #include "remover/uninstall_list.h"
 
@@ -23,8 +24,7 @@ private:
     int Ask(const CString& text, const CString& caption, UINT flags) override;
 
     const UninstallList& list_;
-    HICON icon_ = nullptr;
-    HICON small_icon_ = nullptr;
+    fw::WindowIcons icons_;
     int system_code_ = 0;
     unsigned long platform_ = 0;
     bool running_ = false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cardflash/app/conf_util_app.h"
+#include "cardflash/flash/monitor_test_util.h"
 #include "simulators/modem/modemsim.h"
 #include "standins/drivers.h"
 #include "standins/tapi_standin.h"
@@ -28,19 +29,7 @@ LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(5);
-    }
-    return true;
-}
+using monitortest::PumpUntil;
 
 TEST(AppMonitor, AParkedPageResumesWhenTheCallEnds) {
     standins::TapiStandin tapi;

@@ -5,11 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "cardflash/flash/flash_image.h"
-#include "cardflash/flash/flash_test_card.h"
-#include "cardflash/flash/fis.h"
 #include "cardflash/flash/fw_test_files.h"
 #include "cardflash/flash/modem.h"
+#include "cardflash/flash/modem_flash_fixture.h"
 #include "cardflash/flash/mpk_format.h"
 #include "cardflash/inventory/card_info.h"
 #include "simulators/modem/modemsim.h"
@@ -18,55 +16,27 @@
 
 namespace {
 
-const char kId[] = "PCMCIA\\DORVEX-MODEM56-1A2B";
-
-fwtest::Bytes Package() {
-    const fwtest::Bytes image = fwtest::FisImage(0x4A10)
-                                    .Cis(4, 0x4100)
-                                    .Put(0x4100, {1, 2, 3, 4})
-                                    .TextItem(0x30, 8, 0x4600)
-                                    .Build();
-    return fwtest::MpkFile(4, {{3, kId, 0x1143, 3, "MDM56K", "Modem firmware",
-                                {{mpk::kKindCis, {0x01, 0x03, 0xD9, 0x01, 0xFF, 0x1C}},
-                                 {mpk::kKindPatchList, {0, 0}},
-                                 {mpk::kKindImage, image}}}});
-}
+using flashtest::kModemId;
 
 std::vector<int> g_progress;
 void Record(int percent) { g_progress.push_back(percent); }
 
-void NoRegistry(CCardInfo&) {}
-void NoRegistry9x(CCardInfo&, BOOL) {}
-
 class ATFlashTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        previous = CCardInfo::SetReaders({nullptr, nullptr, NoRegistry, NoRegistry9x});
-        card = std::make_unique<CCardInfo>(kId, FALSE);
-        package = dir.Write("CARDS.MPK", Package());
+        previous = CCardInfo::SetReaders(flashtest::NoRegistryReaders());
+        card = std::make_unique<CCardInfo>(kModemId, FALSE);
+        package = dir.Write("CARDS.MPK", flashtest::ModemPackage());
         pair = winetest::GetPortPair(0);
         port = "\\\\.\\" + pair.a;
         ASSERT_TRUE(sim.Start(pair.b));
-        sim.Update([](modemsim::ModemState& s) {
-            s.cis = flashtest::CardCis();
-            s.savedSettings = flashtest::kCardSettings;
-            s.bootImageSize = 0x4A10;
-        });
+        flashtest::PrepareCard(sim);
         drivers.Add("\\\\.\\Wendlow.vxd", &manager);
         g_progress.clear();
     }
     void TearDown() override {
         card.reset();
         CCardInfo::SetReaders(previous);
-    }
-
-    // The image the card must hold after the flash, from the package by the image reader.
-    std::vector<uint8_t> Expected() {
-        CFis fis;
-        EXPECT_EQ(flash::LoadModemImage(package.c_str(), CString(kId), nullptr, &fis), 0);
-        std::vector<uint8_t> want(static_cast<size_t>(fis.GetSize()));
-        EXPECT_EQ(fis.CopyOut(want.data(), static_cast<int>(want.size())), 0);
-        return flashtest::FlashedImage(want);
     }
 
     standins::StandinDrivers drivers;
@@ -87,19 +57,19 @@ TEST_F(ATFlashTest, BusyPortIsRefusedWithoutAWord) {
     EXPECT_EQ(sim.Commands(), std::vector<std::string>{});
     EXPECT_EQ(sim.State().bootStarts, 0);
     EXPECT_TRUE(g_progress.empty());
-    EXPECT_EQ(flash.m_PnPID, kId);
+    EXPECT_EQ(flash.m_PnPID, kModemId);
     EXPECT_EQ(flash.m_ImagePath, package.c_str());
     EXPECT_TRUE(flash.m_OwnsModem);
 }
 
 TEST_F(ATFlashTest, FreePortTakesThePackageImage) {
-    const std::vector<uint8_t> want = Expected();
+    const std::vector<uint8_t> want = flashtest::ExpectedImage(package);
     {
         CATFlash flash;
         ASSERT_EQ(flash.Flash(card.get(), pair.a.c_str(), package.c_str(), Record, nullptr), 0);
         EXPECT_TRUE(flash.m_OwnsModem);
         ASSERT_NE(flash.m_Modem, nullptr);
-        EXPECT_EQ(flash.m_Modem->m_CardDescription, kId);
+        EXPECT_EQ(flash.m_Modem->m_CardDescription, kModemId);
     }
     const modemsim::ModemState s = sim.State();
     EXPECT_EQ(s.bootStarts, 1);

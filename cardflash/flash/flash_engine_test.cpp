@@ -91,6 +91,26 @@ std::vector<BlockWrite> Writes(const FlashDriver& d) {
     return out;
 }
 
+// A driver of a step's own with the one modem card, in place of the fixture's; the engine is
+// closed again when the step ends.
+struct OwnDriver {
+    explicit OwnDriver(const FlashDriver::Card& card) {
+        driver.AddCard(kModemCard, card);
+        drivers.Add(flashdrv::kDriverPath, &driver);
+    }
+    ~OwnDriver() { CloseFlashDriver(); }
+    OwnDriver(const OwnDriver&) = delete;
+    OwnDriver& operator=(const OwnDriver&) = delete;
+    bool Open() {
+        flashdrv::InfoBlock block{};
+        flashdrv::CardRecord* cards = nullptr;
+        return OpenFlashDriver(&block, &cards, GetModuleHandleA(nullptr)) == 0;
+    }
+
+    FlashDriver driver;
+    standins::StandinDrivers drivers;
+};
+
 class FlashEngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -253,17 +273,13 @@ TEST_F(FlashEngineTest, EntriesForAnotherVariantOrConfigurationArePassedOver) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        FlashDriver d;
         FlashDriver::Card card;
         card.id = c.card_id;
         card.configuration = c.configuration;
         card.variant = c.variant;
-        d.AddCard(kModemCard, card);
-        standins::StandinDrivers only;
-        only.Add(flashdrv::kDriverPath, &d);
-        flashdrv::InfoBlock block{};
-        flashdrv::CardRecord* cards = nullptr;
-        ASSERT_EQ(OpenFlashDriver(&block, &cards, GetModuleHandleA(nullptr)), 0);
+        OwnDriver own(card);
+        ASSERT_TRUE(own.Open());
+        FlashDriver& d = own.driver;
         const Bytes first = Pattern(300, 1), last = Pattern(200, 2);
         const std::string path = Write(Pak(c.card_id, c.variant, 4,
                                            {{c.flags, 0x1000, first}, {0x8000, 0x3000, last}}));
@@ -274,7 +290,6 @@ TEST_F(FlashEngineTest, EntriesForAnotherVariantOrConfigurationArePassedOver) {
             EXPECT_EQ(FlashDriver::Range(flash, 0x1000, 300), first);
         }
         EXPECT_EQ(FlashDriver::Range(flash, 0x3000, 200), last);
-        CloseFlashDriver();
     }
 }
 
@@ -325,15 +340,11 @@ TEST_F(FlashEngineTest, CisEntryIsWidenedWithTheCardsValues) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        FlashDriver d;
         FlashDriver::Card card;
         card.id = c.id;
-        d.AddCard(kModemCard, card);
-        standins::StandinDrivers only;
-        only.Add(flashdrv::kDriverPath, &d);
-        flashdrv::InfoBlock block{};
-        flashdrv::CardRecord* cards = nullptr;
-        ASSERT_EQ(OpenFlashDriver(&block, &cards, GetModuleHandleA(nullptr)), 0);
+        OwnDriver own(card);
+        ASSERT_TRUE(own.Open());
+        FlashDriver& d = own.driver;
         const Bytes cis = CisBytes(c.node_tuple), image = Pattern(600, 3);
         // The .PAK is for card 0x1146, which also fits a card 0x1046.
         const std::string path = Write(Pak(c.id == 0x1143 ? 0x1143 : 0x1146, 1, 4,
@@ -358,7 +369,6 @@ TEST_F(FlashEngineTest, CisEntryIsWidenedWithTheCardsValues) {
         const uint32_t image_at = c.id == 0x1146 ? 0 : 0x3000;
         EXPECT_EQ(writes.back().address, image_at + 512);
         EXPECT_EQ(FlashDriver::Range(d.Flash(kModemCard), image_at, image.size()), image);
-        CloseFlashDriver();
     }
 }
 
@@ -428,13 +438,9 @@ TEST_F(FlashEngineTest, RefusedRequestFailsItsStep) {
             // The version and begin requests carry no status of their own.
             if (how == Failure::kStatus && (c.code == 1 || c.code == 17 || c.code == 18)) continue;
             SCOPED_TRACE(std::string(c.what) + " / " + std::to_string(static_cast<int>(how)));
-            FlashDriver d;
-            d.AddCard(kModemCard, FlashDriver::Card{});
-            standins::StandinDrivers only;
-            only.Add(flashdrv::kDriverPath, &d);
-            flashdrv::InfoBlock block{};
-            flashdrv::CardRecord* cards = nullptr;
-            ASSERT_EQ(OpenFlashDriver(&block, &cards, GetModuleHandleA(nullptr)), 0);
+            OwnDriver own(FlashDriver::Card{});
+            ASSERT_TRUE(own.Open());
+            FlashDriver& d = own.driver;
             d.Refuse(c.code, how, c.nth);
             EXPECT_EQ(FlashImage(kModemCard, path.c_str(), nullptr), c.result);
             const std::vector<uint32_t> codes = d.codes();
@@ -442,7 +448,6 @@ TEST_F(FlashEngineTest, RefusedRequestFailsItsStep) {
             const bool erased = c.erased || (c.code == 7 && how == Failure::kShortCount);
             EXPECT_EQ(d.erases(kModemCard), erased ? 1 : 0);
             EXPECT_EQ(codes.back() == 18, c.ended);
-            CloseFlashDriver();
         }
     }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cardflash/flash/modem.h"
+#include "cardflash/flash/monitor_test_util.h"
 #include "standins/drivers.h"
 
 namespace {
@@ -35,19 +36,7 @@ void Callback() {
     if (g_next) g_next();
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(5);
-    }
-    return true;
-}
+using monitortest::PumpUntil;
 
 TEST(MonitorNt40, RequestCodesAndThePortRecord) {
     standins::StandinDrivers drivers;

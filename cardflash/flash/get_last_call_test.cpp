@@ -8,19 +8,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cardflash/flash/modem.h"
+#include "cardflash/flash/monitor_test_util.h"
 #include "cardflash/inventory/card_info.h"
 #include "simulators/modem/modemlayout.h"
 #include "simulators/modem/modemsim.h"
 #include "standins/drivers.h"
 #include "standins/tapi_standin.h"
-#include "winetest/ui.h"
 
 namespace {
 
@@ -46,25 +44,8 @@ void Callback() {
     if (g_onReport) g_onReport();
 }
 
-// Dispatches this thread's messages (the monitor's timer, TAPI's events) until `done` or the
-// time-out.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(5);
-    }
-    return true;
-}
-void PumpFor(DWORD ms) {
-    DWORD start = GetTickCount();
-    PumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
-}
+using monitortest::PumpFor;
+using monitortest::PumpUntil;
 
 size_t Count(int state) {
     return static_cast<size_t>(std::count_if(g_seen.begin(), g_seen.end(), [&](const Seen& s) { return s.state == state; }));
@@ -223,17 +204,7 @@ TEST_F(MonitorTest, AMonitoredCallGivesItsRateAndAsksNothing) {
     ASSERT_NE(monitor.MonitoredLine(), 0u);
     const DWORD call = 0x777;
     // A redial question would block this thread: answer it, and count it.
-    std::atomic<bool> stop{false};
-    std::atomic<int> boxes{0};
-    std::thread guard([&] {
-        while (!stop) {
-            HWND box = winetest::ui::WaitMessageBox(GetCurrentProcessId(), 100);
-            if (box) {
-                ++boxes;
-                winetest::ui::Click(box, IDNO);
-            }
-        }
-    });
+    monitortest::BoxGuard boxes(IDNO);
     tapi.ClearLog();
     // The first state of a call seen by a monitor comes with the privilege it gives.
     tapi.PostEvent(call, tapi::kLineCallState, tapi::kCallConnected, 0, tapi::kPrivilegeMonitor);
@@ -245,9 +216,7 @@ TEST_F(MonitorTest, AMonitoredCallGivesItsRateAndAsksNothing) {
     tapi.PostEvent(call, tapi::kLineCallState, tapi::kCallDisconnected, 0x1, 0);
     tapi.PostEvent(call, tapi::kLineCallState, tapi::kCallIdle, 0, 0);
     PumpFor(300);
-    stop = true;
-    guard.join();
-    EXPECT_EQ(boxes, 0);  // another program's call is not offered for redialling
+    EXPECT_EQ(boxes.Count(), 0);  // another program's call is not offered for redialling
     EXPECT_EQ(monitor.CallRate(), 0u);
     EXPECT_EQ(tapi.Calls("lineDeallocateCall"),
               std::vector<std::string>{"lineDeallocateCall(call=" + std::to_string(call) + ")"});

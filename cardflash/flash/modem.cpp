@@ -375,7 +375,10 @@ int CModem::Exchange(const CString& command, CString& reply, const CString& expe
     std::string got;
     const int result = CollectReply(port, expected.c_str(), seconds, kTextReplyLimit, got);
     reply = CString(got.data(), static_cast<int>(got.size()));
-    PurgeComm(m_Port, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    // A send that does not wait clears what came in, but not what it wrote: a driver that takes a
+    // write into a buffer of its own (a USB adapter, Wine's serial ports) still holds the command,
+    // and clearing the output would drop it unsent. A send that waited has given the line its time.
+    PurgeComm(m_Port, seconds > 0 ? PURGE_TXCLEAR | PURGE_RXCLEAR : PURGE_RXCLEAR);
     return result == 0 ? kModemOk : kModemTimeout;
 }
 

@@ -7,11 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cardflash/flash/fis.h"
-#include "cardflash/flash/flash_test_card.h"
-#include "cardflash/flash/flash_image.h"
 #include "cardflash/flash/fw_test_files.h"
 #include "cardflash/flash/modem.h"
+#include "cardflash/flash/modem_flash_fixture.h"
 #include "cardflash/flash/mpk_format.h"
 #include "cardflash/inventory/card_info.h"
 #include "simulators/modem/modemsim.h"
@@ -19,50 +17,21 @@
 
 namespace {
 
-const char kId[] = "PCMCIA\\DORVEX-MODEM56-1A2B";
-
-fwtest::Bytes ModemPackage() {
-    const fwtest::Bytes image = fwtest::FisImage(0x4A10)
-                                    .Cis(4, 0x4100)
-                                    .Put(0x4100, {1, 2, 3, 4})
-                                    .TextItem(0x30, 8, 0x4600)
-                                    .Put(0x4600, {9, 9, 9, 9, 9, 9, 9, 9})
-                                    .Build();
-    const fwtest::Bytes cis = {0x01, 0x03, 0xD9, 0x01, 0xFF, 0x1C};
-    return fwtest::MpkFile(4, {{3, kId, 0x1143, 3, "MDM56K", "Modem firmware",
-                                {{mpk::kKindCis, cis}, {mpk::kKindPatchList, {0, 0}}, {mpk::kKindImage, image}}}});
-}
-
-// What the card must receive, worked out by hand from the package's image: the card's CIS in its
-// area with its used length in the entry, the saved settings in theirs, and the sum over all.
-std::vector<uint8_t> Expected(const std::string& package) {
-    CFis fis;
-    EXPECT_EQ(flash::LoadModemImage(package.c_str(), CString(kId), nullptr, &fis), 0);
-    std::vector<uint8_t> want(static_cast<size_t>(fis.GetSize()));
-    EXPECT_EQ(fis.CopyOut(want.data(), static_cast<int>(want.size())), 0);
-    return flashtest::FlashedImage(want);
-}
+using flashtest::kModemId;
 
 std::vector<int> g_progress;
 void Record(int percent) { g_progress.push_back(percent); }
 
-void NoRegistry(CCardInfo&) {}
-void NoRegistry9x(CCardInfo&, BOOL) {}
-
 class ModemFlashTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        previous = CCardInfo::SetReaders({nullptr, nullptr, NoRegistry, NoRegistry9x});
-        package = dir.Write("CARDS.MPK", ModemPackage());
+        previous = CCardInfo::SetReaders(flashtest::NoRegistryReaders());
+        package = dir.Write("CARDS.MPK", flashtest::ModemPackage());
         winetest::PortPair pair = winetest::GetPortPair(0);
         ASSERT_TRUE(sim.Start(pair.b));
-        sim.Update([&](modemsim::ModemState& s) {
-            s.cis = flashtest::CardCis();
-            s.savedSettings = flashtest::kCardSettings;
-            s.bootImageSize = 0x4A10;
-        });
+        flashtest::PrepareCard(sim);
         ASSERT_EQ(modem.AttachCard(nullptr, pair.a.c_str()), 0);
-        modem.m_CardDescription = kId;
+        modem.m_CardDescription = kModemId;
         g_progress.clear();
     }
     void TearDown() override { CCardInfo::SetReaders(previous); }
@@ -76,7 +45,7 @@ protected:
 };
 
 TEST_F(ModemFlashTest, ModemTakesItsPackageImageByteForByte) {
-    const std::vector<uint8_t> want = Expected(package);
+    const std::vector<uint8_t> want = flashtest::ExpectedImage(package);
     ASSERT_EQ(modem.FlashFirmware(package.c_str(), Record), 0);
     const modemsim::ModemState s = sim.State();
     EXPECT_EQ(s.bootStarts, 1);

@@ -96,10 +96,13 @@ unsigned CModem::RunOperation(void* block, ModemOperation code, Body body) {
         if (tell) {
             PostMessageA(window, WM_USER, code, result);
             // Read and cleared under the port mutex: a detection on another thread may be setting
-            // the flags. The notice stays due until a window has really been told.
+            // the flags. Cleared before the notice goes, so that a window told of the change finds
+            // it taken; the notice stays due when no window could be told.
             CPortLock flags(nullptr);
-            if (modem->m_AddOnChanged && PostMessageA(window, WM_USER, kOpAddOnChanged, modem->m_AddOn))
+            if (modem->m_AddOnChanged) {
                 modem->m_AddOnChanged = 0;
+                if (!PostMessageA(window, WM_USER, kOpAddOnChanged, modem->m_AddOn)) modem->m_AddOnChanged = 1;
+            }
         }
     }
     ReleaseSemaphore(semaphore, 1, nullptr);

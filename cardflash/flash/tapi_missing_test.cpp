@@ -4,28 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include "cardflash/flash/get_last_call.h"
 #include "cardflash/flash/modem.h"
-#include "winetest/ui.h"
+#include "cardflash/flash/monitor_test_util.h"
 
 namespace {
 
 TEST(TapiMissing, NothingToInitialiseAndNothingShown) {
     ASSERT_EQ(LoadLibraryA("TAPI32.DLL"), nullptr);
-    std::atomic<bool> stop{false};
-    std::atomic<int> boxes{0};
-    std::thread guard([&] {
-        while (!stop) {
-            HWND box = winetest::ui::WaitMessageBox(GetCurrentProcessId(), 100);
-            if (box) {
-                ++boxes;
-                winetest::ui::Click(box, IDOK);
-            }
-        }
-    });
+    monitortest::BoxGuard boxes(IDOK);
     {
         CTapi t(FALSE);
         EXPECT_FALSE(t.Initialize(nullptr, CTapi::kModeDataModem));
@@ -37,9 +24,7 @@ TEST(TapiMissing, NothingToInitialiseAndNothingShown) {
         CGetLastCall monitor(&modem, nullptr, 100, 100);
         EXPECT_EQ(monitor.MonitoredLine(), 0u);
     }
-    stop = true;
-    guard.join();
-    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(boxes.Count(), 0);
 }
 
 }  // namespace

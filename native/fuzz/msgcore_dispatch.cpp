@@ -8,32 +8,22 @@
 #include <memory>
 
 #include "common/debug.h"
-#include "msgcore/capi_port.h"
 #include "msgcore/message_handler.h"
+#include "msgcore/offline_port.h"
 #include "msgcore/x25_ncpi.h"
 
 namespace {
 
 void Discard(const char*) {}
 
-class SinkPort : public CCapiPort {
+class SinkPort : public COfflineCapiPort {
 public:
-    SinkPort() { applicationId_ = 1; }
-    ~SinkPort() override { shutDown(); }
+    SinkPort() : COfflineCapiPort(1) {}
     uint16_t putMessage(tagAPIMsg* m) override {
         const uint8_t* p = reinterpret_cast<const uint8_t*>(m);
         if (uint16_t(p[0] | (p[1] << 8)) > kMessageBufferSize) std::abort();
         return 0;
     }
-    uint16_t getManufacturer(char*) override { return 0; }
-    uint16_t getVersion(char*) override { return 0; }
-    tagAPIMsg* getMessage() override { return nullptr; }
-    uint16_t installSignalHandler(uint32_t, uint32_t) override { return 0; }
-    uint16_t create(uintptr_t, uintptr_t) override { return 0; }
-    uint16_t registerApplication(void*, uint16_t, uint16_t, uint16_t, uint16_t) override { return 0; }
-    uint16_t releaseApplication() override { return 0; }
-    void* allocBuffer(uint32_t size) override { return calloc(1, size); }
-    void freeBuffer(void* p, uint32_t) override { free(p); }
 };
 
 class FuzzHandler : public CCapiMessageHandler {

@@ -29,15 +29,45 @@ PortPair GetPortPair(size_t i) {
     return pairs[i];
 }
 
-std::string LineSettings(const std::string& port, const std::string& expected, DWORD wait_ms) {
+namespace {
+
+// The Windows path of a file beside the relay's link of `port` (dosdevices/com12<suffix>); "" when
+// no prefix is known.
+std::string RelayFile(const std::string& port, const char* suffix) {
     const char* prefix = std::getenv("WINEPREFIX");
     if (!prefix) return "";
-    std::string name = port;  // the relay's link is dosdevices/com12
+    std::string name = port;
     for (char& c : name)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    std::string path = std::string("Z:") + prefix + "/dosdevices/" + name + ".line";
+    std::string path = std::string("Z:") + prefix + "/dosdevices/" + name + suffix;
     for (char& c : path)
         if (c == '/') c = '\\';
+    return path;
+}
+
+}  // namespace
+
+bool HoldLine(const std::string& port, bool hold, DWORD wait_ms) {
+    const std::string flag = RelayFile(port, ".hold");
+    const std::string held = RelayFile(port, ".held");
+    if (flag.empty()) return false;
+    if (hold) {
+        HANDLE f = CreateFileA(flag.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (f == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(f);
+    } else if (!DeleteFileA(flag.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return false;
+    }
+    for (DWORD waited = 0;; waited += 10) {
+        if ((GetFileAttributesA(held.c_str()) != INVALID_FILE_ATTRIBUTES) == hold) return true;
+        if (waited >= wait_ms) return false;
+        Sleep(10);
+    }
+}
+
+std::string LineSettings(const std::string& port, const std::string& expected, DWORD wait_ms) {
+    const std::string path = RelayFile(port, ".line");
+    if (path.empty()) return "";
     std::string text;
     for (DWORD waited = 0;; waited += 20) {
         HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,

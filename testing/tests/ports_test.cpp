@@ -78,3 +78,29 @@ TEST(PortPair, ReadTimesOutWhenNothingComes) {
     EXPECT_GE(elapsed, 250u);
     EXPECT_LT(elapsed, 2000u);
 }
+
+// A held side's bytes wait until the hold ends, while the other direction goes on; once the
+// far end buffers no more, a purge of the held port's output discards what is still waiting.
+TEST(PortPair, AHeldLineKeepsItsBytesUntilLetGo) {
+    auto pair = winetest::GetPortPair(0);
+    SerialPort a, b;
+    ASSERT_TRUE(a.Open(pair.a, 115200));
+    ASSERT_TRUE(b.Open(pair.b, 115200));
+    ASSERT_TRUE(winetest::HoldLine(pair.a, true));
+    ASSERT_TRUE(a.Write("held\n"));
+    EXPECT_EQ(b.Read(5, 300), "");
+    ASSERT_TRUE(b.Write("free\n"));
+    EXPECT_EQ(a.ReadUntil("\n", 2000), "free\n");
+    ASSERT_TRUE(winetest::HoldLine(pair.a, false));
+    EXPECT_EQ(b.ReadUntil("\n", 2000), "held\n");
+
+    ASSERT_TRUE(winetest::HoldLine(pair.a, true));
+    const std::string filler(6000, 'f');
+    ASSERT_TRUE(a.Write(filler));
+    ASSERT_TRUE(a.Write("lost\n"));
+    PurgeComm(a.handle(), PURGE_TXCLEAR);
+    ASSERT_TRUE(winetest::HoldLine(pair.a, false));
+    const std::string got = b.Read(filler.size() + 5, 1000);
+    EXPECT_LT(got.size(), filler.size());
+    EXPECT_EQ(got.find("lost"), std::string::npos);
+}

@@ -9,6 +9,11 @@ each side open itself, so a program closing and reopening its port does not hang
 socat the relay would end at the first close). Writes READY_FILE when both links exist, and removes
 the links again on SIGTERM/SIGINT.
 
+A test can hold one side's line: while LINK.hold exists the relay does not read what the program
+on that side writes (it stays in the pty, where a purge of that port's output can still discard
+it, as bytes a driver has not sent yet). The relay writes LINK.held once it holds, and removes it
+once it lets go.
+
 A pty has no line, but it keeps what a program set: the relay writes each side's rate and framing
 ("19200 8N1", read with tcgetattr on the master) into LINK.line whenever they change, so a test can
 see how the program under test set up its port.
@@ -58,7 +63,8 @@ def main():
 
     def cleanup(*_):
         for link in links:
-            for path in (link, link + ".line", link + ".line.tmp"):
+            for path in (link, link + ".line", link + ".line.tmp", link + ".hold", link + ".held",
+                         link + ".held.tmp"):
                 try:
                     os.unlink(path)
                 except OSError:
@@ -85,14 +91,27 @@ def main():
     peer = {masters[0]: masters[1], masters[1]: masters[0]}
     pending = {masters[0]: bytearray(), masters[1]: bytearray()}  # bytes waiting to go to the key
     reported = [None, None]
+    held = [False, False]
     while True:
         for i, fd in enumerate(masters):
             now = line_settings(fd)
             if now is not None and now != reported[i]:
                 write_atomically(links[i] + ".line", now)
                 reported[i] = now
+            hold = os.path.exists(links[i] + ".hold")
+            if hold != held[i]:
+                # Said before the next read: from here on nothing more is taken from that side.
+                held[i] = hold
+                if hold:
+                    write_atomically(links[i] + ".held", "1")
+                else:
+                    try:
+                        os.unlink(links[i] + ".held")
+                    except OSError:
+                        pass
         want_write = [fd for fd in masters if pending[fd]]
-        want_read = [fd for fd in masters if len(pending[peer[fd]]) < (1 << 20)]
+        want_read = [fd for i, fd in enumerate(masters)
+                     if not held[i] and len(pending[peer[fd]]) < (1 << 20)]
         readable, writable, _ = select.select(want_read, want_write, [], 0.02)
         for fd in readable:
             try:

@@ -25,6 +25,12 @@ PortPair GetPortPair(size_t i = 0);
 // and returns what it read last ("" when the relay reported nothing).
 std::string LineSettings(const std::string& port, const std::string& expected, DWORD wait_ms = 3000);
 
+// Holds back what the program on `port`'s side of its pair writes (the relay stops taking it: it
+// waits in the pty as bytes a driver has not sent yet, which a purge of that port's output
+// discards), or lets it go on again. Waits up to `wait_ms` until the relay has taken the change;
+// false when it did not.
+bool HoldLine(const std::string& port, bool hold, DWORD wait_ms = 3000);
+
 // "COM12" -> "\\.\COM12" (the only form that opens ports above COM9).
 std::string DevicePath(const std::string& port);
 
