@@ -167,10 +167,12 @@ void ModemSimulator::Answer(const std::string& reply, size_t chunk, unsigned gap
         std::string piece = reply.substr(at, chunk);
         // A pty has no line rate: the piece goes out once the line would have carried it.
         if (rate) Carry(&txFree, piece.size(), rate);
-        const double now = MonotonicMs();
+        // Recorded before it goes out: a reader that has the bytes finds their record too.
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            writes_.push_back({MonotonicMs(), piece, own});
+        }
         port_.Write(piece);
-        std::lock_guard<std::mutex> lock(lock_);
-        writes_.push_back({now, piece, own});
     }
 }
 
