@@ -138,6 +138,13 @@ native_test(n_portbridge_stack_test
 native_fuzzer(serialframe LIBS n_portbridge_stack)
 native_fuzzer(hdlc LIBS n_portbridge_stack)
 
+# portbridge's terminal-adapter provider and port over fakes of link control and the engine.
+native_library(n_portbridge_provider
+  ${TOP}/portbridge/provider/ta_identity.cpp ${TOP}/portbridge/provider/ta_port.cpp
+  ${TOP}/portbridge/provider/ta_provider.cpp)
+target_link_libraries(n_portbridge_provider PUBLIC n_common)
+native_test(n_portbridge_provider_test SOURCES ${TOP}/portbridge/provider/provider_test.cpp LIBS n_portbridge_provider)
+
 # The file status of a package's modem settings section (cardflash's settings dialog).
 native_library(n_cardflash_settings_header ${TOP}/cardflash/app/settings_header.cpp)
 native_test(n_cardflash_settings_header_test
