@@ -24,15 +24,14 @@ public:
     bool bringUpResult = true;
     std::vector<uint16_t> connectAnswer{kLinkEstablished};  // indications that answer a 513
     std::vector<uint16_t> releaseAnswer{kLinkReleased};     // and a 514
-    bool takeData = true;
-    std::vector<uint8_t> identityReply;  // sent back for an identity request when not empty
-    std::atomic<bool>* engineBusy = nullptr;
+    std::atomic<bool> takeData{true};
+    std::atomic<bool> holdData{false};  // sendLinkData waits while set
 
-    int starts = 0, bringUps = 0, shutDowns = 0, connects = 0, identityRequests = 0;
+    int starts = 0, bringUps = 0, shutDowns = 0, connects = 0;
     std::atomic<int> ticks{0};
+    std::mutex sentMutex;
     std::vector<std::vector<uint8_t>> sent;
     std::vector<std::string> commands;
-    std::atomic<bool> dataSentUnderEngine{false};
     CTaIndicationFn fn = nullptr;
     void* ctx = nullptr;
 
@@ -59,13 +58,14 @@ public:
         return 0;
     }
     bool sendLinkData(const uint8_t* data, size_t length) override {
-        if (engineBusy && engineBusy->load()) dataSentUnderEngine = true;
+        while (holdData) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::lock_guard<std::mutex> lock(sentMutex);
         sent.emplace_back(data, data + length);
-        if (length >= 8 && data[2 + 4] == 0xFF && data[2 + 5] == 0xC0) {
-            ++identityRequests;
-            if (!identityReply.empty()) indicateData(identityReply);
-        }
         return takeData;
+    }
+    size_t sentCount() {
+        std::lock_guard<std::mutex> lock(sentMutex);
+        return sent.size();
     }
     void runtimeTick() override { ++ticks; }
     void shutDownLink() override { ++shutDowns; }
@@ -132,29 +132,22 @@ public:
     }
 };
 
-// An engine that registers ids 1..8, queues what it is given, and notices being entered twice.
+// An engine that registers ids 1.. and forwards every put to the port, as the real one does.
 class FakeEngine : public CTaEngineOps {
 public:
-    CTaProvider* provider = nullptr;
-    std::atomic<bool> busy{false};
-    std::atomic<int> overlaps{0};
+    CTaPort* port = nullptr;
     std::atomic<int> adapterMessages{0};
-    int linkUps = 0, linkDowns = 0;
-    std::vector<uint32_t> refused;
+    int linkUps = 0, linkDowns = 0, dataSents = 0, identityRequests = 0, completions = 0;
+    std::vector<uint32_t> putResults;  // what the port answered each forwarded put
     std::vector<uint16_t> ids;
+    std::vector<uint8_t> record;       // the identity the adapter gives; empty: no answer
+    uint32_t b3Options = 0;
     uint8_t got[64] = {};
-    bool forwardPuts = true;
-
-    struct Inside {
-        FakeEngine* e;
-        explicit Inside(FakeEngine* engine) : e(engine) {
-            if (e->busy.exchange(true)) ++e->overlaps;
-        }
-        ~Inside() { e->busy = false; }
-    };
 
     uint32_t createTable(unsigned, unsigned, unsigned, unsigned) override { return 0; }
     void destroyTable() override {}
+    void setPort(unsigned, CTaPort* p) override { port = p; }
+    void addB3Options(uint32_t bits) override { b3Options |= bits; }
     uint32_t registerApplication(const CTaRegisterParams&, uint16_t* appId) override {
         uint16_t id = static_cast<uint16_t>(ids.size() + 1);
         ids.push_back(id);
@@ -169,36 +162,36 @@ public:
             }
         return kInfoUnknownApp;
     }
-    uint32_t putMessage(uint16_t, const uint8_t* message, size_t size) override {
-        Inside in(this);
-        std::this_thread::yield();
-        if (forwardPuts) provider->sendToPort(1, message, size, nullptr, 0);
+    uint32_t putMessage(uint16_t, const uint8_t* message, size_t size, const uint8_t*) override {
+        putResults.push_back(port ? port->putMessage(message, size) : kInfoNotReachable);
         return 0;
     }
-    uint32_t getMessage(uint16_t, const uint8_t** message) override {
-        Inside in(this);
+    uint32_t getMessage(uint16_t, CTaGot* out) override {
         std::memset(got, 0, sizeof(got));
         got[0] = 14;
         got[4] = 0x05;
         got[5] = 0x81;
-        *message = got;
+        out->message = got;
+        out->length = 14;
         return 0;
     }
-    uint32_t installSignal(uint16_t, CTaSignalFn, uint32_t) override { return 0; }
+    void completeGet(uint16_t) override { ++completions; }
+    uint32_t installSignal(uint16_t, CTaSignalFn, uintptr_t) override { return 0; }
     bool knowsApplication(uint16_t appId) override {
         for (uint16_t id : ids)
             if (id == appId) return true;
         return false;
     }
-    uint16_t anyApplicationId() override { return ids.empty() ? 1 : ids.front(); }
-    void adapterMessage(const uint8_t*, size_t) override {
-        Inside in(this);
-        std::this_thread::yield();
-        ++adapterMessages;
+    uint32_t requestIdentity(unsigned, uint8_t* out) override {
+        ++identityRequests;
+        if (record.empty()) return kInfoNotReachable;
+        std::memcpy(out, record.data(), kIdentityRecordSize);
+        return 0;
     }
+    void adapterMessage(unsigned, const uint8_t*, size_t) override { ++adapterMessages; }
+    void dataSent(const uint8_t*, size_t) override { ++dataSents; }
     void linkUp(unsigned) override { ++linkUps; }
     void linkDown(unsigned) override { ++linkDowns; }
-    void portRefused(const uint8_t*, size_t, uint32_t info) override { refused.push_back(info); }
 };
 
 CTaPort::Timing fastTiming() {
@@ -218,34 +211,34 @@ std::vector<uint8_t> listenReq() {
     return m;
 }
 
-// An identity reply: the record's version words, manufacturer, profile and serial fields.
-std::vector<uint8_t> identityReply(const std::string& manufacturer, const std::string& serial, size_t length = 168) {
+// An identity record: version words, manufacturer, profile and serial fields.
+std::vector<uint8_t> identityRecord(const std::string& manufacturer, const std::string& serial) {
+    std::vector<uint8_t> r(kIdentityRecordSize, 0);
+    r[0] = 2;  // CAPI 2.0
+    std::memcpy(&r[12], manufacturer.data(), std::min<size_t>(manufacturer.size(), 64));
+    r[76] = 1;
+    r[78] = 2;
+    std::memcpy(&r[140], serial.data(), std::min<size_t>(serial.size(), 8));
+    return r;
+}
+
+// An identity reply of `length` bytes, its length field `claimed`.
+std::vector<uint8_t> identityReply(size_t length, size_t claimed) {
     std::vector<uint8_t> m(length, 0);
-    m[0] = static_cast<uint8_t>(length);
+    m[0] = static_cast<uint8_t>(claimed);
+    m[1] = static_cast<uint8_t>(claimed >> 8);
     m[4] = 0xFF;
     m[5] = 0xC1;
     m[16] = 0x07;
     m[17] = 0x10;
-    if (length >= 168) {
-        m[20] = 2;  // major 2
-        m[22] = 0;
-        std::memcpy(&m[20 + 12], manufacturer.data(), std::min<size_t>(manufacturer.size(), 64));
-        m[20 + 76] = 1;  // profile: one B channel count etc.
-        m[20 + 77] = 0;
-        m[20 + 78] = 2;
-        std::memcpy(&m[20 + 140], serial.data(), std::min<size_t>(serial.size(), 8));
-    }
     return m;
 }
 
 class ProviderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        engine.provider = &provider;
-        link.engineBusy = &engine.busy;
         ASSERT_EQ(provider.start(this), 0u);
         provider.setPortTiming(fastTiming());
-        provider.setIdentityWaitMs(50);
     }
     uint32_t registerApp(uint16_t* id) {
         CCapiCall c;
@@ -343,7 +336,7 @@ TEST_F(ProviderTest, DisconnectWaitsForTheRelease) {
     EXPECT_EQ(port->state(), CTaPort::kClosed);
 }
 
-// A put goes out only while connected, as prefix 00 00, the message and its payload.
+// A put is taken only while connected and goes out as prefix 00 00, the message and its payload.
 TEST_F(ProviderTest, PutIsSentWhenConnectedAndRefusedOtherwise) {
     CTaPort* port = provider.port(1);
     std::vector<uint8_t> m = listenReq();
@@ -351,35 +344,52 @@ TEST_F(ProviderTest, PutIsSentWhenConnectedAndRefusedOtherwise) {
     EXPECT_EQ(port->putMessage(m.data(), m.size()), kInfoNotReachable);
     ASSERT_EQ(provider.openPort(1), 0u);
     EXPECT_EQ(port->putMessage(m.data(), m.size(), payload, 3), kInfoPending);
-    ASSERT_EQ(link.sent.size(), 1u);
+    ASSERT_TRUE(port->waitWritten(5000));
+    ASSERT_EQ(link.sentCount(), 1u);
     std::vector<uint8_t> expected{0, 0};
     expected.insert(expected.end(), m.begin(), m.end());
     expected.insert(expected.end(), payload, payload + 3);
     EXPECT_EQ(link.sent[0], expected);
-    link.takeData = false;
-    EXPECT_EQ(port->putMessage(m.data(), m.size()), kInfoNotReachable);
-    // A lost link: the port no longer sends, and the engine hears of it.
-    link.takeData = true;
+    // A lost link: the port takes nothing more, and the engine hears of it.
     link.indicate(kLinkDown);
     EXPECT_EQ(engine.linkDowns, 1);
     EXPECT_FALSE(provider.portOpen());
     EXPECT_EQ(port->putMessage(m.data(), m.size()), kInfoNotReachable);
 }
 
-// What the engine sends while it dispatches goes out after the lock; what the port refuses comes
-// back to the engine as an error confirmation.
-TEST_F(ProviderTest, EngineSendsLeaveTheLockAndRefusalsComeBack) {
+// The engine's put through the provider: refused by a port that is not connected, so the engine
+// can answer it with an error confirmation instead of leaving it pending.
+TEST_F(ProviderTest, PutWithoutConnectedPortIsRefusedToTheEngine) {
     uint16_t id = 0;
     ASSERT_EQ(registerApp(&id), 0u);
-    size_t before = link.sent.size();
     EXPECT_EQ(put(id, listenReq()), 0u);
-    EXPECT_EQ(link.sent.size(), before + 1);
-    EXPECT_FALSE(link.dataSentUnderEngine);
-    EXPECT_TRUE(engine.refused.empty());
+    link.indicate(kLinkReleased);
+    EXPECT_EQ(put(id, listenReq()), 0u);
+    EXPECT_EQ(engine.putResults, (std::vector<uint32_t>{kInfoPending, kInfoNotReachable}));
+}
 
-    link.indicate(kLinkDown);
-    EXPECT_EQ(put(id, listenReq()), 0u);
-    EXPECT_EQ(engine.refused, std::vector<uint32_t>{kInfoNotReachable});
+// The port never makes its caller wait for link control: items are handed over in order by the
+// writer while the caller goes on (the runtime thread that takes them may wait for the caller's
+// engine lock).
+TEST_F(ProviderTest, PutNeverWaitsForLinkControl) {
+    ASSERT_EQ(provider.openPort(1), 0u);
+    CTaPort* port = provider.port(1);
+    link.holdData = true;
+    for (uint8_t i = 0; i < 20; ++i) {
+        std::vector<uint8_t> m = listenReq();
+        m[6] = i;
+        EXPECT_EQ(port->putMessage(m.data(), m.size()), kInfoPending);
+    }
+    EXPECT_LE(link.sentCount(), 1u);
+    link.holdData = false;
+    ASSERT_TRUE(port->waitWritten(5000));
+    ASSERT_EQ(link.sentCount(), 20u);
+    for (uint8_t i = 0; i < 20; ++i) EXPECT_EQ(link.sent[i][2 + 6], i);
+    link.takeData = false;
+    std::vector<uint8_t> m = listenReq();
+    port->putMessage(m.data(), m.size());
+    ASSERT_TRUE(port->waitWritten(5000));
+    EXPECT_EQ(port->refusedItems(), 1u);
 }
 
 TEST_F(ProviderTest, PutLengthsOutsideTheAreaAreRefused) {
@@ -394,25 +404,12 @@ TEST_F(ProviderTest, PutLengthsOutsideTheAreaAreRefused) {
     std::vector<uint8_t> shortArea = listenReq();
     shortArea.resize(20);  // claims 26
     EXPECT_EQ(put(id, shortArea), kInfoBadPut);
+    EXPECT_TRUE(engine.putResults.empty());
 }
 
-// Puts on the window thread and adapter messages on the runtime thread never meet in the engine.
-TEST_F(ProviderTest, DispatchAndAdapterMessagesTakeOneLock) {
-    uint16_t id = 0;
-    ASSERT_EQ(registerApp(&id), 0u);
-    engine.forwardPuts = false;
-    std::vector<uint8_t> conf{14, 0, 1, 0, 0x05, 0x81, 0, 0, 1, 0, 0, 0, 0, 0};
-    std::thread runtime([&] {
-        for (int i = 0; i < 2000; ++i) link.indicateData(conf);
-    });
-    for (int i = 0; i < 2000; ++i) put(id, listenReq());
-    runtime.join();
-    EXPECT_EQ(engine.adapterMessages, 2000);
-    EXPECT_EQ(engine.overlaps, 0);
-}
-
-// Items from the adapter: too short for prefix and header, or a length field beyond the item or
-// 512, never reach the engine.
+// Items from the adapter: too short for prefix and header, a length field beyond the item or 512,
+// or an identity reply that cannot hold its record, never reach the engine; link control's own
+// DATA_B3_CONF goes to the engine's data-sent report.
 TEST_F(ProviderTest, MalformedAdapterItemsAreDropped) {
     ASSERT_EQ(provider.openPort(1), 0u);
     struct Case {
@@ -425,6 +422,10 @@ TEST_F(ProviderTest, MalformedAdapterItemsAreDropped) {
         {{7, 0, 1, 0, 0x05, 0x81, 0, 0}, 0},
         {{40, 0, 1, 0, 0x05, 0x81, 0, 0, 1, 0}, 0},
         {{}, 0},
+        {identityReply(168, 168), 1},
+        {identityReply(167, 167), 0},
+        {identityReply(168, 100), 0},
+        {identityReply(100, 168), 0},
     };
     for (const Case& c : cases) {
         int before = engine.adapterMessages;
@@ -437,6 +438,8 @@ TEST_F(ProviderTest, MalformedAdapterItemsAreDropped) {
     int before = engine.adapterMessages;
     link.indicateData(big);
     EXPECT_EQ(engine.adapterMessages, before);
+    link.indicateData({16, 0, 1, 0, 0x86, 0x81, 1, 0x80, 1, 1, 1, 0, 5, 0, 0, 0});
+    EXPECT_EQ(engine.dataSents, 1);
 }
 
 // The first registration opens the adapter; when that fails it answers 0x1109 and the next one
@@ -468,7 +471,7 @@ TEST_F(ProviderTest, FirstRegistrationOpensTheAdapterAndRetries) {
 
 // The identity is asked for once; the texts come out bounded and terminated.
 TEST_F(ProviderTest, IdentityIsFetchedOnceWithBoundedTexts) {
-    link.identityReply = identityReply(std::string(64, 'M'), "12345678");
+    engine.record = identityRecord(std::string(64, 'M'), "12345678");
     char out[64];
     std::memset(out, 'x', sizeof(out));
     EXPECT_EQ(text(kFnManufacturer, out), 0u);
@@ -490,34 +493,22 @@ TEST_F(ProviderTest, IdentityIsFetchedOnceWithBoundedTexts) {
     EXPECT_EQ(provider.call(v), 0u);
     EXPECT_EQ(major, 2);
     EXPECT_EQ(minor, 0);
-    EXPECT_EQ(link.identityRequests, 1);
-    // The request: MANUFACTURER 0xC0, length 18, number 0xFFFF, port 1, "kolv", class 0x1007.
-    const std::vector<uint8_t>& req = link.sent.back();
-    ASSERT_EQ(req.size(), 20u);
-    EXPECT_EQ(std::vector<uint8_t>(req.begin() + 2, req.end()),
-              (std::vector<uint8_t>{18, 0, 1, 0, 0xFF, 0xC0, 0xFF, 0xFF, 1, 0, 0, 0, 'k', 'o', 'l', 'v', 7, 0x10}));
+    EXPECT_EQ(engine.identityRequests, 1);
     CCapiCall none;
     none.function = kFnManufacturer;
     EXPECT_EQ(provider.call(none), kInfoResources);
 }
 
-// A reply too short for the record is not taken: the texts stay empty and the next call asks again.
-TEST_F(ProviderTest, ShortIdentityReplyIsNotTaken) {
-    for (size_t length : {20u, 100u, 167u}) {
-        link.identityReply = identityReply("Maker", "1", length);
-        char out[64] = "junk";
-        EXPECT_EQ(text(kFnManufacturer, out), 0u);
-        EXPECT_STREQ(out, "");
-        EXPECT_FALSE(provider.identity().valid());
-    }
-    EXPECT_EQ(link.identityRequests, 3);
-    // A reply whose length field claims less than the record, though the bytes are there.
-    std::vector<uint8_t> lying = identityReply("Maker", "1");
-    lying[0] = 100;
-    link.identityReply = lying;
-    char out[64];
-    text(kFnManufacturer, out);
-    EXPECT_FALSE(provider.identity().valid());
+// Without an answer the texts are empty, the words zero, and the next call asks again.
+TEST_F(ProviderTest, UnansweredIdentityLeavesEmptyResults) {
+    char out[64] = "junk";
+    EXPECT_EQ(text(kFnManufacturer, out), 0u);
+    EXPECT_STREQ(out, "");
+    std::memset(out, 'x', sizeof(out));
+    EXPECT_EQ(text(kFnProfile, out, 1), 0u);
+    EXPECT_EQ(std::string(out, 64), std::string(64, '\0'));
+    EXPECT_EQ(text(kFnSerialNumber, out), 0u);
+    EXPECT_EQ(engine.identityRequests, 3);
 }
 
 // The deferred open fires on the timer thread but opens on the window's: it is posted.
@@ -553,7 +544,10 @@ TEST_F(ProviderTest, RuntimeTickRunsWhileOpen) {
 namespace {
 std::vector<std::string> traced;
 void captureLine(const char* text) { traced.emplace_back(text); }
-void traceOn(CTaPortSettings* s) { s->traceMessages = true; }
+void traceOn(CTaPortSettings* s) {
+    s->traceMessages = true;
+    s->b3Options = 0x9;
+}
 }  // namespace
 
 // With traceCapiMessage set, every put and every get is traced.
@@ -562,7 +556,6 @@ TEST(ProviderTrace, PutsAndGetsAreTracedWhenSwitchedOn) {
     ManualTimers timers;
     FakeEngine engine;
     CTaProvider provider(&link, &timers, &engine, &traceOn, nullptr);
-    engine.provider = &provider;
     ASSERT_EQ(provider.start(nullptr), 0u);
     provider.setPortTiming(fastTiming());
     debugInit("serlinksp", 0x7FFFFFFF);
@@ -580,16 +573,19 @@ TEST(ProviderTrace, PutsAndGetsAreTracedWhenSwitchedOn) {
     put.message = m.data();
     put.messageSize = m.size();
     provider.call(put);
-    const uint8_t* got = nullptr;
+    CTaGot got;
     CCapiCall get;
     get.function = kFnGet;
     get.appId = id;
-    get.messageResult = &got;
+    get.got = &got;
     EXPECT_EQ(provider.call(get), 0u);
-    EXPECT_EQ(got, engine.got);
+    EXPECT_EQ(got.message, engine.got);
+    provider.completeGet(id);
+    EXPECT_EQ(engine.completions, 1);
     debugCaptureOutput(nullptr);
     std::string all;
     for (auto& l : traced) all += l;
     EXPECT_NE(all.find("listenRequest"), std::string::npos) << all;
     EXPECT_NE(all.find("listenConfirmation"), std::string::npos) << all;
+    EXPECT_EQ(engine.b3Options, 0x9u);  // the settings' B3 options reach the engine
 }

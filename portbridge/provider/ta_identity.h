@@ -3,11 +3,10 @@
 //   0 u16 CAPI major version, 2 u16 minor, 4 8 bytes kept (not read), 12 64 bytes manufacturer text,
 //   76 64 bytes CAPI profile, 140 8 bytes serial number text
 //
-// and the request that asks for it: MANUFACTURER with subcommand 0xC0, manufacturer id "kolv",
-// class word 0x1007. The reply (0xFF, 0xC1) holds the record from offset 20. A reply is taken
-// only when its length field and the received bytes both hold the whole record; the texts come
-// out bounded and terminated whatever the adapter sent (an 8-character serial number has no room
-// for its NUL in the record). No Windows header.
+// which the adapter sends in its reply (0xFF, 0xC1, class word 0x1007) to the identity request,
+// from offset 20. A reply counts only when its length field and the received bytes both hold the
+// whole record; the texts come out bounded and terminated whatever the adapter sent (an
+// 8-character serial number has no room for its NUL in the record). No Windows header.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +17,6 @@ namespace pbprov {
 constexpr size_t kIdentityRecordSize = 148;
 constexpr size_t kIdentityReplyOffset = 20;
 constexpr size_t kIdentityReplySize = kIdentityReplyOffset + kIdentityRecordSize;
-constexpr size_t kIdentityRequestSize = 18;
 constexpr uint16_t kIdentityClass = 0x1007;
 constexpr size_t kResultBufferSize = 64;  // the client's buffer for texts and the profile
 
@@ -27,9 +25,8 @@ public:
     // The record is valid once its first word is non-zero.
     bool valid() const;
     void clear();
-    // Takes the record from a reply of `size` received bytes: true when it was one (0xFF 0xC1,
-    // class 0x1007) and long enough; anything else leaves the record as it was.
-    bool takeReply(const uint8_t* message, size_t size);
+    // Takes the 148 bytes.
+    void takeRecord(const uint8_t* record);
 
     uint16_t majorVersion() const;
     uint16_t minorVersion() const;
@@ -46,9 +43,9 @@ private:
 
 // True when the message is an identity reply (0xFF 0xC1, class 0x1007), whatever its length.
 bool isIdentityReply(const uint8_t* message, size_t size);
-
-// The identity request of application `appId` for port `portIndex` (kIdentityRequestSize bytes).
-void buildIdentityRequest(uint16_t appId, uint32_t portIndex, uint8_t* out);
+// True when such a reply holds the whole record, by its length field and by the `size` bytes
+// that came.
+bool identityReplyComplete(const uint8_t* message, size_t size);
 
 // Copies a text field of `fieldSize` bytes that may lack its NUL into `out` (size >= 1).
 void copyBoundedText(const uint8_t* field, size_t fieldSize, char* out, size_t size);

@@ -102,6 +102,7 @@ uint32_t CTaPort::reactivate(uint8_t byte) {
 }
 
 void CTaPort::close() {
+    stopWriter();
     stopTick();
     if (runtimeStarted_) {
         link_->shutDownLink();
@@ -119,10 +120,54 @@ void CTaPort::stopTick() {
 
 uint32_t CTaPort::putMessage(const uint8_t* message, size_t size, const uint8_t* payload, size_t payloadLength) {
     if (state_ != kConnected || !message) return kInfoNotReachable;
-    std::vector<uint8_t> item(kPrefixSize + size + payloadLength, 0);
+    std::vector<uint8_t> item(kPrefixSize + size + (payload ? payloadLength : 0), 0);
     std::memcpy(item.data() + kPrefixSize, message, size);
-    if (payloadLength) std::memcpy(item.data() + kPrefixSize + size, payload, payloadLength);
-    return link_->sendLinkData(item.data(), item.size()) ? kInfoPending : kInfoNotReachable;
+    if (payload && payloadLength) std::memcpy(item.data() + kPrefixSize + size, payload, payloadLength);
+    std::lock_guard<std::mutex> lock(writeMutex_);
+    if (!writer_.joinable()) {
+        writerStop_ = false;
+        writer_ = std::thread(&CTaPort::writerLoop, this);
+    }
+    writeQueue_.push_back(std::move(item));
+    writeCv_.notify_all();
+    return kInfoPending;
+}
+
+void CTaPort::writerLoop() {
+    std::unique_lock<std::mutex> lock(writeMutex_);
+    for (;;) {
+        writeCv_.wait(lock, [this] { return writerStop_ || !writeQueue_.empty(); });
+        if (writeQueue_.empty()) return;  // stopped, nothing left
+        std::vector<uint8_t> item = std::move(writeQueue_.front());
+        writeQueue_.pop_front();
+        writing_ = true;
+        lock.unlock();
+        bool taken = link_->sendLinkData(item.data(), item.size());
+        lock.lock();
+        writing_ = false;
+        if (!taken) ++refused_;
+        writeCv_.notify_all();
+        if (writerStop_) {
+            writeQueue_.clear();
+            return;
+        }
+    }
+}
+
+bool CTaPort::waitWritten(unsigned ms) {
+    std::unique_lock<std::mutex> lock(writeMutex_);
+    return writeCv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return writeQueue_.empty() && !writing_; });
+}
+
+void CTaPort::stopWriter() {
+    {
+        std::lock_guard<std::mutex> lock(writeMutex_);
+        writerStop_ = true;
+        writeCv_.notify_all();
+    }
+    if (writer_.joinable()) writer_.join();
+    std::lock_guard<std::mutex> lock(writeMutex_);
+    writeQueue_.clear();
 }
 
 void CTaPort::runtimeCallback(void* context, const CTaIndication& indication) {

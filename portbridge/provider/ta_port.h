@@ -9,12 +9,19 @@
 // event and the provider's indication procedure.
 //
 // A request's wait completes on the indication that answers it: connect with 0 on 641 (link up)
-// and 88 on 642, 645 or 649; disconnect with 0 on any of 642, 645, 649. A put is sent only while
-// connected; otherwise it is refused (the engine answers it with an error confirmation).
-// No Windows header.
+// and 88 on 642, 645 or 649; disconnect with 0 on any of 642, 645, 649. A put is taken only while
+// connected; otherwise it is refused (the engine answers it with an error confirmation). A taken
+// put is handed to link control by the port's writer thread, in order: link control takes data
+// on the runtime thread, so the caller (who may hold the engine lock the runtime thread waits
+// for) never waits for it. No Windows header.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
 #include <cstddef>
 #include <cstdint>
 
@@ -76,10 +83,14 @@ public:
     uint32_t reactivate(uint8_t byte);
     // Shuts the runtime down (state 0).
     void close();
-    // Sends the prefix, the message and the payload as one data item: 15 (pending) when link
-    // control took it; 0x1109 while the port is not connected or when the item was not taken.
+    // Takes the prefix, the message and the payload as one data item for link control: 15
+    // (pending); 0x1109 while the port is not connected.
     uint32_t putMessage(const uint8_t* message, size_t size, const uint8_t* payload = nullptr,
                         size_t payloadLength = 0);
+    // Waits until the writer has handed over every taken item; false after `ms`.
+    bool waitWritten(unsigned ms);
+    // Items link control did not take (the link was going down).
+    unsigned refusedItems() const { return refused_.load(); }
 
     int state() const { return state_.load(); }
     unsigned index() const { return index_; }
@@ -92,6 +103,8 @@ private:
     static void tickCallback(void* context);
     void deliver(const CTaIndication& indication);
     void stopTick();
+    void writerLoop();
+    void stopWriter();
 
     unsigned index_;
     CTaLinkOps* link_;
@@ -107,6 +120,14 @@ private:
     void* tickTimer_ = nullptr;
     std::atomic<bool> tickBusy_{false};
     Timing timing_;
+
+    std::mutex writeMutex_;
+    std::condition_variable writeCv_;
+    std::deque<std::vector<uint8_t>> writeQueue_;
+    bool writing_ = false;
+    bool writerStop_ = false;
+    std::thread writer_;
+    std::atomic<unsigned> refused_{0};
 };
 
 }  // namespace pbprov

@@ -12,11 +12,6 @@ constexpr uint32_t kInfoUnknownCommand = 0x2007;
 constexpr uint32_t kTraceClassProvider = 0xA5;
 constexpr uint16_t kVersionTextSelector = 11;
 
-// The runtime thread marks itself while it delivers an indication, and every thread counts how
-// deep it holds the engine lock.
-thread_local bool onRuntimeThread = false;
-thread_local int engineLockDepth = 0;
-
 uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 }  // namespace
 
@@ -25,7 +20,6 @@ uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8
 
 CCapiProvider::CCapiProvider() {
     name_ = "CCapiProvider";
-    engineLock_.init();
     // The manufacturer text is padded with blanks to 47 characters.
     std::memset(manufacturerText_, ' ', 47);
     std::memcpy(manufacturerText_, "Quarnbeck A+R GmbH", 18);
@@ -35,6 +29,10 @@ CCapiProvider::CCapiProvider() {
 CCapiProvider::~CCapiProvider() = default;
 
 uint32_t CCapiProvider::call(CCapiCall& call) { return baseCall(call); }
+
+void CCapiProvider::completeGet(uint16_t appId) {
+    if (engine_) engine_->completeGet(appId);
+}
 
 uint32_t CCapiProvider::manufacturer(uint8_t* out) {
     if (!out) return kInfoResources;
@@ -91,30 +89,17 @@ uint32_t CCapiProvider::baseCall(CCapiCall& c) {
             debugPrint(kTraceClassProvider, "put for unknown application %u", c.appId);
             debugHexDump(c.message, 16);
         }
-        lockEngine();
-        ++engineLockDepth;
-        uint32_t result = engine_->putMessage(c.appId, c.message, length);
-        --engineLockDepth;
-        unlockEngine();
-        return result;
+        return engine_->putMessage(c.appId, c.message, length, c.payload);
     }
     case kFnGet: {
-        const uint8_t* message = nullptr;
-        lockEngine();
-        ++engineLockDepth;
-        uint32_t result = engine_->getMessage(c.appId, &message);
-        if (result == kInfoOk && message) traceMessage(message, get16(message));
-        --engineLockDepth;
-        unlockEngine();
-        if (c.messageResult) *c.messageResult = result == kInfoOk ? message : nullptr;
+        CTaGot got;
+        uint32_t result = engine_->getMessage(c.appId, &got);
+        if (result == kInfoOk && got.message) traceMessage(got.message, got.length);
+        if (c.got) *c.got = result == kInfoOk ? got : CTaGot{};
         return result;
     }
-    case kFnSignal: {
-        lockEngine();
-        uint32_t result = engine_->installSignal(c.appId, c.signal, c.signalContext);
-        unlockEngine();
-        return result;
-    }
+    case kFnSignal:
+        return engine_->installSignal(c.appId, c.signal, c.signalContext);
     case kFnManufacturer:
         return manufacturer(c.resultBuffer);
     case kFnVersion:
@@ -159,7 +144,6 @@ uint32_t CTaProvider::start(void* window) {
         }
     }
     window_ = window;
-    if (timers_ && !flushTimer_) flushTimer_ = timers_->startTimer(10, &CTaProvider::flushExpired, this, true);
     started_ = true;
     return 0;
 }
@@ -179,6 +163,7 @@ uint32_t CTaProvider::addPort(unsigned index, CTaPort* port) {
     ports_[index] = PortRecord{};
     ports_[index].port = port;
     port->setIndicationProc(&CTaProvider::portIndicationProc, this);
+    if (engine_) engine_->setPort(index, port);
     return 0;
 }
 
@@ -200,16 +185,11 @@ void CTaProvider::setPortTiming(const CTaPort::Timing& timing) {
 
 void CTaProvider::shutDown() {
     cancelDeferred();
-    if (flushTimer_ && timers_) timers_->cancelTimer(flushTimer_);
-    flushTimer_ = nullptr;
     for (unsigned i = 0; i <= 4; ++i) closePort(i);
-    for (auto& r : ports_) {
-        delete r.port;
-        r = PortRecord{};
-    }
-    {
-        std::lock_guard<std::mutex> lock(outgoingMutex_);
-        outgoing_.clear();
+    for (unsigned i = 0; i <= 4; ++i) {
+        if (ports_[i].port && engine_) engine_->setPort(i, nullptr);
+        delete ports_[i].port;
+        ports_[i] = PortRecord{};
     }
     if (tableMade_ && engine_) engine_->destroyTable();
     tableMade_ = false;
@@ -229,10 +209,6 @@ uint32_t CTaProvider::call(CCapiCall& c) {
     } else if (c.function >= kFnManufacturer && c.function <= kFnProfile) {
         cancelDeferred();
         fetchIdentity();
-    } else if (c.function == kFnPut || c.function == kFnGet) {
-        uint32_t result = baseCall(c);
-        flushOutgoing();
-        return result;
     }
     return baseCall(c);
 }
@@ -272,6 +248,7 @@ uint32_t CTaProvider::openPort(unsigned index) {
     CTaPortSettings settings;
     if (readSettings_) readSettings_(&settings);
     traceMessages_ = settings.traceMessages;
+    if (engine_) engine_->addB3Options(settings.b3Options);
     CTaPort* p = port(index);
     if (!p) return 4;
     uint32_t result = p->open(settings);
@@ -296,52 +273,8 @@ uint32_t CTaProvider::closePort(unsigned index) {
     return 0;
 }
 
-uint32_t CTaProvider::sendToPort(unsigned index, const uint8_t* message, size_t size, const uint8_t* payload,
-                                 size_t payloadLength) {
-    CTaPort* p = port(index);
-    if (!p || !message) return kInfoNotReachable;
-    if (engineLockDepth > 0) {
-        // Sent once the lock is released.
-        Outgoing o{index, std::vector<uint8_t>(message, message + size),
-                   std::vector<uint8_t>(payload, payload + (payload ? payloadLength : 0))};
-        std::lock_guard<std::mutex> lock(outgoingMutex_);
-        outgoing_.push_back(std::move(o));
-        return kInfoPending;
-    }
-    return p->putMessage(message, size, payload, payloadLength);
-}
-
-void CTaProvider::flushOutgoing() {
-    if (onRuntimeThread || engineLockDepth > 0) return;
-    std::lock_guard<std::mutex> flushing(flushMutex_);
-    for (;;) {
-        Outgoing o;
-        {
-            std::lock_guard<std::mutex> lock(outgoingMutex_);
-            if (outgoing_.empty()) return;
-            o = std::move(outgoing_.front());
-            outgoing_.pop_front();
-        }
-        CTaPort* p = port(o.port);
-        uint32_t result = p ? p->putMessage(o.message.data(), o.message.size(), o.payload.data(), o.payload.size())
-                            : kInfoNotReachable;
-        if (result != kInfoPending && engine_) {
-            lockEngine();
-            ++engineLockDepth;
-            engine_->portRefused(o.message.data(), o.message.size(), result);
-            --engineLockDepth;
-            unlockEngine();
-        }
-    }
-}
-
-void CTaProvider::flushExpired(void* context) { static_cast<CTaProvider*>(context)->flushOutgoing(); }
-
 void CTaProvider::portIndicationProc(void* context, unsigned index, const CTaPortMessage& message) {
-    bool was = onRuntimeThread;
-    onRuntimeThread = true;
     static_cast<CTaProvider*>(context)->portIndication(index, message);
-    onRuntimeThread = was;
 }
 
 void CTaProvider::portIndication(unsigned index, const CTaPortMessage& m) {
@@ -350,11 +283,7 @@ void CTaProvider::portIndication(unsigned index, const CTaPortMessage& m) {
     switch (m.id) {
     case kLinkEstablished:
         r->linkUp = r->present = true;
-        lockEngine();
-        ++engineLockDepth;
         engine_->linkUp(index);
-        --engineLockDepth;
-        unlockEngine();
         break;
     case kLinkReleased:
     case kLinkDown:
@@ -362,27 +291,20 @@ void CTaProvider::portIndication(unsigned index, const CTaPortMessage& m) {
         // A lost link is a link down too: the calls on it are gone.
         r->linkUp = r->present = false;
         if (r->port->state() == CTaPort::kFailed) portOpen_ = false;
-        lockEngine();
-        ++engineLockDepth;
         engine_->linkDown(index);
-        --engineLockDepth;
-        unlockEngine();
         break;
     case kLinkPresent:
         r->present = true;
         r->linkUp = false;
         break;
     case kLinkDataUp:
-        if (isIdentityReply(m.message, m.size)) {
-            // Ours: taken only when it holds the whole record.
-            if (identity_.takeReply(m.message, m.size)) identityEvent_.set();
-            break;
-        }
-        lockEngine();
-        ++engineLockDepth;
-        engine_->adapterMessage(m.message, m.size);
-        --engineLockDepth;
-        unlockEngine();
+        // An identity reply too short for its record is dropped: the request then times out.
+        if (isIdentityReply(m.message, m.size) && !identityReplyComplete(m.message, m.size)) break;
+        // Link control's own confirmation of a sent DATA_B3_REQ.
+        if (m.message[4] == 0x86 && m.message[5] == 0x81)
+            engine_->dataSent(m.message, m.size);
+        else
+            engine_->adapterMessage(index, m.message, m.size);
         break;
     default:
         break;
@@ -392,12 +314,8 @@ void CTaProvider::portIndication(unsigned index, const CTaPortMessage& m) {
 void CTaProvider::fetchIdentity() {
     if (identity_.valid()) return;
     if (!portOpen_ && openPort(1) != 0) return;
-    uint16_t appId = engine_ ? engine_->anyApplicationId() : 0;
-    uint8_t request[kIdentityRequestSize];
-    buildIdentityRequest(appId, 1, request);
-    identityEvent_.reset();
-    if (sendToPort(1, request, sizeof(request), nullptr, 0) != kInfoPending) return;
-    identityEvent_.wait(identityWaitMs_);
+    uint8_t record[kIdentityRecordSize] = {};
+    if (engine_ && engine_->requestIdentity(1, record) == 0) identity_.takeRecord(record);
 }
 
 void CTaProvider::deferAction(uint32_t action, unsigned ms) {

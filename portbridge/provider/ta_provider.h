@@ -4,12 +4,9 @@
 // identity once.
 //
 // Threads. The call entry, open and close run on the window thread. Indications come from the
-// port on the runtime thread. One engine lock is held around each dispatch (put, get, signal
-// install), each message from the adapter, each link change and each pacing tick, so the engine
-// sees one of them at a time. Messages the engine sends to the port while it holds the lock are
-// kept and sent once it is released: link control takes data on the runtime thread, which may be
-// waiting for that very lock. Timer callbacks never do the provider's work themselves: the
-// deferred open is posted to the window.
+// port on the runtime thread. The engine holds its own lock around each of its entries; the port
+// never makes it wait for link control (its writer thread hands data over). Timer callbacks never
+// do the provider's work themselves: the deferred open is posted to the window.
 //
 //   CTaProvider provider(link, timers, engine, readSettings, post);
 //   provider.start(window);
@@ -22,12 +19,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <mutex>
-#include <vector>
 
 #include "common/capitrace.h"
-#include "common/tmutex.h"
 #include "common/tobject.h"
 #include "portbridge/provider/ta_identity.h"
 #include "portbridge/provider/ta_port.h"
@@ -64,11 +58,11 @@ struct CCapiCall {
     size_t messageSize = 0;
     const uint8_t* payload = nullptr;
     size_t payloadLength = 0;
-    // 4
-    const uint8_t** messageResult = nullptr;
+    // 4: the taken message, valid until completeGet
+    CTaGot* got = nullptr;
     // 5
     CTaSignalFn signal = nullptr;
-    uint32_t signalContext = 0;
+    uintptr_t signalContext = 0;
     // 240, 242, 243: 64 bytes; 243 also the controller
     uint8_t* resultBuffer = nullptr;
     uint32_t controller = 0;
@@ -96,12 +90,11 @@ public:
     virtual uint32_t serialNumber(uint8_t* out);
     virtual uint32_t profile(uint32_t controller, uint8_t* out);
 
+    // After function 4 with result 0, once the message has been copied.
+    void completeGet(uint16_t appId);
+
     int registeredCount() const { return registered_; }
     static const char* versionText() { return ""; }
-
-    // The engine lock, also for the engine's pacing tick.
-    void lockEngine() { engineLock_.enter(); }
-    void unlockEngine() { engineLock_.leave(); }
 
 protected:
     uint32_t baseCall(CCapiCall& call);
@@ -111,7 +104,6 @@ protected:
     char manufacturerText_[48] = {};
     int registered_ = 0;
     bool traceMessages_ = false;
-    TMutex engineLock_;
     CCapiMessageTrace tracer_{CommonVariant::portbridge};
 };
 
@@ -142,11 +134,6 @@ public:
     bool portOpen() const { return portOpen_.load(); }
     CTaPort* port(unsigned index);
 
-    // The engine sends to the adapter through here: 15 when sent or kept for sending, else an
-    // info value (the engine then answers the message with an error confirmation).
-    uint32_t sendToPort(unsigned index, const uint8_t* message, size_t size, const uint8_t* payload,
-                        size_t payloadLength);
-
     // The deferred action: a second one while one is pending is ignored.
     void deferAction(uint32_t action, unsigned ms);
     void cancelDeferred();
@@ -154,7 +141,6 @@ public:
 
     void fetchIdentity();
     const CTaIdentity& identity() const { return identity_; }
-    void setIdentityWaitMs(unsigned ms) { identityWaitMs_ = ms; }
     void setPortTiming(const CTaPort::Timing& timing);
 
     // For tests: the indication procedure as the port calls it.
@@ -166,21 +152,10 @@ private:
         bool linkUp = false;
         bool present = false;
     };
-    struct Outgoing {
-        unsigned port;
-        std::vector<uint8_t> message;
-        std::vector<uint8_t> payload;
-    };
 
     static void portIndicationProc(void* context, unsigned index, const CTaPortMessage& message);
     static void deferredExpired(void* context);
-    static void flushExpired(void* context);
     PortRecord* record(unsigned index);
-    // Runs `f` under the engine lock, then sends what the engine kept for the port.
-    template <class F>
-    auto underEngineLock(F f) -> decltype(f());
-    void flushOutgoing();
-    void tickFlush();
 
     CTaLinkOps* link_;
     CTaTimerOps* timers_;
@@ -192,19 +167,10 @@ private:
     std::atomic<bool> portOpen_{false};
     PortRecord ports_[5];
     CTaIdentity identity_;
-    CTaEvent identityEvent_;
-    unsigned identityWaitMs_ = 2000;
 
     std::mutex deferredMutex_;
     uint32_t deferredAction_ = 0;
     void* deferredTimer_ = nullptr;
-    void* flushTimer_ = nullptr;
-
-    // Filled while the engine lock is held, emptied after it is released by a thread that is not
-    // the runtime thread (link control takes data on that thread), one flusher at a time.
-    std::mutex outgoingMutex_;
-    std::mutex flushMutex_;
-    std::deque<Outgoing> outgoing_;
 };
 
 }  // namespace pbprov

@@ -57,6 +57,7 @@ struct CTaPortSettings {
     std::string nameCommand;
     std::string nameAnswer;
     bool traceMessages = false;   // [DEBUG] traceCapiMessage
+    uint32_t b3Options = 0;       // [CAPI] bits for the engine's B3 pacing
 };
 
 // An indication from link control as the port's runtime callback receives it: the message id and,
@@ -105,7 +106,7 @@ public:
 };
 
 // A signal procedure of an application: called once per message queued for it.
-using CTaSignalFn = uint32_t (*)(uint16_t appId, uint32_t context);
+using CTaSignalFn = uint32_t (*)(uint16_t appId, uintptr_t context);
 
 // The parameters of a registration (function 1).
 struct CTaRegisterParams {
@@ -117,6 +118,18 @@ struct CTaRegisterParams {
     uint16_t queueWord = 0;
 };
 
+// A message taken by a get: valid until completeGet. A DATA_B3_IND's payload comes beside it.
+struct CTaGot {
+    const uint8_t* message = nullptr;
+    uint16_t length = 0;
+    const uint8_t* b3Data = nullptr;
+    uint16_t b3Length = 0;
+};
+
+class CTaPort;
+
+// The CAPI engine. It holds its own lock around each of these, and gives it up while it waits for
+// the adapter.
 class CTaEngineOps {
 public:
     virtual ~CTaEngineOps() = default;
@@ -124,26 +137,30 @@ public:
     // bytes. 0 when made.
     virtual uint32_t createTable(unsigned applications, unsigned plcis, unsigned nccis, unsigned buffers) = 0;
     virtual void destroyTable() = 0;
+    // The port the engine sends to (null: none).
+    virtual void setPort(unsigned index, CTaPort* port) = 0;
+    // B3 option bits from serlink.ini, OR-ed in.
+    virtual void addB3Options(uint32_t bits) = 0;
     // Info value; the new application id in *appId (0 when none).
     virtual uint32_t registerApplication(const CTaRegisterParams& params, uint16_t* appId) = 0;
     virtual uint32_t releaseApplication(uint16_t appId) = 0;
-    // The message is `size` readable bytes, its length field checked by the caller.
-    virtual uint32_t putMessage(uint16_t appId, const uint8_t* message, size_t size) = 0;
-    // Info value; on 0 *message points at the taken message (valid until the next engine call).
-    virtual uint32_t getMessage(uint16_t appId, const uint8_t** message) = 0;
-    virtual uint32_t installSignal(uint16_t appId, CTaSignalFn fn, uint32_t context) = 0;
+    // `size` readable bytes at `message`; `payload` is a DATA_B3_REQ's data.
+    virtual uint32_t putMessage(uint16_t appId, const uint8_t* message, size_t size, const uint8_t* payload) = 0;
+    virtual uint32_t getMessage(uint16_t appId, CTaGot* got) = 0;
+    // The got message has been copied.
+    virtual void completeGet(uint16_t appId) = 0;
+    virtual uint32_t installSignal(uint16_t appId, CTaSignalFn fn, uintptr_t context) = 0;
     // True when the id names an application object in use.
     virtual bool knowsApplication(uint16_t appId) = 0;
-    // A registered application's id for a request of the provider's own, else the id of a free
-    // application object; 0 when there is neither.
-    virtual uint16_t anyApplicationId() = 0;
-    // A CAPI message from the adapter (checked: length field within size and 512).
-    virtual void adapterMessage(const uint8_t* message, size_t size) = 0;
-    virtual void linkUp(unsigned portIndex) = 0;
-    virtual void linkDown(unsigned portIndex) = 0;
-    // The port could not send a message of application `appId` (`info` says why): a request gets
-    // a confirmation with that info.
-    virtual void portRefused(const uint8_t* message, size_t size, uint32_t info) = 0;
+    // Asks the adapter on `port` for its 148-byte identity: 0 when it came into `record`.
+    virtual uint32_t requestIdentity(unsigned port, uint8_t* record) = 0;
+    // A CAPI message from the adapter (`size` bytes of the item from the message on; its length
+    // field checked against the item and 512).
+    virtual void adapterMessage(unsigned port, const uint8_t* message, size_t size) = 0;
+    // Link control's confirmation of a DATA_B3_REQ that left for the adapter.
+    virtual void dataSent(const uint8_t* message, size_t size) = 0;
+    virtual void linkUp(unsigned port) = 0;
+    virtual void linkDown(unsigned port) = 0;
 };
 
 // A manual-reset event with a bounded wait, usable from any thread.
