@@ -1,0 +1,91 @@
+#include "portbridge/stack/transmit_history.h"
+
+#include <cstring>
+
+namespace stack {
+
+namespace {
+uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+void put16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+}  // namespace
+
+bool capi::isDataB3Req(const uint8_t* data, size_t length) {
+    // Application, command, message number, NCCI, data pointer, length and handle must be there.
+    if (!data || length < kPrefix + 20) return false;
+    const uint8_t* m = data + kPrefix;
+    return m[4] == kDataB3 && m[5] == kReq;
+}
+
+bool CTransmitHistory::add(const uint8_t* message, size_t available, uint32_t nowMs) {
+    if (full() || !message || available < 20) return false;
+    Slot& s = slots_[write_];
+    // Only the message itself goes into the copy, never more than it says it is long.
+    size_t length = get16(message);
+    if (length < 20 || length > available) length = available;
+    s.copied = length < kCopyBytes ? length : kCopyBytes;
+    std::memcpy(s.copy, message, s.copied);
+    // The data that follows the message is what the B channel carries.
+    size_t dataBytes = get16(message + 16);
+    const size_t follows = available > length ? available - length : 0;
+    if (dataBytes > follows) dataBytes = follows;
+    s.delay = static_cast<uint32_t>(dataBytes / 8);
+    s.stamp = nowMs;
+    s.sent = false;
+    write_ = (write_ + 1) % kSlots;
+    ++pending_;
+    return true;
+}
+
+void CTransmitHistory::markSent() {
+    for (unsigned i = 0, at = read_; i < pending_; ++i, at = (at + 1) % kSlots) {
+        if (!slots_[at].sent) {
+            slots_[at].sent = true;
+            return;
+        }
+    }
+}
+
+unsigned CTransmitHistory::confirmDue(uint32_t nowMs, bool shortOfBuffers, ConfirmFn fn, void* context) {
+    unsigned n = 0;
+    while (pending_ > 0) {
+        Slot& s = slots_[read_];
+        const bool due = static_cast<int32_t>(nowMs - s.stamp) >= static_cast<int32_t>(s.delay);
+        if (!due || (shortOfBuffers && !s.sent)) break;
+        read_ = (read_ + 1) % kSlots;
+        s.sent = false;
+        --pending_;
+        if (pending_ > 0) {
+            // The B channel is busy with this one until its stamp plus its delay.
+            Slot& next = slots_[read_];
+            const uint32_t free = s.stamp + s.delay;
+            if (static_cast<int32_t>(free - next.stamp) > 0) next.stamp = free;
+        }
+        uint8_t conf[kConfirmationBytes];
+        makeConfirmation(s.copy, s.copied, 0, conf);
+        if (fn) fn(context, conf);
+        ++n;
+    }
+    return n;
+}
+
+void CTransmitHistory::clear() { write_ = read_ = pending_ = 0; }
+
+void CTransmitHistory::makeConfirmation(const uint8_t* request, size_t length, uint16_t info, uint8_t* out) {
+    std::memset(out, 0, kConfirmationBytes);
+    uint8_t* m = out + capi::kPrefix;
+    put16(m, capi::kDataB3ConfLength);
+    m[4] = capi::kDataB3;
+    m[5] = capi::kConf;
+    if (length >= 20) {
+        std::memcpy(m + 2, request + 2, 2);   // application
+        std::memcpy(m + 6, request + 6, 2);   // message number
+        std::memcpy(m + 8, request + 8, 4);   // NCCI
+        std::memcpy(m + 12, request + 18, 2);  // data handle
+    }
+    put16(m + 14, info);
+}
+
+}  // namespace stack

@@ -1,0 +1,60 @@
+// The pacing of DATA_B3 confirmations: the adapter's B channel carries 64 kbit/s (8 bytes per
+// millisecond), while the serial line to it is faster. The link control keeps a copy of every
+// DATA_B3_REQ it handed to the link and confirms it only when the B channel would have sent it:
+// a request of n data bytes takes n / 8 ms, and a request waits for the one before it.
+//
+// Pure bookkeeping over times the caller gives, so tests drive it with a manual clock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace stack {
+
+// CAPI layout of the requests and confirmations handled here (offsets in the message, which
+// follows a 2-byte prefix in the link's data).
+namespace capi {
+constexpr uint8_t kDataB3 = 0x86, kReq = 0x80, kConf = 0x81;
+constexpr size_t kDataB3ReqHeader = 22;  // through Flags
+constexpr size_t kDataB3ConfLength = 16;
+constexpr size_t kPrefix = 2;
+// True when `data` (prefix + message, `length` bytes) holds a DATA_B3_REQ up to its data handle.
+bool isDataB3Req(const uint8_t* data, size_t length);
+}  // namespace capi
+
+class CTransmitHistory {
+public:
+    static constexpr unsigned kSlots = 20;
+    static constexpr size_t kCopyBytes = 284;
+    static constexpr size_t kConfirmationBytes = capi::kPrefix + capi::kDataB3ConfLength;  // 18
+    using ConfirmFn = void (*)(void* context, const uint8_t* confirmation /* kConfirmationBytes */);
+
+    // Keeps a DATA_B3_REQ (the message without prefix, `available` bytes from its start, its data
+    // included) sent at `nowMs`. False, keeping nothing, when all 20 slots are pending.
+    bool add(const uint8_t* message, size_t available, uint32_t nowMs);
+    // The link reported one more I frame as acknowledged: marks the first pending unmarked slot.
+    void markSent();
+    // Confirms, in order, every slot that is due at `nowMs` (when short of buffers, only those
+    // also marked sent). Returns how many.
+    unsigned confirmDue(uint32_t nowMs, bool shortOfBuffers, ConfirmFn fn, void* context);
+    unsigned pending() const { return pending_; }
+    bool full() const { return pending_ >= kSlots; }
+    void clear();
+
+    // A DATA_B3_CONF for a DATA_B3_REQ (message without prefix, `length` bytes): the 2-byte prefix
+    // (zero) and 16 bytes with the request's application, message number, NCCI and data handle.
+    static void makeConfirmation(const uint8_t* request, size_t length, uint16_t info, uint8_t* out);
+
+private:
+    struct Slot {
+        uint8_t copy[kCopyBytes];
+        size_t copied;
+        uint32_t stamp;
+        uint32_t delay;
+        bool sent;
+    };
+    Slot slots_[kSlots] = {};
+    unsigned write_ = 0, read_ = 0, pending_ = 0;
+};
+
+}  // namespace stack
