@@ -36,10 +36,12 @@ native_fuzzer(mpk LIBS n_cardflash_fwformat n_fwtest_builders)
 
 # dialconf's reply readers and rules, and the ISDN adapter model whose reply layouts they read.
 native_library(n_isdn_adapter_model ${TOP}/simulators/isdn/isdn_replies.cpp ${TOP}/simulators/isdn/isdn_adapter.cpp
-               ${TOP}/simulators/isdn/tamrisk_link.cpp)
+               ${TOP}/simulators/isdn/tamrisk_link.cpp ${TOP}/simulators/isdn/capi_controller.cpp)
 native_test(n_isdn_adapter_test
   SOURCES ${TOP}/simulators/isdn/isdn_adapter_test.cpp ${TOP}/simulators/isdn/tamrisk_link_test.cpp
+          ${TOP}/simulators/isdn/capi_controller_test.cpp
   LIBS n_isdn_adapter_model)
+native_fuzzer(isdn_capi LIBS n_isdn_adapter_model)
 native_library(n_dialconf_rules ${TOP}/dialconf/adapter_replies.cpp ${TOP}/dialconf/config_rules.cpp)
 target_link_libraries(n_dialconf_rules PUBLIC n_framework_text)
 native_test(n_dialconf_rules_test

@@ -98,6 +98,7 @@ protected:
 
     void SetUp() override {
         pair = winetest::GetPortPair(0);
+        sim.ServeCapi(false);  // the bare link: the frames here are not CAPI messages
         ASSERT_TRUE(sim.Start(pair.b));
         rt.createTask(&timerServiceInit, 0, kTimerTask, 1);
         rt.createTask(&hdlcInit, 228, kHdlcTask, 0x101);

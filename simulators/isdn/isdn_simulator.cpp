@@ -65,6 +65,26 @@ void IsdnSimulator::SetPacing(unsigned bytes_per_second) {
     pace_ = bytes_per_second;
 }
 
+void IsdnSimulator::ServeCapi(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    capi_on_ = on;
+}
+
+void IsdnSimulator::PassToCapi(uint32_t now) {
+    const bool up = link_.state() == TamriskLink::kConnected;
+    if (link_up_ && !up) capi_.LinkDown();
+    link_up_ = up;
+    if (!capi_on_) {
+        capi_seen_ = link_.received.size();
+        return;
+    }
+    while (capi_seen_ < link_.received.size()) capi_.Receive(link_.received[capi_seen_++], now);
+    capi_.Tick(now);
+    std::vector<Bytes> out = capi_.TakeOutput();
+    if (up)
+        for (Bytes& b : out) link_.QueueData(b);
+}
+
 void IsdnSimulator::WritePaced(const Bytes& out) {
     unsigned pace;
     {
@@ -109,9 +129,13 @@ void IsdnSimulator::Serve() {
                     link_.back_to_command_mode = false;
                     framed_ = false;
                     replies = adapter_.Receive(reinterpret_cast<const char*>(buf), got);
+                    capi_.LinkDown();
+                    link_up_ = false;
                 } else {
-                    Bytes t = link_.Tick(GetTickCount());
+                    const uint32_t now = GetTickCount();
+                    Bytes t = link_.Tick(now);
                     framed_out.insert(framed_out.end(), t.begin(), t.end());
+                    PassToCapi(now);
                     Bytes f = link_.Flush();
                     framed_out.insert(framed_out.end(), f.begin(), f.end());
                 }
@@ -137,6 +161,7 @@ void IsdnSimulator::Serve() {
             std::lock_guard<std::mutex> lock(mutex_);
             framed_ = true;
             link_.line = SerialFrames();
+            capi_seen_ = link_.received.size();
         }
         if (!framed_out.empty()) WritePaced(framed_out);
     }

@@ -1,7 +1,8 @@
 // The ISDN Tamrisk on the far end of a COM-port pair: an IsdnAdapter served by a thread of its
 // own, for tests and the demo. Replies can be sent in pieces with gaps between them. After
 // "atcm3" the line carries serial frames with the HDLC link of TamriskLink, until "at" comes
-// again; in framed mode the output can be paced at a line rate.
+// again; in framed mode the output can be paced at a line rate. The I frames of the link carry the
+// adapter's CAPI side (CapiController), unless a test switches it off to use the bare link.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "simulators/isdn/capi_controller.h"
 #include "simulators/isdn/isdn_adapter.h"
 #include "simulators/isdn/tamrisk_link.h"
 
@@ -54,12 +56,23 @@ public:
         return f(static_cast<const TamriskLink&>(link_));
     }
     bool Framed();
+
+    // Runs `f` on the CAPI side while the serving thread waits: knobs, counters, and the network's
+    // doings (IncomingCall, RemoteHangup, SendData), whose messages go out on the next turn.
+    template <class F>
+    auto WithCapi(F f) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f(capi_);
+    }
+    // Off: I frames are only collected (TamriskLink::received), nothing answers them.
+    void ServeCapi(bool on);
     // Output in framed mode at most this many bytes per second (0: as fast as the port takes it).
     void SetPacing(unsigned bytes_per_second);
 
 private:
     void Serve();
     void WritePaced(const Bytes& out);
+    void PassToCapi(uint32_t now);  // with mutex_ held
 
     HANDLE port_ = INVALID_HANDLE_VALUE;
     std::thread thread_;
@@ -73,6 +86,10 @@ private:
     bool framed_ = false;
     Bytes pending_out_;
     unsigned pace_ = 0;
+    CapiController capi_;
+    bool capi_on_ = true;
+    bool link_up_ = false;
+    size_t capi_seen_ = 0;  // link_.received passed on so far
     double paced_until_ms_ = 0;
 };
 
