@@ -36,7 +36,8 @@ native_fuzzer(mpk LIBS n_cardflash_fwformat n_fwtest_builders)
 
 # dialconf's reply readers and rules, and the ISDN adapter model whose reply layouts they read.
 native_library(n_isdn_adapter_model ${TOP}/simulators/isdn/isdn_replies.cpp ${TOP}/simulators/isdn/isdn_adapter.cpp
-               ${TOP}/simulators/isdn/tamrisk_link.cpp ${TOP}/simulators/isdn/capi_controller.cpp)
+               ${TOP}/simulators/isdn/tamrisk_link.cpp ${TOP}/simulators/isdn/capi_controller.cpp
+               ${TOP}/simulators/isdn/raw_dialogue.cpp)
 native_test(n_isdn_adapter_test
   SOURCES ${TOP}/simulators/isdn/isdn_adapter_test.cpp ${TOP}/simulators/isdn/tamrisk_link_test.cpp
           ${TOP}/simulators/isdn/capi_controller_test.cpp

@@ -126,6 +126,7 @@ struct LinkControl {
     std::atomic<uint32_t> state{kLinkDown};
     std::atomic<unsigned> pending{0};
     std::atomic<bool> paceQueued{false};
+    std::atomic<bool> bound{false};  // the stack below is built
     CTransmitHistory history;
 };
 
@@ -310,6 +311,7 @@ void dispatch(LinkControl& lc, RuntimeMessage& m) {
     case kBound:
         lc.lower = m.u16(11);
         lc.state = kLinkStackReady;
+        lc.bound = true;
         break;
     case kConfigure: {
         down(lc, m);
@@ -413,15 +415,24 @@ bool createPools(COSRuntime& rt, uint32_t address, uint16_t* number) {
            rt.createPool(address, 16, 16, number) == kOk;
 }
 
-// The runtime's link-control queue; waits while the runtime is starting.
-bool linkQueue(uint16_t* queue) {
+// The link control once its stack is built; waits while the runtime is starting. Requests sent
+// before that would pass the stack's own start-up messages.
+LinkControl* linkReady() {
     LinkSide& s = side();
-    if (!s.runtime) return false;
+    if (!s.runtime) return nullptr;
     for (uint32_t waited = 0;; waited += kQueueWaitStepMs) {
-        if (s.runtime->findQueue(kLinkControlTask, queue) == kOk) return true;
-        if (waited >= kQueueWaitMs || !s.thread.running()) return false;
+        LinkControl* lc = currentTask();
+        if (lc && lc->bound.load()) return lc;
+        if (waited >= kQueueWaitMs || !s.thread.running()) return nullptr;
         sleepMs(kQueueWaitStepMs);
     }
+}
+
+bool linkQueue(uint16_t* queue) {
+    LinkControl* lc = linkReady();
+    if (!lc) return false;
+    *queue = lc->queue;
+    return true;
 }
 
 uint32_t sendToLink(const RuntimeMessage& m) {
@@ -547,8 +558,8 @@ uint32_t connectLink() {
 
 uint32_t sendLinkData(uint16_t offset, uint16_t length, const void* data, uint16_t extraLength, const void* extra) {
     LinkSide& s = side();
-    LinkControl* lc = currentTask();
-    if (!lc || !s.runtime) return 0;
+    LinkControl* lc = linkReady();
+    if (!lc) return 0;
     const size_t total = static_cast<size_t>(length) + extraLength;
     // The link control copies it behind the headers of the lower layers, and the serial frame
     // puts its sum byte behind it.
@@ -588,8 +599,8 @@ uint32_t collectAtReply(uint32_t timeoutMs, char* buffer, size_t maximum, const 
 
 uint32_t sendAtCommand(const char* text) {
     LinkSide& s = side();
-    LinkControl* lc = currentTask();
-    if (!lc || !text) return kNoSuchQueue;
+    LinkControl* lc = text ? linkReady() : nullptr;
+    if (!lc) return kNoSuchQueue;
     const size_t n = std::strlen(text);
     uint8_t* b = nullptr;
     if (n == 0 || n > 255 || s.runtime->getBuffer(lc->defaultPool, static_cast<uint16_t>(n), &b) != kOk) return kFailure;
@@ -636,7 +647,7 @@ void setLinkLine(const char* portName, uint32_t baudRate, uint8_t windowSize) {
 
 uint32_t sendPortConfiguration(uint16_t mode) {
     LinkSide& s = side();
-    LinkControl* lc = currentTask();
+    LinkControl* lc = linkReady();
     if (!lc) return kNoSuchQueue;
     uint8_t* block = nullptr;
     if (s.runtime->getBuffer(lc->defaultPool, kPortConfigurationSize, &block) != kOk) return kFailure;

@@ -35,7 +35,7 @@ std::string IsdnAdapter::Normalise(const std::string& command) {
     return n;
 }
 
-std::vector<std::string> IsdnAdapter::Receive(const char* data, size_t size) {
+std::vector<std::string> IsdnAdapter::Receive(const char* data, size_t size, std::vector<unsigned>* delays_ms) {
     std::vector<std::string> replies;
     for (size_t i = 0; i < size; ++i) {
         char c = data[i];
@@ -46,11 +46,14 @@ std::vector<std::string> IsdnAdapter::Receive(const char* data, size_t size) {
             std::string raw;
             raw.swap(pending_);
             commands_.push_back(raw);
-            std::string reply = Answer(raw);
+            std::string reply;
+            unsigned delay = 0;
+            if (!dialogue_.Answer(raw, &reply, &delay)) reply = Answer(raw);
             if (!behaviour_.silent && static_cast<int>(commands_.size()) > behaviour_.ignore_first)
                 replies.push_back(reply);
             else
                 replies.push_back(std::string());
+            if (delays_ms) delays_ms->push_back(delay);
         } else if (pending_.size() > 4096) {
             pending_.clear();  // no command is that long: line noise
         }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "simulators/isdn/isdn_replies.h"
+#include "simulators/isdn/raw_dialogue.h"
 
 namespace isdnsim {
 
@@ -38,13 +39,16 @@ struct Behaviour {
 class IsdnAdapter {
 public:
     // Takes bytes from the line; returns the replies to every command they completed, in order
-    // (an empty string for a command left unanswered).
-    std::vector<std::string> Receive(const char* data, size_t size);
+    // (an empty string for a command left unanswered), and with `delays_ms` how long each reply
+    // waits before it leaves.
+    std::vector<std::string> Receive(const char* data, size_t size, std::vector<unsigned>* delays_ms = nullptr);
 
     // Every command received, byte for byte with its CR, in order.
     const std::vector<std::string>& Commands() const { return commands_; }
     Settings& settings() { return settings_; }
     Behaviour& behaviour() { return behaviour_; }
+    // Exchanges that answer in place of the usual replies (raw_dialogue.h).
+    RawDialogue& dialogue() { return dialogue_; }
     int saves() const { return saves_; }   // AT &W count
     int resets() const { return resets_; }  // AT ** RESET count
     // True once after "ATCM3" was answered: the line speaks serial frames from then on.
@@ -65,6 +69,7 @@ private:
     std::vector<std::string> commands_;
     Settings settings_;
     Behaviour behaviour_;
+    RawDialogue dialogue_;
     int saves_ = 0, resets_ = 0;
     bool framed_requested_ = false;
 };

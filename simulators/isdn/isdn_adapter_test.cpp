@@ -2,6 +2,8 @@
 // test that asks for it relies on.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "simulators/isdn/isdn_adapter.h"
 #include "simulators/isdn/isdn_replies.h"
 
@@ -59,4 +61,49 @@ TEST(IsdnAdapter, MisbehavesOnRequest) {
     EXPECT_EQ(Send(stuck, "AT **ISDN\r"), "AT **ISDN\r\r\n" + isdnsim::SwitchTypeInfo(0));
     EXPECT_EQ(Send(stuck, "AT ** PROT=3\r"), "AT ** PROT=3\r\r\n");
     EXPECT_EQ(stuck.settings().switch_type, 5);
+}
+
+// The raw-mode exchanges a test sets: each arrival of a command answered or not as its exchange
+// says, with its junk and delay, and "ATCM3" left unanswered keeps the adapter out of framed mode.
+TEST(IsdnAdapter, RawDialogueAnswersAsItsExchangesSay) {
+    IsdnAdapter a;
+    isdnsim::AtExchange late;
+    late.answered_first = 1;
+    late.answer_from = 3;
+    a.dialogue().Set("at", late);
+    isdnsim::AtExchange version;
+    version.answer = "V9.99";
+    version.junk = "\x01garbage\r\n";
+    version.delay_ms = 300;
+    a.dialogue().Set("ATI3", version);
+    isdnsim::AtExchange mute;
+    mute.never = true;
+    a.dialogue().Set("atcm3", mute);
+
+    struct Case {
+        const char* command;
+        const char* reply;
+        unsigned delay;
+    } cases[] = {
+        {"at\n\r", "at\n\r\r\n\r\nOK\r\n", 0},  // the wake-up
+        {"at\n\r", "", 0},                       // deaf: the first after it
+        {"at\n\r", "", 0},                       // and the second
+        {"at\n\r", "at\n\r\r\n\r\nOK\r\n", 0},  // answered from the third
+        {"ati3\n\r", "\x01garbage\r\nati3\n\r\r\nV9.99\r\nOK\r\n", 300},
+        {"atcm3\n\r", "", 0},
+        {"ati\n\r", nullptr, 0},  // no exchange: the usual reply
+    };
+    for (const Case& c : cases) {
+        std::vector<unsigned> delays;
+        auto replies = a.Receive(c.command, std::strlen(c.command), &delays);
+        ASSERT_EQ(replies.size(), 1u) << c.command;
+        ASSERT_EQ(delays.size(), 1u);
+        if (c.reply)
+            EXPECT_EQ(replies[0], c.reply) << c.command;
+        else
+            EXPECT_NE(replies[0].find(isdnsim::kIdentity), std::string::npos);
+        EXPECT_EQ(delays[0], c.delay) << c.command;
+    }
+    EXPECT_FALSE(a.TakeFramedRequest());
+    EXPECT_EQ(a.dialogue().Arrivals("AT"), 4u);
 }

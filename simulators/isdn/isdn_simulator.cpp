@@ -117,6 +117,7 @@ void IsdnSimulator::Serve() {
             continue;
         }
         std::vector<std::string> replies;
+        std::vector<unsigned> delays;
         Bytes framed_out;
         bool switch_to_framed = false;
         size_t piece;
@@ -140,7 +141,7 @@ void IsdnSimulator::Serve() {
                     framed_out.insert(framed_out.end(), f.begin(), f.end());
                 }
             } else if (got) {
-                replies = adapter_.Receive(reinterpret_cast<const char*>(buf), got);
+                replies = adapter_.Receive(reinterpret_cast<const char*>(buf), got, &delays);
                 switch_to_framed = adapter_.TakeFramedRequest() && !adapter_.behaviour().silent;
             }
             framed_out.insert(framed_out.end(), pending_out_.begin(), pending_out_.end());
@@ -148,7 +149,9 @@ void IsdnSimulator::Serve() {
             piece = piece_size_;
             gap = piece_gap_ms_;
         }
-        for (const std::string& r : replies) {
+        for (size_t k = 0; k < replies.size(); ++k) {
+            const std::string& r = replies[k];
+            if (k < delays.size() && delays[k] && !r.empty()) Sleep(delays[k]);
             size_t step = piece ? piece : r.size();
             for (size_t at = 0; at < r.size() && !stop_; at += step) {
                 if (at > 0 && gap) Sleep(gap);
