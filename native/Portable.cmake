@@ -153,3 +153,9 @@ native_library(n_cardflash_settings_header ${TOP}/cardflash/app/settings_header.
 native_test(n_cardflash_settings_header_test
   SOURCES ${TOP}/cardflash/app/settings_header_test.cpp
   LIBS n_cardflash_settings_header)
+
+# portbridge's CAPI engine: application objects, message paths, calls and B3 connections.
+native_library(n_portbridge_capi ${TOP}/portbridge/capi/capi_engine.cpp ${TOP}/portbridge/capi/capi_dispatch.cpp)
+target_link_libraries(n_portbridge_capi PUBLIC n_common)
+native_test(n_portbridge_capi_test SOURCES ${TOP}/portbridge/capi/capi_engine_test.cpp LIBS n_portbridge_capi)
+native_fuzzer(capi_engine LIBS n_portbridge_capi)

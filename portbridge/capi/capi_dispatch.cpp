@@ -123,7 +123,7 @@ void CCapiAppTable::disconnectB3Ind(CCapiController* app, uint32_t ncci, uint16_
     makeIndication(app, 0x84, ncci, p, 3);
 }
 
-void CCapiAppTable::connectConf(CCapiController* app, uint16_t number, uint32_t plci, uint16_t info) {
+uint16_t CCapiAppTable::connectConf(CCapiController* app, uint16_t number, uint32_t plci, uint16_t info) {
     uint8_t m[14] = {};
     put16(m, 14);
     put16(m + 2, app->id_);
@@ -132,7 +132,7 @@ void CCapiAppTable::connectConf(CCapiController* app, uint16_t number, uint32_t 
     put16(m + 6, number);
     put32(m + 8, plci);
     put16(m + 12, info);
-    queueBytes(app, m, 14);
+    return queueBytes(app, m, 14);
 }
 
 void CCapiAppTable::dataB3Conf(CCapiController* app, uint16_t number, uint32_t ncci, uint16_t handle, uint16_t info) {
@@ -179,7 +179,8 @@ uint16_t CCapiAppTable::forward(CCapiController* app, const uint8_t* m, uint16_t
     if (sent == 0) return 0;
     if (isRequest(m)) {
         // The sender learns from the confirmation that the adapter never saw its request.
-        return localConfirmation(app, m, sent);
+        const uint16_t confirmed = localConfirmation(app, m, sent);
+        return sent == kCapiErrResources ? sent : confirmed;
     }
     if (!linkUp_[port]) return 0;  // the adapter has forgotten the call with the link
     return sent;
@@ -233,7 +234,7 @@ uint16_t CCapiAppTable::dispatchRequest(CCapiController* app, const uint8_t* m, 
             return reject(app, m, length, kCapiErrIllegalIdentifier);
         if (!linkUp_[port]) {
             // Answered here, and no call object is taken for a call that never starts.
-            connectConf(app, capiGet16(m + 6), kCapiLinkDownPlci, 0);
+            if (connectConf(app, capiGet16(m + 6), kCapiLinkDownPlci, 0) != 0) return kCapiErrQueueFull;
             disconnectInd(app, kCapiLinkDownPlci, kCapiReasonLinkLost);
             return 0;
         }
@@ -322,7 +323,8 @@ uint16_t CCapiAppTable::dataB3Request(CCapiController* app, const uint8_t* m, ui
                                       const uint8_t* payload) {
     if (length < kCapiDataB3IndLength || length > 32) return kCapiErrIllegalMessage;
     const uint16_t dataLength = capiGet16(m + 16);
-    if (dataLength && !payload) return kCapiErrIllegalMessage;
+    // More than the registered block length would overrun the sender's slot and the line's buffer.
+    if ((dataLength && !payload) || dataLength > app->params_.maxB3DataLength) return kCapiErrIllegalMessage;
     CCapiNcci* ncci = findNcci(app, capiGet32(m + 8));
     if (!ncci || ncci->state != kNcciAttached) return reject(app, m, length, kCapiErrIllegalIdentifier);
     if (ncci->outstandingCount + unsigned(ncci->held.getSize()) >= CCapiNcci::kOutstandingMax)

@@ -99,7 +99,11 @@ enum : uint16_t {
 };
 
 // What the engine needs of the terminal-adapter port. The port copies what it keeps before it
-// returns; the engine's buffer goes back to its pool at once.
+// returns; the engine's buffer goes back to its pool at once. The engine calls it with the engine
+// lock held, from the window thread (puts, registration, release), the runtime thread (link up
+// sends what waited; a late registration confirmation is answered with a release) and the pacing
+// timer's thread (held DATA_B3_REQ): it must not wait for the runtime thread to take the message,
+// or the runtime thread, waiting for the engine lock with an indication, never would.
 class CCapiPortLink {
 public:
     virtual ~CCapiPortLink() = default;
@@ -359,7 +363,7 @@ private:
                         uint16_t paramLength);
     void disconnectInd(CCapiController* app, uint32_t plci, uint16_t reason);
     void disconnectB3Ind(CCapiController* app, uint32_t ncci, uint16_t reason);
-    void connectConf(CCapiController* app, uint16_t number, uint32_t plci, uint16_t info);
+    uint16_t connectConf(CCapiController* app, uint16_t number, uint32_t plci, uint16_t info);
     void dataB3Conf(CCapiController* app, uint16_t number, uint32_t ncci, uint16_t handle, uint16_t info);
 
     // Messages to the adapter.

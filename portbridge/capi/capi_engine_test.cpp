@@ -283,6 +283,27 @@ TEST_F(EngineTest, NinthRegistrationFindsNoObject) {
     EXPECT_EQ(3, id);
 }
 
+TEST_F(EngineTest, B3BlocksAreCappedWhateverTheApplicationAsks) {
+    struct Case {
+        uint16_t connections, blocks, length;
+        unsigned expectedBlocks;
+        uint16_t expectedLength;
+    } cases[] = {
+        {0xFFFF, 0xFFFF, 0xFFFF, kCapiMaxB3BlocksPerApp, kCapiMaxB3DataLength},
+        {30, 7, 2048, 7, 2048},
+        {2, 3, 128, 3, 128},
+        {1, 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.blocks);
+        const uint16_t id = Register(Params(c.connections, c.blocks, c.length));
+        EXPECT_EQ(c.expectedBlocks, engine.controller(id)->freeB3Blocks());
+        EXPECT_EQ(c.expectedLength, engine.controller(id)->params().maxB3DataLength);
+        ASSERT_EQ(0, engine.releaseApplication(id));
+        EXPECT_EQ(50u, engine.freeBuffers());
+    }
+}
+
 TEST_F(EngineTest, ReleaseCases) {
     const uint16_t id = Register();
     for (uint16_t unknown : {0, 2, 9, 17, 0xFFFF}) EXPECT_EQ(kCapiErrUnknownApplication, engine.releaseApplication(unknown));
@@ -351,6 +372,32 @@ TEST_F(EngineTest, GetCases) {
     FromAdapter(DataB3Ind(id, 9, Bytes(16, 9)));  // every block still waits for its answer
     EXPECT_EQ(kCapiErrQueueOverflow, engine.getMessage(id, &got));
     EXPECT_EQ(kCapiErrQueueEmpty, engine.getMessage(id, &got));
+}
+
+TEST_F(EngineTest, WithThePoolEmpty) {
+    CCapiAppTable e;
+    FakePort p(&e);
+    ASSERT_EQ(0u, e.create(8, 8, 4, 3));
+    e.setPort(1, &p);
+    uint16_t id = 0;
+    ASSERT_EQ(0, e.registerApplication(Params(1, 0, 0), &id));
+    for (uint16_t n = 0; n < 4; ++n) {
+        const Bytes ind = Msg32(id, 0x08, 0x82, uint16_t(0x4000 + n), kPlci, {1, 2});
+        e.adapterMessage(1, ind.data(), ind.size());
+    }
+    EXPECT_EQ(0u, e.freeBuffers());
+    const Bytes listen = Msg32(id, 0x05, 0x80, 4, 1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(kCapiErrResources, e.putMessage(id, listen.data(), listen.size(), nullptr));
+    const Bytes connect = Msg32(id, 0x02, 0x80, 5, 1, {0, 0});
+    EXPECT_EQ(kCapiErrQueueFull, e.putMessage(id, connect.data(), connect.size(), nullptr));  // link down
+    CapiGotMessage got;
+    for (uint16_t n = 0; n < 3; ++n) {
+        ASSERT_EQ(0, e.getMessage(id, &got));
+        EXPECT_EQ(0x4000 + n, Get16(Bytes(got.message, got.message + got.length), 6));
+    }
+    EXPECT_EQ(kCapiErrQueueOverflow, e.getMessage(id, &got));
+    EXPECT_EQ(kCapiErrQueueEmpty, e.getMessage(id, &got));
+    EXPECT_EQ(3u, e.freeBuffers());
 }
 
 TEST_F(EngineTest, Capi11MessagesMadeByTheEngineCarryPlainSubcommands) {
@@ -664,6 +711,8 @@ TEST_F(EngineTest, DataB3ReqCarriesItsPayloadAndIsConfirmedOnceWhenSent) {
     EXPECT_EQ((Bytes{16, 0, uint8_t(id), 0, 0x86, 0x81, 0x21, 0, 0x01, 0x01, 0x01, 0x00, 0x77, 0, 0, 0}), got[0]);
     // A DATA_B3_REQ without its payload, or for an unknown NCCI.
     EXPECT_EQ(kCapiErrIllegalMessage, Put(DataB3Req(id, 0x22, 5, 0x78)));
+    const Bytes big(2049, 0);
+    EXPECT_EQ(kCapiErrIllegalMessage, Put(DataB3Req(id, 0x22, 2049, 0x78), big.data()));
     Bytes unknown = DataB3Req(id, 0x23, 5, 0x79);
     Put32(unknown, 8, 0x00020101);
     ASSERT_EQ(0, Put(unknown, payload.data()));
