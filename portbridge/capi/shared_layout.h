@@ -1,0 +1,172 @@
+// The bytes that portbridge shares with the system's CAPI library, and the checks every value read
+// from them passes before use. No Windows header: the window side and the shared-memory wrappers
+// use these, and the tests drive them directly (also natively).
+//
+// Per client instance, one section named "%.08x" after the instance id:
+//    8  parameter block of every call but get message (28 bytes)
+//   36  parameter block of get message (28 bytes)
+//   64  u16 application id left by register
+//   66  64-byte result buffer of manufacturer, version text, serial number and profile
+//  132  u32 the instance id, written by the provider on attach
+//
+// Per registered application: "AP%02d" (the application record below), "TX%02d" and "RX%02d"
+// (count x size bytes of B3 slots, count = maximum logical connections x maximum B3 blocks, size =
+// maximum B3 data length), the event "serlinkRequest%02d" and the semaphore "serlinkSignal%02d".
+// In DATA_B3_REQ and DATA_B3_IND crossing the sections, Data (offset 12) holds a slot index.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/tobject.h"
+
+namespace shared {
+
+// Instance section.
+constexpr size_t kCallBlock = 8;
+constexpr size_t kGetBlock = 36;
+constexpr size_t kBlockSize = 28;
+constexpr size_t kAppIdResult = 64;
+constexpr size_t kResultBuffer = 66;
+constexpr size_t kResultBufferSize = 64;
+constexpr size_t kInstanceId = 132;
+constexpr size_t kInstanceMinSize = kInstanceId + 4;  // the bytes the provider touches
+
+// Application record ("AP" + id).
+constexpr size_t kRecordSize = 576;
+constexpr size_t kRecordAppId = 0;
+constexpr size_t kPutArea = 4;
+constexpr size_t kGetArea = 286;
+constexpr size_t kMessageAreaSize = 282;
+constexpr size_t kRecordSlotSize = 568;
+constexpr size_t kRecordGotMessage = 572;
+
+// Slot sections larger than this are refused: the maximum B3 figures of one application are
+// client values, and their product must not exhaust the page file.
+constexpr uint64_t kMaxSlotSectionBytes = 16u * 1024 * 1024;
+
+// The CAPI call's function codes.
+enum : uint32_t {
+    kFnRegister = 1, kFnRelease = 2, kFnPut = 3, kFnGet = 4, kFnSignal = 5,
+    kFnManufacturer = 0xF0, kFnVersion = 0xF1, kFnSerialNumber = 0xF2, kFnProfile = 0xF3,
+};
+constexpr uint16_t kVersionTextSelector = 11;
+
+// CAPI 2.0 info values used on this interface.
+enum : uint16_t {
+    kInfoOk = 0,
+    kInfoUnknownApplication = 0x1101,
+    kInfoBadMessage = 0x1102,
+    kInfoQueueFull = 0x1103,
+    kInfoQueueEmpty = 0x1104,
+    kInfoMessageLost = 0x1105,
+    kInfoResources = 0x1108,
+    kInfoNotInstalled = 0x1109,
+    kInfoBadParameter = 0x2007,
+};
+
+inline uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t get32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline void put16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+inline void put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+// "AP07", "serlinkSignal12", ...: the prefix and the id in at least two decimal digits.
+std::string objectName(const char* prefix, uint32_t applicationId);
+// "%.08x" of the instance id.
+std::string instanceSectionName(uint32_t instanceId);
+
+// The register parameter block (function 1) as read once from the instance section.
+struct RegisterParams {
+    uint32_t messageBufferSize = 0;
+    uint16_t maxLogicalConnections = 0;
+    uint16_t maxB3Blocks = 0;
+    uint16_t maxB3DataLength = 0;
+    uint16_t version = 0;
+    uint16_t queue = 0;
+};
+RegisterParams readRegisterParams(const uint8_t* block);
+void writeRegisterParams(uint8_t* block, const RegisterParams& params);
+
+// The B3 slot geometry of one application: count slots of size bytes in TX and in RX.
+struct SlotGeometry {
+    uint32_t count = 0;
+    uint32_t size = 0;
+    uint64_t bytes() const { return uint64_t(count) * size; }
+};
+// False when the sections would be empty or larger than kMaxSlotSectionBytes.
+bool slotGeometry(const RegisterParams& params, SlotGeometry* out);
+
+// The message in a put area, checked before the provider sees it (`message` holds a copy of
+// the area, kMessageAreaSize bytes). Returns kInfoOk with the TX slot index of a DATA_B3_REQ in
+// *txSlot (or -1 for other messages); kInfoBadMessage for a length outside 12..282; and
+// kInfoBadParameter for a DATA_B3_REQ too short to carry its data fields, or whose slot index or
+// data length does not fit the TX section.
+uint16_t checkPutMessage(const uint8_t* message, const SlotGeometry& tx, int64_t* txSlot);
+
+// Command words as they travel (command | subcommand << 8).
+constexpr uint16_t kDataB3Req = 0x8086;
+constexpr uint16_t kDataB3Ind = 0x8286;
+constexpr uint16_t kDataB3Resp = 0x8386;
+inline uint16_t commandWord(const uint8_t* message) { return uint16_t(message[4] | (message[5] << 8)); }
+
+constexpr size_t kHeaderSize = 8;
+
+// Data fields of DATA_B3_REQ / DATA_B3_IND, and of DATA_B3_RESP.
+constexpr size_t kNcci = 8;
+constexpr size_t kData = 12;
+constexpr size_t kDataLength = 16;
+constexpr size_t kDataHandle = 18;
+constexpr size_t kDataB3MinLength = 22;
+constexpr size_t kRespHandle = 12;
+constexpr size_t kDataB3RespMinLength = 14;
+
+// One receive slot: its index in RX, and while in use the indication it holds.
+class CReceiveSlot : public CDoubleListNode {
+public:
+    explicit CReceiveSlot(uint32_t index) : index_(index) { name_ = "CReceiveSlot"; }
+    uint32_t index() const { return index_; }
+    uint32_t ncci = 0;
+    uint16_t dataHandle = 0;
+
+private:
+    uint32_t index_;
+};
+
+// The receive slots of one application: free ones, and those holding an indication the client
+// has not answered yet, oldest first.
+class CReceiveSlotTable {
+public:
+    CReceiveSlotTable() = default;
+    ~CReceiveSlotTable();
+    CReceiveSlotTable(const CReceiveSlotTable&) = delete;
+    CReceiveSlotTable& operator=(const CReceiveSlotTable&) = delete;
+
+    // count free slots, index 0 upward; false (with the slots made so far) when memory runs out.
+    bool create(uint32_t count);
+    // Takes the oldest free slot for an indication; null when none is free.
+    CReceiveSlot* take(uint32_t ncci, uint16_t dataHandle);
+    // Frees the oldest slot in use that holds (ncci, dataHandle); -1 when none does, else its
+    // index.
+    int64_t release(uint32_t ncci, uint16_t dataHandle);
+    int32_t freeCount() const { return free_.getSize(); }
+    int32_t usedCount() const { return used_.getSize(); }
+
+private:
+    CDoubleList free_;
+    CDoubleList used_;
+};
+
+// What the get completion does with a DATA_B3_IND copied into the get area (`message`, which
+// holds at least kDataB3MinLength bytes): the slot it takes and the bytes it copies. Returns false
+// when no slot is free (the indication is lost). On success Data holds the slot index and
+// DataLength the bytes copied (the payload is cut to the slot size), and *copy says how many bytes
+// of the payload go into the slot.
+bool storeIndication(uint8_t* message, CReceiveSlotTable& slots, uint32_t slotSize, uint32_t payloadAvailable,
+                     uint32_t* slotIndex, uint32_t* copy);
+
+}  // namespace shared
