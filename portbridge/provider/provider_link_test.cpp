@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -77,7 +78,6 @@ protected:
         debugInit("serlinksp", 0x7FFFFFFF);
         debugCaptureOutput(&printLine);
         ASSERT_EQ(provider_.start(nullptr), 0u);
-        engine_.table().setWaitTimes(5000, 2000, 2000);
     }
     void TearDown() override {
         provider_.shutDown();
@@ -177,9 +177,9 @@ protected:
     }
 
     CThreadTimers timers_;
-    CTaStackLink link_;
-    CTaEngine engine_{&timers_};
-    CTaProvider provider_{&link_, &timers_, &engine_, &readSettings, nullptr};
+    std::unique_ptr<CTaLinkOps> link_{createStackLink()};
+    std::unique_ptr<CTaEngineOps> engine_{createCapiEngine(&timers_)};
+    CTaProvider provider_{link_.get(), &timers_, engine_.get(), &readSettings, nullptr};
     isdnsim::IsdnSimulator sim_;
     std::string simPort_;
     std::deque<Got> kept_;
