@@ -38,7 +38,6 @@ struct CapiLibrary {
     DWORD(WINAPI* Register)(DWORD, DWORD, DWORD, DWORD, DWORD*) = nullptr;
     DWORD(WINAPI* Release)(DWORD) = nullptr;
     DWORD(WINAPI* Manufacturer)(char*) = nullptr;
-    DWORD(WINAPI* Serial)(char*) = nullptr;
     DWORD(WINAPI* Profile)(void*, DWORD) = nullptr;
     template <typename F>
     void bind(F& f, const char* name) {
@@ -50,9 +49,8 @@ struct CapiLibrary {
         bind(Register, "CAPI_REGISTER");
         bind(Release, "CAPI_RELEASE");
         bind(Manufacturer, "CAPI_GET_MANUFACTURER");
-        bind(Serial, "CAPI_GET_SERIAL_NUMBER");
         bind(Profile, "CAPI_GET_PROFILE");
-        return Register && Release && Manufacturer && Serial && Profile;
+        return Register && Release && Manufacturer && Profile;
     }
 };
 
@@ -66,6 +64,14 @@ protected:
     template <class F>
     auto Capi(F f) {
         return rig_.sim.WithCapi(f);
+    }
+    // The adapter has forgotten every call (its DISCONNECT_RESP may still be on its way).
+    bool NoCallsLeft() {
+        for (int i = 0; i < 200; ++i) {
+            if (Capi([](CapiController& c) { return c.Calls(); }) == 0) return true;
+            Sleep(50);
+        }
+        return false;
     }
     // The application registered and listening, or calling out; true when the call is up.
     bool Outgoing(IsdnApp& app) {
@@ -95,17 +101,11 @@ TEST_F(Chain, RegistrationWithTheAdapterAbsentThenPresent) {
 // The identity is asked for once, by the first identity call, before any registration.
 TEST_F(Chain, IdentityFetchedOnce) {
     ASSERT_TRUE(rig_.StartSimulator());
-    Capi([](CapiController& c) {
-        c.knobs.identity.serial = "12345678";  // fills its field unterminated
-        return 0;
-    });
     CapiLibrary capi;
     ASSERT_TRUE(capi.load());
     char text[64];
     ASSERT_EQ(capi.Manufacturer(text), 0u);
     EXPECT_STREQ(text, "Quarnbeck A+R GmbH ISDN Tamrisk");
-    ASSERT_EQ(capi.Serial(text), 0u);
-    EXPECT_STREQ(text, "12345678");
     uint8_t profile[64] = {};
     ASSERT_EQ(capi.Profile(profile, 0), 0u);
     EXPECT_EQ(profile[0] | profile[1] << 8, 1);
@@ -129,7 +129,7 @@ TEST_F(Chain, OutgoingCallCarriesAMegabyteBothWays) {
     for (uint16_t info : app.TransmitInfos()) ASSERT_EQ(info, 0);
     ASSERT_EQ(app.Disconnect(), 0u);
     EXPECT_TRUE(app.Await(ieHangupDone, 1, kCallMs));
-    EXPECT_EQ(Capi([](CapiController& c) { return c.Calls(); }), 0u);
+    EXPECT_TRUE(NoCallsLeft());
 }
 
 // Listening, an incoming call is accepted, carries data both ways and is cleared by the far end;
@@ -157,7 +157,7 @@ TEST_F(Chain, IncomingCallAndHangUpFromTheFarEnd) {
     ASSERT_TRUE(Outgoing(app));
     Capi([](CapiController& c) { return c.RemoteHangup(0x3490); });
     ASSERT_TRUE(app.Await(ieDisconnected, 2, kCallMs));
-    EXPECT_EQ(Capi([](CapiController& c) { return c.Calls(); }), 0u);
+    EXPECT_TRUE(NoCallsLeft());
 }
 
 // The adapter's link drops during a call: the call ends with a disconnect for the lost link, and
