@@ -127,16 +127,18 @@ native_library(n_patchkit_rules ${TOP}/patchkit/cleanup_rules.cpp)
 native_test(n_patchkit_rules_test SOURCES ${TOP}/patchkit/cleanup_rules_test.cpp LIBS n_patchkit_rules)
 
 # portbridge's protocol stack: the task runtime and its memory, the timer service, the serial
-# frame and the HDLC link layer.
+# frame, the HDLC link layer, layer management and the link control with its pacing.
 native_library(n_portbridge_stack
   ${TOP}/portbridge/stack/os_runtime.cpp ${TOP}/portbridge/stack/os_memory.cpp
   ${TOP}/portbridge/stack/timer_service.cpp ${TOP}/portbridge/stack/serial_frame.cpp
-  ${TOP}/portbridge/stack/hdlc.cpp)
+  ${TOP}/portbridge/stack/hdlc.cpp ${TOP}/portbridge/stack/layer_management.cpp
+  ${TOP}/portbridge/stack/transmit_history.cpp ${TOP}/portbridge/stack/link_control.cpp)
 target_link_libraries(n_portbridge_stack PUBLIC n_common)
 native_test(n_portbridge_stack_test
   SOURCES ${TOP}/portbridge/stack/runtime_test.cpp ${TOP}/portbridge/stack/memory_test.cpp
           ${TOP}/portbridge/stack/timer_test.cpp ${TOP}/portbridge/stack/serial_frame_test.cpp
-          ${TOP}/portbridge/stack/hdlc_test.cpp
+          ${TOP}/portbridge/stack/hdlc_test.cpp ${TOP}/portbridge/stack/layer_management_test.cpp
+          ${TOP}/portbridge/stack/link_control_test.cpp
   LIBS n_portbridge_stack)
 native_fuzzer(serialframe LIBS n_portbridge_stack)
 native_fuzzer(hdlc LIBS n_portbridge_stack)
@@ -159,3 +161,7 @@ native_library(n_portbridge_capi ${TOP}/portbridge/capi/capi_engine.cpp ${TOP}/p
 target_link_libraries(n_portbridge_capi PUBLIC n_common)
 native_test(n_portbridge_capi_test SOURCES ${TOP}/portbridge/capi/capi_engine_test.cpp LIBS n_portbridge_capi)
 native_fuzzer(capi_engine LIBS n_portbridge_capi)
+
+# portbridge's reading of its settings file as numbers.
+native_library(n_portbridge_profile ${TOP}/portbridge/profile_values.cpp)
+native_test(n_portbridge_profile_test SOURCES ${TOP}/portbridge/profile_values_test.cpp LIBS n_portbridge_profile)

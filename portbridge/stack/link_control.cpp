@@ -136,7 +136,7 @@ struct LinkSide {
     std::mutex life;  // start, shut-down and the tick
     std::unique_ptr<COSRuntime> runtime, retired;
     COSRuntimeThread thread;
-    bool running = false;
+    std::atomic<bool> running{false};
     StackTaskInits inits{};
     LinkPlatform platform{};
     std::atomic<std::thread::id> runtimeThread{};
@@ -419,7 +419,7 @@ bool createPools(COSRuntime& rt, uint32_t address, uint16_t* number) {
 // before that would pass the stack's own start-up messages.
 LinkControl* linkReady() {
     LinkSide& s = side();
-    if (!s.runtime) return nullptr;
+    if (!s.runtime || !s.running) return nullptr;
     for (uint32_t waited = 0;; waited += kQueueWaitStepMs) {
         LinkControl* lc = currentTask();
         if (lc && lc->bound.load()) return lc;

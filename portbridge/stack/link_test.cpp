@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "portbridge/mm_timer.h"
 #include "portbridge/stack/link_control.h"
 #include "portbridge/stack/transmit_history.h"
 #include "simulators/isdn/isdn_simulator.h"
@@ -96,19 +97,15 @@ protected:
     void SetUp() override {
         pair_ = winetest::GetPortPair(0);
         ASSERT_TRUE(sim_.Start(pair_.b));
-        ticker_ = std::thread([this] {
-            while (!stop_) {
-                runtimeTick();
-                Sleep(10);
-            }
-        });
+        // The runtime tick as the provider runs it: a periodic 10 ms multimedia timer.
+        ASSERT_EQ(timers_.start(10), 0u);
+        ASSERT_NE(timers_.startTimer(10, 0, [](portbridge::CMmTimer*, uint32_t) { runtimeTick(); }, true), 0u);
         ASSERT_EQ(startRuntime(&Indications::Take, &got_), 0u);
         std::strcpy(settings_.portName, pair_.a.c_str());
     }
     void TearDown() override {
         shutDownLink();
-        stop_ = true;
-        if (ticker_.joinable()) ticker_.join();
+        timers_.stop();
         sim_.Stop();
     }
 
@@ -140,8 +137,7 @@ protected:
 
     winetest::PortPair pair_;
     isdnsim::IsdnSimulator sim_;
-    std::thread ticker_;
-    std::atomic<bool> stop_{false};
+    portbridge::CMmTimerList timers_;
     Indications got_;
     LinkSettings settings_;
 };

@@ -1,0 +1,390 @@
+// The link control's blocks byte for byte, the pacing of DATA_B3 confirmations on a manual clock,
+// and its operations over a stand-in stack that answers every request within the same scheduler
+// step (so a wait armed after its request would miss the answer).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/debug.h"
+#include "portbridge/stack/link_control.h"
+#include "portbridge/stack/transmit_history.h"
+
+namespace stack {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TEST(LinkBlocks, PortConfigurationForBothModes) {
+    uint8_t raw[kPortConfigurationSize], framed[kPortConfigurationSize];
+    buildPortConfiguration(raw, 255, 115200, 4);
+    buildPortConfiguration(framed, 8, 57600, 4);
+    Bytes expectRaw(kPortConfigurationSize, 0), expectFramed(kPortConfigurationSize, 0);
+    const uint8_t rawHead[] = {0, 0, 0, 0, 0xFE, 0x08, 255, 0, 1, 0, 0, 0, 9, 0, 8, 0, 0, 0, 1, 0};
+    const uint8_t framedHead[] = {0, 0, 2, 0, 0xFE, 0x08, 130, 0, 130, 0, 0, 0, 8, 0, 8, 0, 0, 0, 1, 0, 3, 1, 8, 4};
+    std::memcpy(expectRaw.data(), rawHead, sizeof(rawHead));
+    std::memcpy(expectFramed.data(), framedHead, sizeof(framedHead));
+    EXPECT_EQ(Bytes(raw, raw + sizeof(raw)), expectRaw);
+    EXPECT_EQ(Bytes(framed, framed + sizeof(framed)), expectFramed);
+}
+
+TEST(LinkBlocks, BaudCodesAndWindow) {
+    const struct {
+        uint32_t rate;
+        uint16_t code;
+    } rates[] = {{1200, 2},  {2400, 3},  {4800, 4},   {9600, 5},   {19200, 6}, {38400, 7},
+                 {57600, 8}, {115200, 9}, {230400, 10}, {14400, 9}, {0, 9},     {460800, 9}};
+    for (const auto& r : rates) EXPECT_EQ(baudCodeOf(r.rate), r.code) << r.rate;
+    const struct {
+        uint8_t given, used;
+    } windows[] = {{0, 7}, {1, 1}, {4, 4}, {7, 7}, {8, 7}, {200, 7}};
+    for (const auto& w : windows) {
+        uint8_t b[kPortConfigurationSize];
+        buildPortConfiguration(b, 8, 115200, w.given);
+        EXPECT_EQ(b[23], w.used) << int(w.given);
+    }
+}
+
+TEST(LinkBlocks, BuildStackRequest) {
+    uint8_t b[kBuildRequestWords * 2];
+    buildStackRequest(b, 0x1234);
+    const uint16_t words[kBuildRequestWords] = {1, 3, 0, 48, 0, 0x1234, 0, 8, 8, 8, 8, 16, 140, 16, 0, 0, 0};
+    for (size_t i = 0; i < kBuildRequestWords; ++i) EXPECT_EQ(b[2 * i] | b[2 * i + 1] << 8, words[i]) << i;
+}
+
+// --- pacing
+
+// A DATA_B3_REQ (no prefix) with `n` data bytes behind it, in a buffer of exactly that size.
+Bytes request(uint16_t handle, uint16_t n) {
+    Bytes m(22 + n, 0);
+    m[0] = 22;
+    m[2] = 3;
+    m[4] = 0x86;
+    m[5] = 0x80;
+    m[6] = 0x21;
+    m[8] = 0x01, m[9] = 0x01, m[10] = 0x01;
+    m[16] = static_cast<uint8_t>(n), m[17] = static_cast<uint8_t>(n >> 8);
+    m[18] = static_cast<uint8_t>(handle), m[19] = static_cast<uint8_t>(handle >> 8);
+    return m;
+}
+
+struct Confirmed {
+    std::vector<Bytes> confs;
+    static void take(void* c, const uint8_t* conf) {
+        static_cast<Confirmed*>(c)->confs.emplace_back(conf, conf + CTransmitHistory::kConfirmationBytes);
+    }
+};
+
+// Runs the clock from `from` to `to` in 10 ms ticks; the tick of each confirmation.
+std::vector<uint32_t> confirmTimes(CTransmitHistory& h, uint32_t from, uint32_t to, Confirmed* got) {
+    std::vector<uint32_t> at;
+    for (uint32_t t = from; t <= to; t += 10) {
+        const unsigned n = h.confirmDue(t, false, &Confirmed::take, got);
+        for (unsigned i = 0; i < n; ++i) at.push_back(t);
+    }
+    return at;
+}
+
+TEST(TransmitHistory, ConfirmsAtTheBChannelsRate) {
+    CTransmitHistory h;
+    Confirmed got;
+    Bytes r = request(7, 2048);
+    ASSERT_TRUE(h.add(r.data(), r.size(), 1000));
+    EXPECT_EQ(confirmTimes(h, 1000, 2000, &got), (std::vector<uint32_t>{1260})) << "2048 bytes take 256 ms";
+    ASSERT_EQ(got.confs.size(), 1u);
+    const Bytes expect = {0, 0, 16, 0, 3, 0, 0x86, 0x81, 0x21, 0, 1, 1, 1, 0, 7, 0, 0, 0};
+    EXPECT_EQ(got.confs[0], expect);
+
+    // Three back to back: 256, 512 and 768 ms; one sent after the line was idle waits only for itself.
+    for (uint16_t k = 1; k <= 3; ++k) ASSERT_TRUE(h.add(r.data(), r.size(), 5000));
+    EXPECT_EQ(confirmTimes(h, 5000, 6000, &got), (std::vector<uint32_t>{5260, 5520, 5770}));
+    ASSERT_TRUE(h.add(r.data(), r.size(), 9000));
+    EXPECT_EQ(confirmTimes(h, 9000, 10000, &got), (std::vector<uint32_t>{9260}));
+}
+
+TEST(TransmitHistory, TwentySlotsAreNeverOverwritten) {
+    CTransmitHistory h;
+    for (uint16_t k = 0; k < 20; ++k) {
+        Bytes r = request(k, 8);
+        ASSERT_TRUE(h.add(r.data(), r.size(), 0));
+    }
+    Bytes r = request(99, 8);
+    EXPECT_FALSE(h.add(r.data(), r.size(), 0));
+    Confirmed got;
+    EXPECT_EQ(h.confirmDue(100, false, &Confirmed::take, &got), 20u);
+    for (uint16_t k = 0; k < 20; ++k) EXPECT_EQ(got.confs[k][2 + 12], k) << "the first twenty, in order";
+}
+
+// Short of buffers, a slot is confirmed only once the link reported it acknowledged.
+TEST(TransmitHistory, ShortOfBuffersWaitsForTheLink) {
+    CTransmitHistory h;
+    Confirmed got;
+    Bytes r = request(1, 80);
+    h.add(r.data(), r.size(), 0);
+    h.add(r.data(), r.size(), 0);
+    EXPECT_EQ(h.confirmDue(1000, true, &Confirmed::take, &got), 0u);
+    h.markSent();
+    EXPECT_EQ(h.confirmDue(1000, true, &Confirmed::take, &got), 1u);
+    EXPECT_EQ(h.pending(), 1u);
+}
+
+// Only the message is copied, never more than it says or than there is (a short request in a
+// buffer of its own size: the sanitizer build sees any read beyond it).
+TEST(TransmitHistory, CopiesNoMoreThanTheMessage) {
+    CTransmitHistory h;
+    Bytes r = request(5, 0);
+    r[0] = 200;  // claims more than there is
+    Bytes exact(r.begin(), r.end());
+    ASSERT_TRUE(h.add(exact.data(), exact.size(), 0));
+    Bytes tooShort(exact.begin(), exact.begin() + 19);
+    EXPECT_FALSE(h.add(tooShort.data(), tooShort.size(), 0));
+    Confirmed got;
+    EXPECT_EQ(h.confirmDue(0, false, &Confirmed::take, &got), 1u);
+    EXPECT_EQ(got.confs[0][2 + 12], 5);
+}
+
+// --- operations over a stand-in stack
+
+// Stands for HDLC and the serial task at once: answers every request at once, from the same
+// scheduler step, as a fast adapter would.
+struct FastStack {
+    uint16_t queue = 0, upper = 0;
+    bool raw = false;
+    std::atomic<unsigned> dataDown{0};
+    std::atomic<unsigned> atCommands{0};
+    std::string version = "V2.14.07";
+};
+FastStack* g_fast = nullptr;
+
+void upFromFast(RuntimeMessage m) {
+    m.setAddress(kHdlcTask);
+    osRuntime().sendMessage(g_fast->upper, m);
+}
+
+void textUp(const std::string& text) {
+    uint16_t pool = 0;
+    uint8_t* b = nullptr;
+    osRuntime().findDefaultPool(&pool);
+    if (osRuntime().getBuffer(pool, static_cast<uint16_t>(text.size()), &b) != kOk) return;
+    std::memcpy(b, text.data(), text.size());
+    RuntimeMessage m(kDataIndication);
+    m.put16(6, 1);
+    m.put16(8, 0);
+    m.put16(10, static_cast<uint16_t>(text.size()));
+    m.setPointer(b);
+    upFromFast(m);
+}
+
+void fastHandle(void*) {
+    FastStack& f = *g_fast;
+    RuntimeMessage m;
+    while (osRuntime().receiveMessage(f.queue, &m) == kOk) {
+        switch (m.id()) {
+        case kBound:
+            if (m.u16(9)) f.upper = m.u16(9);
+            break;
+        case kConfigure: {
+            uint8_t* block = static_cast<uint8_t*>(m.pointer());
+            f.raw = block16(block, config::kLinkMode) == kLinkModeRaw;
+            setBlock16(block, config::kTransmitHeaderRoom, f.raw ? 2 : 7);
+            RuntimeMessage r(kConfigured);
+            r.setPointer(block);
+            upFromFast(r);
+            break;
+        }
+        case kConfigurationDone:
+            upFromFast(RuntimeMessage(kPortUpIndication));
+            break;
+        case kEstablishRequest:
+            upFromFast(RuntimeMessage(kEstablishedInd));
+            break;
+        case kReleaseRequest:
+        case kSerialClose:
+            upFromFast(RuntimeMessage(kPortDownIndication));
+            upFromFast(RuntimeMessage(kReleasedInd));
+            break;
+        case kDataRequest: {
+            const uint8_t* b = static_cast<const uint8_t*>(m.pointer());
+            const std::string text(reinterpret_cast<const char*>(b + m.u16(8)), m.u16(10));
+            if (f.raw) {
+                ++f.atCommands;
+                textUp(text + "\r\n" + (text.find("ati3") == 0 ? f.version + "\r\n" : "") + "OK\r\n");
+            } else {
+                ++f.dataDown;
+            }
+            if (m.u16(6) & 1) osRuntime().freeBuffer(m.pointer());
+            break;
+        }
+        default:
+            break;
+        }
+    }
+}
+
+// The one queue serves both entities: the first start makes it, the second names it again.
+uint32_t fastInit(void*, uint32_t address) {
+    if (g_fast->queue) return osRuntime().addQueueAddress(g_fast->queue, address) == kOk ? 1 : 0;
+    return osRuntime().createTaskQueue(address, &fastHandle, nullptr, &g_fast->queue) == kOk ? 1 : 0;
+}
+
+void idle(void*) {}
+
+// In place of the timer service: only its registration of the serial task.
+uint32_t noTimerInit(void*, uint32_t address) {
+    uint16_t q = 0;
+    osRuntime().createTaskQueue(address, &idle, nullptr, &q);
+    RuntimeMessage m(253, address);
+    m.put8(6, kSerialTask);
+    m.put8(7, 3);
+    osRuntime().sendToAddress(kLayerManagementTask, m);
+    return 1;
+}
+
+class Indications {
+public:
+    static void take(void* c, const RuntimeMessage& m) {
+        Indications& self = *static_cast<Indications*>(c);
+        std::lock_guard<std::mutex> hold(self.m_);
+        self.ids_.push_back(m.id());
+        if (m.id() == kDataIndication)
+            self.data_.emplace_back(static_cast<const uint8_t*>(m.pointer()) + m.u16(8),
+                                    static_cast<const uint8_t*>(m.pointer()) + m.u16(8) + m.u16(10));
+    }
+    std::vector<Bytes> data() {
+        std::lock_guard<std::mutex> hold(m_);
+        return data_;
+    }
+    std::vector<uint16_t> ids() {
+        std::lock_guard<std::mutex> hold(m_);
+        return ids_;
+    }
+
+private:
+    std::mutex m_;
+    std::vector<uint16_t> ids_;
+    std::vector<Bytes> data_;
+};
+
+std::vector<std::string> g_debugLines;
+void keepDebugLine(const char* text) { g_debugLines.push_back(text); }
+
+class LinkOverFastStack : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_fast = &fast;
+        const StackTaskInits inits{&noTimerInit, &fastInit, &fastInit, &linkControlInit};
+        const LinkPlatform platform{nullptr, nullptr};
+        ASSERT_EQ(startRuntimeWith(inits, platform, &Indications::take, &got), 0u);
+        ticker = std::thread([this] {
+            while (!stop) {
+                runtimeTick();
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+    }
+    void TearDown() override {
+        shutDownLink();
+        stop = true;
+        ticker.join();
+        g_fast = nullptr;
+    }
+    static uint32_t elapsedMs(std::chrono::steady_clock::time_point since) {
+        return static_cast<uint32_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
+    }
+    FastStack fast;
+    Indications got;
+    std::thread ticker;
+    std::atomic<bool> stop{false};
+};
+
+// Every answer comes in the scheduler step of its request: each wait must already be armed.
+TEST_F(LinkOverFastStack, AnswersWithinTheSameStepAreNotLost) {
+    LinkSettings s;
+    std::strcpy(s.versionCommand, "ati3\n\r");
+    std::strcpy(s.versionAnswer, "V2.14.07");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(bringUpLink(s), 1u);
+    EXPECT_EQ(s.failed, 0u);
+    EXPECT_LT(elapsedMs(start), 4500u) << "a lost answer makes a wait run out (5 or 10 s)";
+    EXPECT_EQ(fast.atCommands.load(), 2u) << "one \"at\", then the version command";
+
+    // A fresh start, as the port makes after closing.
+    shutDownLink();
+    fast.queue = 0;
+    fast.version = "V1.00";
+    ASSERT_EQ(startRuntimeWith(StackTaskInits{&noTimerInit, &fastInit, &fastInit, &linkControlInit},
+                               LinkPlatform{nullptr, nullptr}, &Indications::take, &got),
+              0u);
+    const auto again = std::chrono::steady_clock::now();
+    EXPECT_EQ(bringUpLink(s), 0u);
+    EXPECT_EQ(s.failed, 1u);
+    EXPECT_GE(elapsedMs(again) + 20, 1000u) << "the version answer was waited for";
+}
+
+// Data checks: the header room, the data and the serial sum byte must fit one buffer; a
+// DATA_B3_REQ while the link is down, or a 21st pending one, is confirmed at once with an error.
+TEST_F(LinkOverFastStack, DataRequestsThatCannotGoAreRefused) {
+    LinkSettings s;
+    ASSERT_EQ(bringUpLink(s), 1u);  // framed: header room 7
+    uint8_t big[2350] = {};
+    EXPECT_EQ(sendLinkData(0, 2342, big, 0, nullptr), 1u) << "7 + 2342 + 1 fit";
+    EXPECT_EQ(sendLinkData(0, 2342, big, 1, big), 0u) << "one byte more does not";
+
+    Bytes req(2, 0);
+    Bytes m = request(42, 16);
+    req.insert(req.end(), m.begin(), m.end());
+    ASSERT_EQ(sendLinkData(0, static_cast<uint16_t>(req.size()), req.data(), 0, nullptr), 1u);
+    ASSERT_EQ(got.data().size(), 1u) << "confirmed at once";
+    EXPECT_EQ(got.data()[0][2 + 12], 42);
+    EXPECT_EQ(got.data()[0][2 + 14] | got.data()[0][2 + 15] << 8, 0x2001) << "link not up";
+
+    ASSERT_EQ(connectLink(), 0u);
+    for (int i = 0; i < 200 && linkState() != kLinkConnected; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(linkState(), static_cast<uint32_t>(kLinkConnected));
+    Bytes large = request(0, 2048);
+    for (uint16_t k = 1; k <= 21; ++k) {
+        large[18] = static_cast<uint8_t>(k);
+        Bytes d(2, 0);
+        d.insert(d.end(), large.begin(), large.end());
+        ASSERT_EQ(sendLinkData(0, 24, d.data(), 2048, d.data() + 24), 1u);
+    }
+    const std::vector<Bytes> confs = got.data();
+    ASSERT_GE(confs.size(), 2u);
+    EXPECT_EQ(confs[1][2 + 12], 21) << "the 21st is refused, not written over the first";
+    EXPECT_EQ(confs[1][2 + 14] | confs[1][2 + 15] << 8, 0x1107);
+    EXPECT_EQ(fast.dataDown.load(), 1u + 20u);
+}
+
+TEST_F(LinkOverFastStack, WindowOutsideItsRangeIsClampedWithADebugLine) {
+    g_debugLines.clear();
+    debugInit("serlinksp", 0xFFFFFFFF);
+    debugSetOutputProc(&keepDebugLine);
+    LinkSettings s;
+    s.windowSize = 0;
+    EXPECT_EQ(bringUpLink(s), 1u);
+    debugSetOutputProc(nullptr);
+    bool said = false;
+    for (const std::string& l : g_debugLines) said = said || l.find("windowSize 0") != std::string::npos;
+    EXPECT_TRUE(said);
+}
+
+// The stop is reported and no indication comes after shutDownLink returned.
+TEST_F(LinkOverFastStack, ShutDownReportsTheStopAndEndsTheRuntime) {
+    LinkSettings s;
+    ASSERT_EQ(bringUpLink(s), 1u);
+    EXPECT_EQ(shutDownLink(), 0u);
+    const std::vector<uint16_t> ids = got.ids();
+    ASSERT_FALSE(ids.empty());
+    EXPECT_EQ(ids.back(), kPortDownIndication);
+    EXPECT_EQ(sendLinkRequest(kEstablishRequest), 3u) << "no link control any more";
+    EXPECT_EQ(got.ids().size(), ids.size());
+}
+
+}  // namespace
+}  // namespace stack
