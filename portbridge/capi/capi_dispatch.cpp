@@ -272,6 +272,12 @@ uint16_t CCapiAppTable::dispatchRequest(CCapiController* app, const uint8_t* m, 
             listen.plci = takePlci(app, CCapiPlci::kListen, c);
             if (!listen.plci) return reject(app, m, length, kCapiErrNoPlci);
         }
+        // After the link came back the adapter knows the application no more: register again,
+        // as a call would, or the listen goes nowhere.
+        if (linkUp_[port] && app->ports_[port].state == kAppFree && ports_[port]) {
+            const uint16_t registered = registerAtAdapter(app, port);
+            if (registered != 0) return reject(app, m, length, registered);
+        }
         return forward(app, m, length);
     }
     case kInfoReq7:
@@ -777,10 +783,14 @@ void CCapiAppTable::pacingTick() {
     for (CDoubleListNode* n = usedNccis_.head(); n;) {
         auto* ncci = static_cast<CCapiNcci*>(n);
         n = n->next();
-        if (ncci->windowCount && uint32_t(t - ncci->window[0].time) >= ncci->window[0].delay) {
+        // Every entry that is due retires; the next one's time runs from the moment the one before
+        // was due, not from this tick, so the 10 ms tick does not slow short blocks below the
+        // channel's rate.
+        while (ncci->windowCount && uint32_t(t - ncci->window[0].time) >= ncci->window[0].delay) {
+            const uint32_t due = ncci->window[0].time + ncci->window[0].delay;
             for (unsigned i = 1; i < ncci->windowCount; ++i) ncci->window[i - 1] = ncci->window[i];
             --ncci->windowCount;
-            if (ncci->windowCount) ncci->window[0].time = t;
+            if (ncci->windowCount && int32_t(due - ncci->window[0].time) > 0) ncci->window[0].time = due;
         }
         while (ncci->held.getSize() && !windowFull(ncci) && ncci->owner) {
             auto* b = static_cast<CCapiMessageBuffer*>(ncci->held.removeNode());

@@ -269,6 +269,10 @@ void CCapiAppTable::freeNcci(CCapiNcci* ncci) {
         for (auto& n : ncci->plci->nccis)
             if (n == ncci) n = nullptr;
     while (auto* b = static_cast<CCapiMessageBuffer*>(ncci->held.removeNode())) giveBuffer(b);
+    // Data the application took but will not answer now that the connection is gone.
+    if (CCapiController* app = ncci->owner)
+        for (auto* b : app->b3InUse_)
+            if (b && b->got && b->ncci == ncci->value) giveBuffer(b);
     ncci->plci = nullptr;
     ncci->owner = nullptr;
     ncci->state = kNcciFree;
@@ -611,7 +615,10 @@ uint16_t CCapiAppTable::requestIdentity(uint8_t port, uint8_t* record) {
         if (apps_[i] && apps_[i]->state_ == kAppRegistered) app = apps_[i];
     bool lent = false;
     if (!app) {
+        // Lent for the question only: the next registration still gets the id it would have.
+        const unsigned cursor = cursor_;
         app = allocateController();
+        cursor_ = cursor;
         if (!app) return kCapiErrUnknownApplication;
         lent = true;
         app->state_ = kAppRegistering;

@@ -280,6 +280,8 @@ class CCapiAppTable : public TObject {
 public:
     CCapiAppTable();
     ~CCapiAppTable() override;
+    // Frees every object. A running pacing timer is stopped through the host, so shut the engine
+    // down (or setHost(nullptr)) before the host goes.
     void shutDown() override;
 
     // Builds the application objects and pools once: 0, or 3 when they cannot be made.
@@ -322,7 +324,7 @@ public:
     // Pacing timer thread.
     void pacingTick();
 
-    // Inspection, for the provider and tests.
+    // Read-outs, for the provider and tests.
     CCapiController* controller(uint16_t appId);
     unsigned freeBuffers() const { return unsigned(freeBuffers_.getSize()); }
     unsigned freePlcis() const { return unsigned(freePlcis_.getSize()); }

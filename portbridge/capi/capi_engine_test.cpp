@@ -261,13 +261,15 @@ TEST_F(EngineTest, LateConfirmationOfAGivenUpRegistrationReleasesItAtTheAdapter)
 TEST_F(EngineTest, RegistrationConfirmedFromAnotherThreadWhileTheEngineWaits) {
     port.answerRegistration = false;
     engine.setWaitTimes(20000, kShortWait, kShortWait);
-    port.onSend = [this](const Sent& s) {
+    std::thread adapter;
+    port.onSend = [this, &adapter](const Sent& s) {
         if (s.message[4] != 0x01) return;
         const uint16_t app = Get16(s.message, 2);
-        std::thread([this, app] { port.Answer(app, 0x01, 0xC1, 1, {}); }).detach();
+        adapter = std::thread([this, app] { port.Answer(app, 0x01, 0xC1, 1, {}); });
     };
     uint16_t id = 0;
     EXPECT_EQ(0, engine.registerApplication(Params(), &id));
+    adapter.join();
     EXPECT_EQ(kAppRegistered, engine.controller(id)->state());
 }
 
@@ -577,6 +579,11 @@ TEST_F(EngineTest, DataB3IndicationsAndTheirAnswers) {
     ASSERT_EQ(0, engine.getMessage(id, &got));
     EXPECT_EQ(0x14, Get16(Bytes(got.message, got.message + got.length), 18));
     EXPECT_EQ(kCapiErrQueueOverflow, engine.getMessage(id, &got));
+    // The end of the B3 connection frees what was never answered.
+    FromAdapter(Msg32(id, 0x84, 0x82, 0x4009, kNcci, {0, 0, 0}));
+    Drain(id);
+    ASSERT_EQ(0, Put(Msg32(id, 0x84, 0x83, 0x4009, kNcci)));
+    EXPECT_EQ(3u, engine.controller(id)->freeB3Blocks());
 }
 
 // ---- link loss -----------------------------------------------------------------------------------
@@ -680,14 +687,61 @@ TEST_F(EngineTest, LinkDownWithCapi11EndsB3ConnectionsWithItsReason) {
     EXPECT_EQ(kCapiReasonLinkLostV11, Get16(got[0], 12));
 }
 
-TEST_F(EngineTest, CallAfterTheLinkCameBackRegistersAgain) {
-    const uint16_t id = Register();
+TEST_F(EngineTest, CallOrListenAfterTheLinkCameBackRegistersAgain) {
+    const uint16_t caller = Register();
+    const uint16_t listener = Register();
     engine.linkDown(1);
     engine.linkUp(1);
-    ASSERT_EQ(0, Put(Msg32(id, 0x02, 0x80, 3, 1, {0, 0})));
-    EXPECT_EQ(2u, port.With(0xC001).size());
-    EXPECT_EQ(1u, port.With(0x8002).size());
-    EXPECT_EQ(kAppRegistered, engine.controller(id)->registrationState(1));
+    const Bytes requests[] = {Msg32(caller, 0x02, 0x80, 3, 1, {0, 0}),
+                              Msg32(listener, 0x05, 0x80, 3, 1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})};
+    for (const Bytes& request : requests) {
+        SCOPED_TRACE(Command(request));
+        port.sent.clear();
+        ASSERT_EQ(0, Put(request));
+        ASSERT_EQ(2u, port.sent.size());
+        EXPECT_EQ(0xC001, Command(port.sent[0].message));
+        EXPECT_EQ(Get16(request, 2), Get16(port.sent[0].message, 2));
+        EXPECT_EQ(0, Get16(port.sent[0].message, 14)) << "not the first registration";
+        EXPECT_EQ(Command(request), Command(port.sent[1].message));
+        EXPECT_EQ(kAppRegistered, engine.controller(Get16(request, 2))->registrationState(1));
+    }
+}
+
+TEST_F(EngineTest, RequestsPutDuringARegistrationWaitForIt) {
+    // The application's signal procedure may put while the engine waits for the adapter.
+    const Bytes listen = Msg32(1, 0x05, 0x80, 4, 1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    port.answerRegistration = false;
+    port.onSend = [&](const Sent& s) {
+        if (Command(s.message) != 0xC001) return;
+        EXPECT_EQ(0, Put(listen));
+        EXPECT_EQ(0u, port.With(0x8005).size());
+        port.Answer(1, 0x01, 0xC1, 1, {});
+    };
+    const uint16_t id = Register();
+    ASSERT_EQ(1, id);
+    ASSERT_EQ(2u, port.sent.size());
+    EXPECT_EQ(0x8005, Command(port.sent[1].message));
+
+    // The link drops while the call's new registration waits: the waiting listen learns it, and
+    // the call is confirmed with the failure.
+    engine.linkDown(1);
+    engine.linkUp(1);
+    port.sent.clear();
+    port.onSend = [&](const Sent& s) {
+        if (Command(s.message) != 0xC001) return;
+        EXPECT_EQ(0, Put(listen));
+        engine.linkDown(1);
+    };
+    ASSERT_EQ(0, Put(Msg32(id, 0x02, 0x80, 5, 1, {0, 0})));
+    const auto got = Drain(id);
+    ASSERT_EQ(2u, got.size());
+    EXPECT_EQ(0x8105, Command(got[0]));
+    EXPECT_EQ(kCapiErrStateWaitingForListen, Get16(got[0], 12));
+    EXPECT_EQ(0x8102, Command(got[1]));
+    EXPECT_EQ(kCapiErrNotInstalled, Get16(got[1], 12));
+    EXPECT_EQ(1u, port.sent.size()) << "only the registration reached the port";
+    EXPECT_EQ(kAppRegistered, engine.controller(id)->state());
+    EXPECT_EQ(7u, engine.freePlcis()) << "the listen object alone";
 }
 
 // ---- B3 data out ---------------------------------------------------------------------------------
@@ -762,11 +816,21 @@ TEST_F(EngineTest, PacingWindowHoldsTheEleventhRequest) {
     ASSERT_EQ(11u, sent.size());
     EXPECT_EQ(10, Get16(sent[10].message, 18));
     EXPECT_EQ(payload, sent[10].payload);
-    // Each entry retires its own time after the one before.
-    for (int i = 0; i < 10; ++i) {
+    // Each entry retires its own time after the one before, counted from when that one was due,
+    // however late the tick: 95 ms later the second is not due, 105 ms later the second and the
+    // third are.
+    host.clock += 95;
+    engine.pacingTick();
+    for (uint16_t i = 0; i < 12; ++i) ASSERT_EQ(0, Put(DataB3Req(id, uint16_t(0x200 + i), 800, uint16_t(0x20 + i)), payload.data()));
+    EXPECT_EQ(11u, port.With(0x8086).size());
+    host.clock += 105;
+    engine.pacingTick();
+    EXPECT_EQ(13u, port.With(0x8086).size());
+    for (int i = 0; i < 30 && host.running; ++i) {
         host.clock += 100;
         engine.pacingTick();
     }
+    EXPECT_EQ(23u, port.With(0x8086).size());
     EXPECT_FALSE(host.running);
     EXPECT_EQ(1, host.starts);
 }
@@ -802,6 +866,7 @@ TEST_F(EngineTest, IdentityRequestThroughALentObject) {
     EXPECT_EQ(8u, engine.freePlcis());
     port.onSend = nullptr;
     EXPECT_EQ(kCapiErrNotInstalled, engine.requestIdentity(1, out));
+    EXPECT_EQ(1, Register()) << "the first registration still gets object 1";
 }
 
 }  // namespace
