@@ -165,3 +165,12 @@ native_fuzzer(capi_engine LIBS n_portbridge_capi)
 # portbridge's reading of its settings file as numbers.
 native_library(n_portbridge_profile ${TOP}/portbridge/profile_values.cpp)
 native_test(n_portbridge_profile_test SOURCES ${TOP}/portbridge/profile_values_test.cpp LIBS n_portbridge_profile)
+
+# portbridge's bytes shared with the system's CAPI library: names, the put checks, the receive
+# slots.
+native_library(n_portbridge_capi_layout ${TOP}/portbridge/capi/shared_layout.cpp)
+target_link_libraries(n_portbridge_capi_layout PUBLIC n_common)
+native_test(n_portbridge_capi_layout_test
+  SOURCES ${TOP}/portbridge/capi/shared_layout_test.cpp
+  LIBS n_portbridge_capi_layout)
+native_fuzzer(portbridge_shared LIBS n_portbridge_capi_layout)

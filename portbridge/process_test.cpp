@@ -210,6 +210,7 @@ TEST_F(ProviderProcess, WindowMessagesFromNoClient) {
         {"detach of an instance never attached", kDetach, 0x77777777, 0, kInfoUnknownApplication},
         {"the unused message number", WM_USER + 107, 1, 2, 0},
         {"attach with a section too small for the id", kAttach, 0x1234, 100, kInfoResources},
+        {"attach with a section of 2 GiB less a byte", kAttach, 0x1235, 0x7FFFFFFF, kInfoResources},
         {"open the adapter port", kOpenPort, 1, 0, 0},
         {"open a port that does not exist", kOpenPort, 2, 0, 4},
         {"close the adapter port", kClosePort, 1, 0, 0},

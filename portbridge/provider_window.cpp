@@ -106,7 +106,7 @@ LRESULT CProviderWindow::attach(uint32_t id, uint32_t size) {
     }
     CAttachedInstance* entry = new (std::nothrow) CAttachedInstance(id);
     if (!entry) return kInfoResources;
-    if (size < kInstanceMinSize || !entry->openInstance(id, size)) {
+    if (size < kInstanceMinSize || size > kInstanceMaxSize || !entry->openInstance(id, size)) {
         debugPrint(0x08000000, "! instance %X: section of %u bytes refused", unsigned(id), unsigned(size));
         delete entry;
         return kInfoResources;
@@ -185,6 +185,11 @@ uint16_t CProviderWindow::registerCall(uint8_t* instance, uint8_t* block) {
     uint16_t rc = provider_.registerApplication(params, &applicationId);
     put16(instance + kAppIdResult, applicationId);
     if (rc != kInfoOk) return rc;
+    // Objects left from an earlier holder of the id would serve the new application's calls.
+    if (CSharedInstance* stale = findApplication(applicationId)) {
+        applications_.removeNodeInterlocked(stale);
+        delete stale;
+    }
     CSharedInstance* app = new (std::nothrow) CSharedInstance;
     rc = app ? app->createFromRegister(provider_, applicationId, params) : uint16_t(kInfoResources);
     if (rc == kInfoOk) {

@@ -32,6 +32,8 @@ constexpr size_t kResultBuffer = 66;
 constexpr size_t kResultBufferSize = 64;
 constexpr size_t kInstanceId = 132;
 constexpr size_t kInstanceMinSize = kInstanceId + 4;  // the bytes the provider touches
+// The client chooses the size; more than this is refused rather than committed.
+constexpr uint32_t kInstanceMaxSize = 1024 * 1024;
 
 // Application record ("AP" + id).
 constexpr size_t kRecordSize = 576;
