@@ -10,9 +10,16 @@
 // hang-ups from either side; every other request is confirmed. DATA_B3_REQ gets no confirmation
 // here: the computer makes those itself as the line takes the data.
 //
+// A DATA_B3_IND carries its data behind its 22 bytes; its Data field names where, relative to 32
+// bytes into the message, as a negative offset: 0xFFFFFFF6.
+//
 // A pure state machine over byte buffers and a millisecond clock; IsdnSimulator puts it behind
 // the framed link. Tests spoil it on purpose through CapiKnobs and read what it did in
-// CapiCounters.
+// CapiCounters, all under the simulator's lock:
+//
+//   sim.WithCapi([](isdnsim::CapiController& c) { c.knobs.late_ms[isdnsim::kWordRegister] = 6000; });
+//   sim.WithCapi([](isdnsim::CapiController& c) { return c.IncomingCall("4930123", "77"); });
+//   unsigned asked = sim.WithCapi([](isdnsim::CapiController& c) { return c.counters.identity_requests; });
 #pragma once
 
 #include <cstddef>

@@ -270,7 +270,7 @@ TEST_F(CapiCalls, IncomingCallRemoteHangUp) {
     EXPECT_EQ(c.counters.unexpected, 0u);
 }
 
-TEST_F(CapiCalls, DataRespectsTheApplicationsBlocks) {
+TEST_F(CapiCalls, DataKeepsToTheApplicationsBlocks) {
     Run({{ConnectReq("1"), {0x8102, 0x8203}}, {Msg(0x8082, 1, 11).U32(0x101).Empty().Build(), {0x8182, 0x8283}}},
         "connect");
     // Application 1 has 2 blocks of 128 bytes: 300 bytes go as 128, 128 and, after a

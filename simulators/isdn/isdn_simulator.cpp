@@ -71,7 +71,8 @@ void IsdnSimulator::ServeCapi(bool on) {
 }
 
 void IsdnSimulator::PassToCapi(uint32_t now) {
-    const bool up = link_.state() == TamriskLink::kConnected;
+    // A link being set up again (SABM) keeps the calls; only a link that is gone ends them.
+    const bool up = link_.state() != TamriskLink::kDisconnected;
     if (link_up_ && !up) capi_.LinkDown();
     link_up_ = up;
     if (!capi_on_) {
