@@ -6,66 +6,95 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "common/variant.h"
 #include "portbridge/capi/provider_interface.h"
 #include "portbridge/provider/ta_bindings.h"
 #include "portbridge/provider/ta_provider.h"
-#include "portbridge/provider/thread_timers.h"
+#include "portbridge/mm_timer.h"
 #include "portbridge/provider_window.h"
+#include "portbridge/ta_config.h"
 
 namespace {
 
 using namespace pbprov;
 
-constexpr const char* kSettingsFile = "SERLINK.INI";
-
-// A hexadecimal key: the default in decimal digits when the key is missing, "0x" put in front
-// when the value lacks it.
-uint32_t readHex(const char* section, const char* key, unsigned long fallback) {
-    char def[32], value[64];
-    std::snprintf(def, sizeof(def), "%lu", fallback);
-    GetPrivateProfileStringA(section, key, def, value, sizeof(value), kSettingsFile);
-    const char* digits = (value[0] == '0' && (value[1] == 'x' || value[1] == 'X')) ? value + 2 : value;
-    return static_cast<uint32_t>(std::strtoul(digits, nullptr, 16));
-}
-
-std::string readText(const char* section, const char* key, size_t maxChars) {
-    char value[512];
-    GetPrivateProfileStringA(section, key, "", value, sizeof(value), kSettingsFile);
-    std::string text(value);
-    if (text.size() > maxChars) text.resize(maxChars);
-    return text;
-}
-
+// serlink.ini, read afresh for every open.
 void readSerlinkIni(CTaPortSettings* s) {
-    s->windowSize = static_cast<uint8_t>(GetPrivateProfileIntA("HDLC", "windowSize", 4, kSettingsFile));
-    s->comPort = GetPrivateProfileIntA("COMM", "comPort", 2, kSettingsFile);
-    // Commands fit 7 characters and answers 79: longer ones are cut.
-    s->versionCommand = readText("COMM", "VersionCmd", 7);
-    s->versionAnswer = readText("COMM", "Version", 79);
-    s->nameCommand = readText("COMM", "TaNameCmd", 7);
-    s->nameAnswer = readText("COMM", "TaName", 79);
-    char rate[32];
-    if (GetPrivateProfileStringA("COMM", "baudRate", "115200", rate, sizeof(rate), kSettingsFile) > 0)
-        s->baudRate = static_cast<uint32_t>(std::strtoul(rate, nullptr, 10));
-    else
-        s->baudRate = 115200;
-    s->traceMessages = readHex("DEBUG", "traceCapiMessage", 0) != 0;
-    readHex("DEBUG", "traceCapi", 0);  // accepted; switches nothing
-    uint32_t options = 0;
-    switch (readHex("CAPI", "dataB3Transparent", 1)) {
-    case 1: options |= 0x1; break;
-    case 2: options |= 0x2; break;
-    default: break;
-    }
-    switch (readHex("CAPI", "dataB3Confirmation", 1)) {
-    case 1: options |= 0x9; break;
-    case 2: options |= 0xA; break;
-    default: break;
-    }
-    s->b3Options = options;
+    portbridge::CTaConfig config;
+    config.readConfiguration();
+    s->comPort = config.port.comPort;
+    s->baudRate = config.port.baudRate;
+    s->windowSize = config.link.windowSize;
+    s->versionCommand = config.identification.versionCommand;
+    s->versionAnswer = config.identification.versionAnswer;
+    s->nameCommand = config.identification.nameCommand;
+    s->nameAnswer = config.identification.nameAnswer;
+    s->traceMessages = portbridge::messageTraceSwitch() != 0;
+    s->b3Options = portbridge::b3OptionsWord();
 }
+
+// The provider's timers on the process's multimedia-timer list. A timer is named to the provider
+// by its slot here; the list's callback argument is the slot.
+class CTaMmTimers : public CTaTimerOps {
+public:
+    uint32_t startService(unsigned periodMs) override { return list().start(periodMs); }
+    void stopService() override { list().stop(); }
+    void* startTimer(unsigned ms, CTaTimerFn fn, void* context, bool periodic) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (uint32_t i = 0; i < kSlots; ++i) {
+            if (slots_[i].used) continue;
+            slots_[i] = Slot{fn, context, periodic, 0, true};
+            slots_[i].handle = list().startTimer(ms, i, &CTaMmTimers::fired, periodic);
+            if (!slots_[i].handle) {
+                slots_[i].used = false;
+                return nullptr;
+            }
+            return reinterpret_cast<void*>(static_cast<uintptr_t>(i + 1));
+        }
+        return nullptr;
+    }
+    void cancelTimer(void* timer) override {
+        const uintptr_t i = reinterpret_cast<uintptr_t>(timer) - 1;
+        if (!timer || i >= kSlots) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (slots_[i].used) list().cancelTimer(slots_[i].handle);
+        slots_[i].used = false;
+    }
+
+private:
+    static constexpr uint32_t kSlots = portbridge::CMmTimerList::kTimers;
+    struct Slot {
+        CTaTimerFn fn = nullptr;
+        void* context = nullptr;
+        bool periodic = false;
+        uint32_t handle = 0;
+        bool used = false;
+    };
+    static portbridge::CMmTimerList& list() { return portbridge::CMmTimerList::instance(); }
+    static CTaMmTimers* self;
+    static void fired(portbridge::CMmTimer*, uint32_t slot) {
+        if (!self || slot >= kSlots) return;
+        Slot s;
+        {
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            s = self->slots_[slot];
+            if (!s.used) return;
+            if (!s.periodic) self->slots_[slot].used = false;  // a one-shot is done
+        }
+        s.fn(s.context);
+    }
+
+public:
+    CTaMmTimers() { self = this; }
+
+private:
+    std::mutex mutex_;
+    Slot slots_[kSlots];
+};
+
+CTaMmTimers* CTaMmTimers::self = nullptr;
 
 void postToWindow(void* window, uint32_t action, uint32_t portIndex) {
     if (window) PostMessageA(static_cast<HWND>(window), action, portIndex, 0);
@@ -191,7 +220,7 @@ private:
     }
 
     int variant_;
-    CThreadTimers timers_;
+    CTaMmTimers timers_;
     std::unique_ptr<CTaLinkOps> link_{createStackLink()};
     std::unique_ptr<CTaEngineOps> engine_{createCapiEngine(&timers_)};
     CTaProvider provider_{link_.get(), &timers_, engine_.get(), &readSerlinkIni, &postToWindow};
