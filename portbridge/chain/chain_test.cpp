@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -170,4 +173,114 @@ TEST_F(Chain, LinkLossDuringACall) {
     rig_.sim.WithLink([](isdnsim::TamriskLink& l) { return l.SendDm(); });
     ASSERT_TRUE(app.Await(ieDisconnected, 1, kCallMs));
     EXPECT_EQ(app.LastReason(), 0x3301u);
+}
+
+namespace {
+
+// The CAPI library's message calls, for the round trip.
+struct CapiMessages {
+    DWORD(WINAPI* Register)(DWORD, DWORD, DWORD, DWORD, DWORD*) = nullptr;
+    DWORD(WINAPI* Release)(DWORD) = nullptr;
+    DWORD(WINAPI* Put)(DWORD, void*) = nullptr;
+    DWORD(WINAPI* Get)(DWORD, void**) = nullptr;
+    DWORD(WINAPI* Wait)(DWORD) = nullptr;
+    bool load() {
+        HMODULE m = LoadLibraryA("capi2032.dll");
+        if (!m) return false;
+        Register = reinterpret_cast<decltype(Register)>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_REGISTER")));
+        Release = reinterpret_cast<decltype(Release)>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_RELEASE")));
+        Put = reinterpret_cast<decltype(Put)>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_PUT_MESSAGE")));
+        Get = reinterpret_cast<decltype(Get)>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_GET_MESSAGE")));
+        Wait = reinterpret_cast<decltype(Wait)>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_WAIT_FOR_SIGNAL")));
+        return Register && Release && Put && Get && Wait;
+    }
+};
+
+double Seconds(LARGE_INTEGER a, LARGE_INTEGER b) {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return double(b.QuadPart - a.QuadPart) / double(f.QuadPart);
+}
+
+}  // namespace
+
+// B3 throughput of one call and the round trip of a non-data request, with the simulated adapter
+// pacing its line at 115200 bit/s (11520 bytes a second) and its B channel at 64 kbit/s. Each
+// throughput is printed as a ratio to its ceiling: the B channel's 8000 bytes a second, or the
+// line after the overhead of each block (8 bytes of serial frame and HDLC header, the 2-byte
+// prefix and the 22-byte DATA_B3 message), whichever is lower. The round trip is set against one
+// scheduler step (10 ms) plus the line time of the request and its confirmation. Not a timed
+// test: it runs only when asked for (CHAIN_BENCHMARK=1) and prints its figures.
+TEST_F(Chain, Benchmark) {
+    if (!std::getenv("CHAIN_BENCHMARK")) GTEST_SKIP() << "set CHAIN_BENCHMARK=1 to run";
+    constexpr double kLine = 11520, kChannel = 8000, kBlockOverhead = 8 + 2 + 22;
+    ASSERT_TRUE(rig_.StartSimulator());
+    rig_.sim.SetPacing(static_cast<unsigned>(kLine));
+    Capi([](CapiController& c) {
+        c.knobs.b_channel_bytes_per_second = 8000;
+        c.knobs.data_mode = isdnsim::DataMode::kSink;
+        return 0;
+    });
+    {
+        IsdnApp app;
+        ASSERT_EQ(app.Open(), 0u);
+        ASSERT_TRUE(Outgoing(app));
+        for (size_t block : {size_t(2048), size_t(128)}) {
+            const double ceiling = std::min(kChannel, kLine * block / (block + kBlockOverhead));
+            // Out: from the first send to the last confirmation.
+            const std::vector<uint8_t> out = Pattern(block > 1000 ? 192 * 1024 : 24 * 1024, 3);
+            const unsigned confirmed = app.Count(ieB3Transmit);
+            LARGE_INTEGER t0, t1;
+            QueryPerformanceCounter(&t0);
+            ASSERT_TRUE(app.Send(out, block, 7, 60000));
+            QueryPerformanceCounter(&t1);
+            ASSERT_EQ(app.Count(ieB3Transmit) - confirmed, (out.size() + block - 1) / block);
+            const double outRate = out.size() / Seconds(t0, t1);
+            // In: from the first block received to the last, one block less than arrived.
+            app.ClearReceived();
+            const size_t inBytes = block > 1000 ? 192 * 1024 : 24 * 1024;
+            Capi([&](CapiController& c) {
+                for (size_t sent = 0; sent < inBytes; sent += block) c.SendData(Pattern(block, unsigned(sent)));
+                return 0;
+            });
+            ASSERT_TRUE(app.AwaitReceived(block, 60000));
+            QueryPerformanceCounter(&t0);
+            ASSERT_TRUE(app.AwaitReceived(inBytes, 120000));
+            QueryPerformanceCounter(&t1);
+            const double inRate = (inBytes - block) / Seconds(t0, t1);
+            std::printf("%4u-byte blocks: out %6.0f B/s, in %6.0f B/s, ceiling %6.0f B/s: ratio out %.3f, in %.3f\n",
+                        unsigned(block), outRate, inRate, ceiling, outRate / ceiling, inRate / ceiling);
+        }
+        app.Disconnect();
+        ASSERT_TRUE(app.Await(ieHangupDone, 1, kCallMs));
+        app.Close();
+    }
+    // The round trip of LISTEN_REQ (26 bytes) to its LISTEN_CONF (14 bytes).
+    CapiMessages capi;
+    ASSERT_TRUE(capi.load());
+    DWORD id = 0;
+    ASSERT_EQ(capi.Register(1024 + 1024 * 2, 2, 7, 2048, &id), 0u);
+    const double budgetMs = 10 + 1000 * (2 * 8 + 2 * 2 + 26 + 14) / kLine;
+    std::vector<double> ms;
+    for (int i = 0; i < 200; ++i) {
+        uint8_t listen[26] = {26, 0, uint8_t(id), uint8_t(id >> 8), 0x05, 0x80, uint8_t(i), 0, 1};
+        LARGE_INTEGER t0, t1;
+        QueryPerformanceCounter(&t0);
+        ASSERT_EQ(capi.Put(id, listen), 0u);
+        void* got = nullptr;
+        for (;;) {
+            if (capi.Get(id, &got) == 0) break;
+            ASSERT_EQ(capi.Wait(id), 0u);
+        }
+        QueryPerformanceCounter(&t1);
+        const uint8_t* m = static_cast<const uint8_t*>(got);
+        ASSERT_EQ(m[4] | m[5] << 8, 0x8105);
+        ms.push_back(1000 * Seconds(t0, t1));
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("LISTEN_REQ to LISTEN_CONF: median %.1f ms, 90 %% %.1f ms, max %.1f ms; budget %.1f ms "
+                "(one 10 ms step and %.1f ms of line): median ratio %.2f\n",
+                ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back(), budgetMs, budgetMs - 10,
+                ms[ms.size() / 2] / budgetMs);
+    capi.Release(id);
 }
