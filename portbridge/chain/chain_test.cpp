@@ -221,7 +221,38 @@ TEST_F(Chain, Benchmark) {
         c.knobs.data_mode = isdnsim::DataMode::kSink;
         return 0;
     });
+    // The round trip of LISTEN_REQ (26 bytes) to its LISTEN_CONF (14 bytes), on an idle line.
     {
+        CapiMessages capi;
+        ASSERT_TRUE(capi.load());
+        DWORD id = 0;
+        ASSERT_EQ(capi.Register(1024 + 1024 * 2, 2, 7, 2048, &id), 0u);
+        const double budgetMs = 10 + 1000 * (2 * 8 + 2 * 2 + 26 + 14) / kLine;
+        std::vector<double> ms;
+        for (int i = 0; i < 200; ++i) {
+            uint8_t listen[26] = {26, 0, uint8_t(id), uint8_t(id >> 8), 0x05, 0x80, uint8_t(i), 0, 1};
+            LARGE_INTEGER t0, t1;
+            QueryPerformanceCounter(&t0);
+            ASSERT_EQ(capi.Put(id, listen), 0u);
+            void* got = nullptr;
+            for (;;) {
+                if (capi.Get(id, &got) == 0) break;
+                ASSERT_EQ(capi.Wait(id), 0u);
+            }
+            QueryPerformanceCounter(&t1);
+            const uint8_t* m = static_cast<const uint8_t*>(got);
+            ASSERT_EQ(m[4] | m[5] << 8, 0x8105);
+            ms.push_back(1000 * Seconds(t0, t1));
+        }
+        std::sort(ms.begin(), ms.end());
+        std::printf("LISTEN_REQ to LISTEN_CONF: median %.1f ms, 90 %% %.1f ms, max %.1f ms; budget %.1f ms "
+                    "(one 10 ms step and %.1f ms of line): median ratio %.2f\n",
+                    ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back(), budgetMs, budgetMs - 10,
+                    ms[ms.size() / 2] / budgetMs);
+        capi.Release(id);
+    }
+    // CHAIN_BENCHMARK=rtt measures the round trip only.
+    if (std::string(std::getenv("CHAIN_BENCHMARK")) != "rtt") {
         IsdnApp app;
         ASSERT_EQ(app.Open(), 0u);
         ASSERT_TRUE(Outgoing(app));
@@ -255,32 +286,4 @@ TEST_F(Chain, Benchmark) {
         ASSERT_TRUE(app.Await(ieHangupDone, 1, kCallMs));
         app.Close();
     }
-    // The round trip of LISTEN_REQ (26 bytes) to its LISTEN_CONF (14 bytes).
-    CapiMessages capi;
-    ASSERT_TRUE(capi.load());
-    DWORD id = 0;
-    ASSERT_EQ(capi.Register(1024 + 1024 * 2, 2, 7, 2048, &id), 0u);
-    const double budgetMs = 10 + 1000 * (2 * 8 + 2 * 2 + 26 + 14) / kLine;
-    std::vector<double> ms;
-    for (int i = 0; i < 200; ++i) {
-        uint8_t listen[26] = {26, 0, uint8_t(id), uint8_t(id >> 8), 0x05, 0x80, uint8_t(i), 0, 1};
-        LARGE_INTEGER t0, t1;
-        QueryPerformanceCounter(&t0);
-        ASSERT_EQ(capi.Put(id, listen), 0u);
-        void* got = nullptr;
-        for (;;) {
-            if (capi.Get(id, &got) == 0) break;
-            ASSERT_EQ(capi.Wait(id), 0u);
-        }
-        QueryPerformanceCounter(&t1);
-        const uint8_t* m = static_cast<const uint8_t*>(got);
-        ASSERT_EQ(m[4] | m[5] << 8, 0x8105);
-        ms.push_back(1000 * Seconds(t0, t1));
-    }
-    std::sort(ms.begin(), ms.end());
-    std::printf("LISTEN_REQ to LISTEN_CONF: median %.1f ms, 90 %% %.1f ms, max %.1f ms; budget %.1f ms "
-                "(one 10 ms step and %.1f ms of line): median ratio %.2f\n",
-                ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back(), budgetMs, budgetMs - 10,
-                ms[ms.size() / 2] / budgetMs);
-    capi.Release(id);
 }
