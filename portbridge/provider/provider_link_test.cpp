@@ -294,3 +294,23 @@ TEST_F(ProviderLink, CallCarriesDataBothWays) {
     Got ind;
     ASSERT_TRUE(await(id, 0x8204, &ind));
 }
+
+// After the adapter's link is lost a request is not left pending: the engine answers it with a
+// confirmation that carries an error.
+TEST_F(ProviderLink, RequestAfterLinkLossIsConfirmedWithAnError) {
+    ASSERT_TRUE(sim_.Start(simPort_));
+    uint16_t id = 0;
+    ASSERT_EQ(registerApp(&id), 0u);
+    sim_.WithLink([](isdnsim::TamriskLink& l) { return l.SendDm(); });
+    for (int i = 0; i < 200 && provider_.portOpen(); ++i) Sleep(50);
+    ASSERT_FALSE(provider_.portOpen());
+    Bytes listen;
+    put32(listen, 1);
+    for (int i = 0; i < 3; ++i) put32(listen, 0);
+    listen.push_back(0);
+    listen.push_back(0);
+    put(id, message(id, 0x05, 0x80, 5, listen));
+    Got conf;
+    ASSERT_TRUE(await(id, 0x8105, &conf, 10000));
+    EXPECT_NE(get16(conf.message.data() + 12), 0);
+}
