@@ -7,6 +7,7 @@
 #include "portbridge/capi/capi_engine.h"
 #include "portbridge/capi/capi_engine_internal.h"
 
+using capi_engine::EngineGuard;
 using namespace capi_engine;
 
 namespace {
@@ -150,6 +151,22 @@ void CCapiAppTable::dataB3Conf(CCapiController* app, uint16_t number, uint32_t n
 
 // ---- towards the adapter -------------------------------------------------------------------------
 
+void CCapiAppTable::queueOutbox(CCapiController* app, uint8_t port, const uint8_t* message, uint16_t length,
+                                const uint8_t* payload, uint16_t payloadLength, CCapiMessageBuffer* b) {
+    if (!b) {
+        b = takeBuffer();
+        if (!b) return;
+        std::memcpy(b->bytes, message, length);
+        put16(b->bytes + 2, app->id_);
+        b->length = length;
+        b->payload = payload;
+        b->payloadLength = payloadLength;
+    }
+    b->port = port;
+    b->appId = app->id_;
+    outbox_.appendNode(b);
+}
+
 uint16_t CCapiAppTable::sendToPort(CCapiController* app, uint8_t port, const uint8_t* message, uint16_t length,
                                    const uint8_t* payload, uint16_t payloadLength, bool isRequest) {
     (void)isRequest;
@@ -161,15 +178,57 @@ uint16_t CCapiAppTable::sendToPort(CCapiController* app, uint8_t port, const uin
     b->payload = payload;
     b->payloadLength = payloadLength;
     b->port = port;
+    b->appId = app->id_;
     if (!ports_[port] || app->ports_[port].state == kAppRegistrationSent) {
         // Sent once the registration is confirmed or the link is back (flushWaiting).
         app->waiting_.appendNode(b);
         if (ports_[port]) ports_[port]->prod();
         return 0;
     }
-    const uint16_t sent = ports_[port]->sendAdapterMessage(b->bytes, b->length, payload, payloadLength);
-    giveBuffer(b);
-    return sent;
+    // Sent when the entry point lets the lock go; a failure is confirmed then (sendFailed).
+    queueOutbox(app, port, nullptr, 0, nullptr, 0, b);
+    return 0;
+}
+
+void CCapiAppTable::sendFailed(CCapiMessageBuffer* b, uint16_t info) {
+    CCapiController* app = lookup(b->appId);
+    if (!app || app->state_ == kAppFree || app->state_ == kAppReleased || app->state_ == kAppReleasing) return;
+    const uint8_t* m = b->bytes;
+    if (!isRequest(m)) {
+        debugPrint(0x08000000, "! response %04X of application %u not sent (%04X)", commandWord(m), app->id_, info);
+        return;
+    }
+    const uint32_t ident = field32(m, b->length, 8);
+    switch (commandWord(m)) {
+    case kConnectReq:
+        for (CDoubleListNode* n = usedPlcis_.head(); n; n = n->next()) {
+            auto* p = static_cast<CCapiPlci*>(n);
+            if (p->owner == app && p->kind == CCapiPlci::kCall && p->state == kPlciConnectSent &&
+                p->requestNumber == capiGet16(m + 6)) {
+                freePlci(p);
+                break;
+            }
+        }
+        break;
+    case kConnectB3Req:
+        if (CCapiNcci* ncci = findNcci(app, kPendingNcciMark | (ident & 0xFFFF))) freeNcci(ncci);
+        break;
+    case kDataB3Req:
+        if (CCapiNcci* ncci = findNcci(app, ident)) {
+            const uint16_t handle = capiGet16(m + 18);
+            for (unsigned i = 0; i < ncci->outstandingCount; ++i) {
+                if (ncci->outstanding[i].handle != handle) continue;
+                for (unsigned k = i + 1; k < ncci->outstandingCount; ++k) ncci->outstanding[k - 1] = ncci->outstanding[k];
+                --ncci->outstandingCount;
+                break;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    // The sender learns from the confirmation that the adapter never saw its request.
+    localConfirmation(app, m, info);
 }
 
 uint16_t CCapiAppTable::forward(CCapiController* app, const uint8_t* m, uint16_t length, const uint8_t* payload,
@@ -177,12 +236,8 @@ uint16_t CCapiAppTable::forward(CCapiController* app, const uint8_t* m, uint16_t
     const uint8_t port = portFor(field32(m, length, 8));
     const uint16_t sent = sendToPort(app, port, m, length, payload, payloadLength, isRequest(m));
     if (sent == 0) return 0;
-    if (isRequest(m)) {
-        // The sender learns from the confirmation that the adapter never saw its request.
-        const uint16_t confirmed = localConfirmation(app, m, sent);
-        return sent == kCapiErrResources ? sent : confirmed;
-    }
-    if (!linkUp_[port]) return 0;  // the adapter has forgotten the call with the link
+    // No buffer to carry it.
+    if (isRequest(m)) localConfirmation(app, m, sent);
     return sent;
 }
 
@@ -198,9 +253,7 @@ void CCapiAppTable::flushWaiting(CCapiController* app, uint8_t port) {
             keep.appendNode(b);
             continue;
         }
-        const uint16_t sent = ports_[port]->sendAdapterMessage(b->bytes, b->length, b->payload, b->payloadLength);
-        if (sent != 0 && isRequest(b->bytes)) localConfirmation(app, b->bytes, sent);
-        giveBuffer(b);
+        queueOutbox(app, port, nullptr, 0, nullptr, 0, b);
     }
     keep.copy(&app->waiting_);
 }
@@ -208,7 +261,7 @@ void CCapiAppTable::flushWaiting(CCapiController* app, uint8_t port) {
 // ---- put -----------------------------------------------------------------------------------------
 
 uint16_t CCapiAppTable::putMessage(uint16_t appId, const uint8_t* message, size_t size, const uint8_t* payload) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     CCapiController* app = lookup(appId);
     if (!app || app->state_ == kAppFree || app->state_ == kAppReleased || app->state_ == kAppReleasing)
         return kCapiErrUnknownApplication;
@@ -413,7 +466,7 @@ uint16_t CCapiAppTable::dispatchResponse(CCapiController* app, const uint8_t* m,
 // ---- from the adapter ----------------------------------------------------------------------------
 
 void CCapiAppTable::adapterMessage(uint8_t port, const uint8_t* item, size_t size) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     // The item may be longer than the message: a DATA_B3_IND's payload follows it in the item.
     if (!item || size < kCapiHeaderSize) {
         debugPrint(0x08000000, "! adapter message of %u bytes dropped", unsigned(size));
@@ -463,7 +516,7 @@ void CCapiAppTable::internalMessage(CCapiController* app, uint8_t port, const ui
             release[5] = 0xC0;
             put16(release + 6, recordPort);
             record.state = kAppReleased;
-            ports_[recordPort]->sendAdapterMessage(release, 8, nullptr, 0);
+            queueOutbox(app, recordPort, release, 8, nullptr, 0);
         }
         break;
     case 0xC102:
@@ -630,7 +683,7 @@ void CCapiAppTable::dataB3Indication(CCapiController* app, const uint8_t* m, uin
 // ---- the data-sent report ------------------------------------------------------------------------
 
 void CCapiAppTable::dataSent(const uint8_t* message, size_t size) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     if (!message || size < 14) return;
     const uint16_t length = capiGet16(message);
     if (length < 14 || length > size) return;
@@ -667,7 +720,7 @@ void CCapiAppTable::confirmDataSent(CCapiController* app, uint32_t value, uint16
 // ---- the link ------------------------------------------------------------------------------------
 
 void CCapiAppTable::linkDown(uint8_t port) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     if (port < 1 || port > kCapiPorts) return;
     linkUp_[port] = false;
     for (unsigned id = 1; id <= kCapiAppSlots; ++id) {
@@ -732,7 +785,7 @@ void CCapiAppTable::linkDown(uint8_t port) {
 }
 
 void CCapiAppTable::linkUp(uint8_t port) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     if (port < 1 || port > kCapiPorts) return;
     linkUp_[port] = true;
     for (unsigned id = 1; id <= kCapiAppSlots; ++id) {
@@ -778,7 +831,7 @@ void CCapiAppTable::updatePacingTimer() {
 }
 
 void CCapiAppTable::pacingTick() {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     const uint32_t t = now();
     for (CDoubleListNode* n = usedNccis_.head(); n;) {
         auto* ncci = static_cast<CCapiNcci*>(n);
@@ -799,15 +852,7 @@ void CCapiAppTable::pacingTick() {
             CCapiNcci::Outstanding& o = ncci->outstanding[ncci->outstandingCount++];
             o.handle = capiGet16(b->bytes + 18);
             o.number = capiGet16(b->bytes + 6);
-            const uint8_t port = b->port;
-            const uint16_t sent = ports_[port] ? ports_[port]->sendAdapterMessage(b->bytes, b->length, b->payload,
-                                                                                b->payloadLength)
-                                               : uint16_t(kCapiErrNotInstalled);
-            if (sent != 0) {
-                --ncci->outstandingCount;
-                localConfirmation(app, b->bytes, sent);
-            }
-            giveBuffer(b);
+            queueOutbox(app, b->port, nullptr, 0, nullptr, 0, b);
         }
     }
     updatePacingTimer();

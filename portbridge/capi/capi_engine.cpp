@@ -9,6 +9,7 @@
 #include "common/debug.h"
 #include "portbridge/capi/capi_engine_internal.h"
 
+using capi_engine::EngineGuard;
 using namespace capi_engine;
 
 // ---- CEngineEvent --------------------------------------------------------------------------------
@@ -50,7 +51,7 @@ CCapiAppTable::CCapiAppTable() { name_ = "CCapiAppTable"; }
 CCapiAppTable::~CCapiAppTable() { shutDown(); }
 
 void CCapiAppTable::shutDown() {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     for (unsigned i = 1; i <= kCapiAppSlots; ++i) {
         CCapiController* app = apps_[i];
         if (!app) continue;
@@ -58,6 +59,7 @@ void CCapiAppTable::shutDown() {
         delete app;
         apps_[i] = nullptr;
     }
+    outbox_.shutDown();
     freeBuffers_.shutDown();
     usedPlcis_.shutDown();
     freePlcis_.shutDown();
@@ -69,7 +71,7 @@ void CCapiAppTable::shutDown() {
 }
 
 uint32_t CCapiAppTable::create(unsigned applications, unsigned plcis, unsigned nccis, unsigned buffers) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     if (created_) return 0;
     if (applications > 8) applications = 8;  // ids above 8 are never handed out
     for (unsigned i = 1; i <= applications; ++i) {
@@ -100,12 +102,12 @@ uint32_t CCapiAppTable::create(unsigned applications, unsigned plcis, unsigned n
 }
 
 void CCapiAppTable::setHost(CCapiEngineHost* host) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     host_ = host;
 }
 
 void CCapiAppTable::setPort(uint8_t index, CCapiPortLink* port) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     if (index < 1 || index > kCapiPorts) return;
     ports_[index] = port;
     if (!port) linkUp_[index] = false;
@@ -129,18 +131,54 @@ bool CCapiAppTable::isLinkUp(uint8_t port) const {
 }
 
 void CCapiAppTable::addB3Options(uint32_t bits) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     b3Options_ |= bits;
 }
 
 void CCapiAppTable::setWaitTimes(uint32_t registerMs, uint32_t releaseMs, uint32_t identityMs) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     registerWaitMs_ = registerMs;
     releaseWaitMs_ = releaseMs;
     identityWaitMs_ = identityMs;
 }
 
+uint16_t CCapiAppTable::sendNow(uint8_t port, const uint8_t* message, uint16_t length) {
+    flushOutbox();
+    CCapiPortLink* link = port >= 1 && port <= kCapiPorts ? ports_[port] : nullptr;
+    if (!link) return kCapiErrNotInstalled;
+    const int depth = lockDepth_;
+    lockDepth_ = 0;
+    for (int i = 0; i < depth; ++i) lock_.unlock();
+    const uint16_t sent = link->sendAdapterMessage(message, length, nullptr, 0);
+    for (int i = 0; i < depth; ++i) lock_.lock();
+    lockDepth_ = depth;
+    return sent;
+}
+
+void CCapiAppTable::flushOutbox() {
+    // The port may wait for the runtime thread to take a message, and that thread may be waiting
+    // for this lock with an indication: so nothing is sent while the lock is held.
+    if (flushing_) return;  // the thread already sending takes these too, in order
+    flushing_ = true;
+    while (auto* b = static_cast<CCapiMessageBuffer*>(outbox_.removeNode())) {
+        CCapiPortLink* link = ports_[b->port];
+        uint16_t sent = kCapiErrNotInstalled;
+        if (link) {
+            const int depth = lockDepth_;
+            lockDepth_ = 0;
+            for (int i = 0; i < depth; ++i) lock_.unlock();
+            sent = link->sendAdapterMessage(b->bytes, b->length, b->payload, b->payloadLength);
+            for (int i = 0; i < depth; ++i) lock_.lock();
+            lockDepth_ = depth;
+        }
+        if (sent != 0) sendFailed(b, sent);
+        giveBuffer(b);
+    }
+    flushing_ = false;
+}
+
 bool CCapiAppTable::waitUnlocked(CEngineEvent& event, uint32_t ms) {
+    flushOutbox();
     // The adapter's answer comes through the port on another thread, which needs the lock.
     const int depth = lockDepth_;
     lockDepth_ = 0;
@@ -157,7 +195,7 @@ CCapiController* CCapiAppTable::lookup(uint16_t appId) {
 }
 
 CCapiController* CCapiAppTable::controller(uint16_t appId) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     return lookup(appId);
 }
 
@@ -300,13 +338,13 @@ CCapiNcci* CCapiAppTable::findNcci(CCapiController* app, uint32_t value) {
 }
 
 const CCapiPlci* CCapiAppTable::findPlciObject(uint16_t appId, uint32_t value) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     CCapiController* app = lookup(appId);
     return app ? findPlci(app, value) : nullptr;
 }
 
 const CCapiNcci* CCapiAppTable::findNcciObject(uint16_t appId, uint32_t value) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     CCapiController* app = lookup(appId);
     return app ? findNcci(app, value) : nullptr;
 }
@@ -354,7 +392,7 @@ void CCapiAppTable::freeB3Memory(CCapiController* app) {
 // ---- register and release ------------------------------------------------------------------------
 
 uint16_t CCapiAppTable::registerApplication(const CapiRegisterParams& params, uint16_t* appId) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     if (appId) *appId = 0;
     if (!created_) return kCapiErrNotInstalled;
     if (portCount() == 0) return kCapiErrNotInstalled;
@@ -421,7 +459,7 @@ uint16_t CCapiAppTable::registerAtAdapter(CCapiController* app, uint8_t port) {
     record.state = kAppRegistrationSent;
     app->state_ = kAppRegistrationSent;
     app->registrationResult_ = kCapiErrNotInstalled;
-    const uint16_t sent = ports_[port] ? ports_[port]->sendAdapterMessage(m, 16, nullptr, 0) : uint16_t(kCapiErrNotInstalled);
+    const uint16_t sent = sendNow(port, m, 16);
     if (sent != 0) {
         debugPrint(0x08000000, "! registration of application %u not sent (%04X)", app->id_, sent);
         freePlci(record.registration);
@@ -476,7 +514,7 @@ void CCapiAppTable::releaseResources(CCapiController* app) {
 }
 
 uint16_t CCapiAppTable::releaseApplication(uint16_t appId) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     CCapiController* app = lookup(appId);
     if (!app || app->state_ == kAppFree || app->state_ == kAppReleasing || app->state_ == kAppReleased)
         return kCapiErrUnknownApplication;
@@ -505,7 +543,7 @@ uint16_t CCapiAppTable::releaseApplication(uint16_t appId) {
         put16(m + 6, port);
         record.state = kAppReleasing;
         record.event.reset();
-        if (ports_[port] && ports_[port]->sendAdapterMessage(m, 8, nullptr, 0) == 0 && record.state == kAppReleasing)
+        if (sendNow(port, m, 8) == 0 && record.state == kAppReleasing)
             waitUnlocked(record.event, releaseWaitMs_);
         if (record.registration) freePlci(record.registration);
         record.state = kAppReleased;
@@ -518,7 +556,7 @@ uint16_t CCapiAppTable::releaseApplication(uint16_t appId) {
 // ---- signal, queue, get --------------------------------------------------------------------------
 
 uint16_t CCapiAppTable::installSignal(uint16_t appId, CapiSignalProc proc, uintptr_t context) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     CCapiController* app = lookup(appId);
     if (!app || app->state_ == kAppFree || app->state_ == kAppReleased) return kCapiErrUnknownApplication;
     app->signal_ = proc;
@@ -565,7 +603,7 @@ uint16_t CCapiAppTable::queueBytes(CCapiController* app, const uint8_t* bytes, u
 }
 
 uint16_t CCapiAppTable::getMessage(uint16_t appId, CapiGotMessage* got) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     if (got) *got = CapiGotMessage();
     CCapiController* app = lookup(appId);
     if (!app || app->state_ == kAppFree || app->state_ == kAppReleased || app->state_ == kAppReleasing)
@@ -598,7 +636,7 @@ uint16_t CCapiAppTable::getMessage(uint16_t appId, CapiGotMessage* got) {
 }
 
 void CCapiAppTable::completeGet(uint16_t appId) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     CCapiController* app = lookup(appId);
     if (!app || !app->got_) return;
     giveBuffer(app->got_);
@@ -608,7 +646,7 @@ void CCapiAppTable::completeGet(uint16_t appId) {
 // ---- identity ------------------------------------------------------------------------------------
 
 uint16_t CCapiAppTable::requestIdentity(uint8_t port, uint8_t* record) {
-    Guard g(lock_, lockDepth_);
+    EngineGuard g(*this);
     if (port < 1 || port > kCapiPorts || !ports_[port]) return kCapiErrNotInstalled;
     CCapiController* app = nullptr;
     for (unsigned i = 1; i <= kCapiAppSlots && !app; ++i)
@@ -638,7 +676,7 @@ uint16_t CCapiAppTable::requestIdentity(uint8_t port, uint8_t* record) {
     r.event.reset();
     app->identityResult_ = record;
     app->identityArrived_ = false;
-    if (ports_[port]->sendAdapterMessage(m, 18, nullptr, 0) == 0 && !app->identityArrived_)
+    if (sendNow(port, m, 18) == 0 && !app->identityArrived_)
         waitUnlocked(r.event, identityWaitMs_);
     const bool arrived = app->identityArrived_;
     app->identityResult_ = nullptr;

@@ -11,10 +11,11 @@
 //   engine.linkUp(1); engine.linkDown(1);        // runtime thread
 //   engine.pacingTick();                         // every 10 ms while the host's pacing timer runs
 //
-// One engine lock (recursive) is held around every entry point. The waits for the adapter
-// (registration 5000 ms, release 2000 ms, identity 2000 ms) give the lock up while they wait, so
-// the port can deliver the confirmation from its own thread; a port may also answer from inside
-// sendAdapterMessage on the calling thread.
+// One engine lock (recursive) is held around every entry point. What an entry point has for the
+// port waits in an outbox and is sent, in order, as the entry point lets the lock go; the waits for
+// the adapter (registration 5000 ms, release 2000 ms, identity 2000 ms) send first and give the
+// lock up while they wait, so the port can deliver the confirmation from its own thread. A port
+// may also answer from inside sendAdapterMessage on the calling thread.
 //
 // Nothing here includes a Windows header: pointers into the provider never travel inside a 32-bit
 // message field. The payload of a DATA_B3_REQ comes beside the message, and the payload of a
@@ -28,6 +29,10 @@
 #include <mutex>
 
 #include "common/tobject.h"
+
+namespace capi_engine {
+class EngineGuard;
+}
 
 // Info values the engine answers with.
 enum : uint16_t {
@@ -99,11 +104,12 @@ enum : uint16_t {
 };
 
 // What the engine needs of the terminal-adapter port. The port copies what it keeps before it
-// returns; the engine's buffer goes back to its pool at once. The engine calls it with the engine
-// lock held, from the window thread (puts, registration, release), the runtime thread (link up
-// sends what waited; a late registration confirmation is answered with a release) and the pacing
-// timer's thread (held DATA_B3_REQ): it must not wait for the runtime thread to take the message,
-// or the runtime thread, waiting for the engine lock with an indication, never would.
+// returns; the engine's buffer goes back to its pool at once. The engine never holds its lock
+// while it calls the port: a port may wait for the runtime thread to take the message while that
+// thread brings an indication in. The call comes from the thread whose entry point made the
+// message: the window thread (puts, registration, release), the pacing timer's thread (held
+// DATA_B3_REQ), and the runtime thread itself (what waited for link up; the release that answers
+// a late registration confirmation), where a port must not wait for its own thread.
 class CCapiPortLink {
 public:
     virtual ~CCapiPortLink() = default;
@@ -180,6 +186,7 @@ public:
     bool got = false;              // B3 block: the application has taken its DATA_B3_IND
     CCapiController* b3Owner = nullptr;  // B3 block: the application whose memory `data` is
     uint8_t port = 1;
+    uint16_t appId = 0;            // outbox: the sender
 };
 
 // A B3 connection.
@@ -334,9 +341,20 @@ public:
 
 private:
     friend class CCapiController;
-    using Lock = std::unique_lock<std::recursive_mutex>;
-    // Gives the engine lock up entirely for a wait and takes it back as deep as it was held.
+    friend class capi_engine::EngineGuard;
+    // Gives the engine lock up entirely for a wait and takes it back as deep as it was held; what
+    // waits for the port is sent first.
     bool waitUnlocked(CEngineEvent& event, uint32_t ms);
+    // Sends one message at once, with the lock given up around the port's call (after what waits
+    // in the outbox, so the order holds): the port's result.
+    uint16_t sendNow(uint8_t port, const uint8_t* message, uint16_t length);
+    // Sends the outbox, in order, the lock given up around each send; one thread at a time.
+    void flushOutbox();
+    // A message the port did not take: its request is confirmed with the port's info, and what
+    // the engine took for it is given back.
+    void sendFailed(CCapiMessageBuffer* buffer, uint16_t info);
+    void queueOutbox(CCapiController* app, uint8_t port, const uint8_t* message, uint16_t length,
+                     const uint8_t* payload, uint16_t payloadLength, CCapiMessageBuffer* buffer = nullptr);
 
     CCapiController* lookup(uint16_t appId);
     CCapiController* allocateController();
@@ -396,6 +414,8 @@ private:
 
     mutable std::recursive_mutex lock_;
     int lockDepth_ = 0;  // how deep the owning thread holds lock_ (for waitUnlocked)
+    CDoubleList outbox_;  // messages for the ports, sent when the entry point lets the lock go
+    bool flushing_ = false;
 
     CCapiController* apps_[kCapiAppSlots + 1] = {};
     unsigned appCount_ = 0;

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "common/capimsg.h"
+#include "portbridge/capi/capi_engine.h"
 
 namespace capi_engine {
 
@@ -28,23 +29,26 @@ inline uint32_t field32(const uint8_t* m, uint16_t length, unsigned offset) {
     return offset + 4 <= length ? capiGet32(m + offset) : 0;
 }
 
-// Holds the engine lock and counts how deep, so a wait can give it up entirely.
-class Guard {
+
+// Holds the engine lock for one entry point and counts how deep, so a wait can give it up
+// entirely. Leaving the outermost level sends what the entry point left for the port, with the
+// lock given up around each send.
+class EngineGuard {
 public:
-    Guard(std::recursive_mutex& m, int& depth) : m_(m), depth_(depth) {
-        m_.lock();
-        ++depth_;
+    explicit EngineGuard(CCapiAppTable& table) : t_(table) {
+        t_.lock_.lock();
+        ++t_.lockDepth_;
     }
-    ~Guard() {
-        --depth_;
-        m_.unlock();
+    ~EngineGuard() {
+        if (t_.lockDepth_ == 1) t_.flushOutbox();
+        --t_.lockDepth_;
+        t_.lock_.unlock();
     }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
+    EngineGuard(const EngineGuard&) = delete;
+    EngineGuard& operator=(const EngineGuard&) = delete;
 
 private:
-    std::recursive_mutex& m_;
-    int& depth_;
+    CCapiAppTable& t_;
 };
 
 }  // namespace capi_engine

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 #include <initializer_list>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -271,6 +273,32 @@ TEST_F(EngineTest, RegistrationConfirmedFromAnotherThreadWhileTheEngineWaits) {
     EXPECT_EQ(0, engine.registerApplication(Params(), &id));
     adapter.join();
     EXPECT_EQ(kAppRegistered, engine.controller(id)->state());
+}
+
+TEST_F(EngineTest, ThePortSendsWithoutTheEngineLock) {
+    // A port that waits for the runtime thread to take a message, while that thread brings an
+    // indication to the engine: the indication must get through while the put is being sent.
+    const uint16_t id = Register();
+    std::thread runtime;
+    bool delivered = false;
+    bool deliveredDuringSend = false;
+    std::mutex m;
+    std::condition_variable cv;
+    port.onSend = [&](const Sent& s) {
+        if (Command(s.message) != 0x8005) return;
+        runtime = std::thread([&] {
+            FromAdapter(Msg32(id, 0x08, 0x82, 0x4000, kPlci, {1, 2}));
+            std::lock_guard<std::mutex> g(m);
+            delivered = true;
+            cv.notify_all();
+        });
+        std::unique_lock<std::mutex> g(m);
+        deliveredDuringSend = cv.wait_for(g, std::chrono::seconds(10), [&] { return delivered; });
+    };
+    ASSERT_EQ(0, Put(Msg32(id, 0x05, 0x80, 4, 1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
+    runtime.join();
+    EXPECT_TRUE(deliveredDuringSend);
+    EXPECT_EQ(1u, Drain(id).size());
 }
 
 TEST_F(EngineTest, NinthRegistrationFindsNoObject) {
