@@ -88,7 +88,8 @@ protected:
 }  // namespace
 
 // With nobody on the line the registration fails (0x1109 reaches the library as not installed);
-// once the adapter answers, the next registration opens the port and registers with it.
+// once the adapter answers, the next registration opens the port and registers with it. The
+// failed bring-up waits out link control's 10 s for the framed link.
 TEST_F(Chain, RegistrationWithTheAdapterAbsentThenPresent) {
     CapiLibrary capi;
     ASSERT_TRUE(capi.load());

@@ -188,7 +188,8 @@ protected:
 }  // namespace
 
 // With nobody on the line the first registration fails with 0x1109 after the bring-up; once the
-// adapter answers, the next one opens the port and registers with it.
+// adapter answers, the next one opens the port and registers with it. The failed bring-up waits out
+// link control's 10 s for the framed link.
 TEST_F(ProviderLink, RegistrationFailsWithoutTheAdapterAndSucceedsOnceItAnswers) {
     uint16_t id = 99;
     EXPECT_EQ(registerApp(&id), kInfoNotReachable);
