@@ -143,11 +143,28 @@ native_test(n_portbridge_stack_test
 native_fuzzer(serialframe LIBS n_portbridge_stack)
 native_fuzzer(hdlc LIBS n_portbridge_stack)
 
+# portbridge's terminal-adapter provider and port over fakes of link control and the engine.
+native_library(n_portbridge_provider
+  ${TOP}/portbridge/provider/ta_identity.cpp ${TOP}/portbridge/provider/ta_port.cpp
+  ${TOP}/portbridge/provider/ta_provider.cpp)
+target_link_libraries(n_portbridge_provider PUBLIC n_common)
+native_test(n_portbridge_provider_test SOURCES ${TOP}/portbridge/provider/provider_test.cpp LIBS n_portbridge_provider)
+
 # The file status of a package's modem settings section (cardflash's settings dialog).
 native_library(n_cardflash_settings_header ${TOP}/cardflash/app/settings_header.cpp)
 native_test(n_cardflash_settings_header_test
   SOURCES ${TOP}/cardflash/app/settings_header_test.cpp
   LIBS n_cardflash_settings_header)
+
+# portbridge's CAPI engine: application objects, message paths, calls and B3 connections.
+native_library(n_portbridge_capi ${TOP}/portbridge/capi/capi_engine.cpp ${TOP}/portbridge/capi/capi_dispatch.cpp)
+target_link_libraries(n_portbridge_capi PUBLIC n_common)
+native_test(n_portbridge_capi_test SOURCES ${TOP}/portbridge/capi/capi_engine_test.cpp LIBS n_portbridge_capi)
+native_fuzzer(capi_engine LIBS n_portbridge_capi)
+
+# portbridge's reading of its settings file as numbers.
+native_library(n_portbridge_profile ${TOP}/portbridge/profile_values.cpp)
+native_test(n_portbridge_profile_test SOURCES ${TOP}/portbridge/profile_values_test.cpp LIBS n_portbridge_profile)
 
 # portbridge's bytes shared with the system's CAPI library: names, the put checks, the receive
 # slots.
@@ -157,11 +174,3 @@ native_test(n_portbridge_capi_layout_test
   SOURCES ${TOP}/portbridge/capi/shared_layout_test.cpp
   LIBS n_portbridge_capi_layout)
 native_fuzzer(portbridge_shared LIBS n_portbridge_capi_layout)
-# portbridge's CAPI engine: application objects, message paths, calls and B3 connections.
-native_library(n_portbridge_capi ${TOP}/portbridge/capi/capi_engine.cpp ${TOP}/portbridge/capi/capi_dispatch.cpp)
-target_link_libraries(n_portbridge_capi PUBLIC n_common)
-native_test(n_portbridge_capi_test SOURCES ${TOP}/portbridge/capi/capi_engine_test.cpp LIBS n_portbridge_capi)
-native_fuzzer(capi_engine LIBS n_portbridge_capi)
-# portbridge's reading of its settings file as numbers.
-native_library(n_portbridge_profile ${TOP}/portbridge/profile_values.cpp)
-native_test(n_portbridge_profile_test SOURCES ${TOP}/portbridge/profile_values_test.cpp LIBS n_portbridge_profile)

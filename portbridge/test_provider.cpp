@@ -76,7 +76,7 @@ uint16_t CTestProvider::releaseApplication(uint16_t applicationId) {
     return 0;
 }
 
-uint16_t CTestProvider::installSignal(uint16_t applicationId, CapiSignalProc proc, uintptr_t context) {
+uint16_t CTestProvider::installSignal(uint16_t applicationId, ProviderSignalProc proc, uintptr_t context) {
     log("signal %u", unsigned(applicationId));
     App* a = app(applicationId);
     if (!a) return kInfoUnknownApplication;
@@ -140,7 +140,7 @@ uint16_t CTestProvider::putMessage(uint16_t applicationId, const uint8_t* m, con
     return 0;
 }
 
-uint16_t CTestProvider::getMessage(uint16_t applicationId, CapiGotMessage* got) {
+uint16_t CTestProvider::getMessage(uint16_t applicationId, ProviderGotMessage* got) {
     App* a = app(applicationId);
     if (!a) return kInfoUnknownApplication;
     if (a->queue.empty()) return kInfoQueueEmpty;

@@ -26,8 +26,8 @@ public:
     uint16_t registerApplication(const shared::RegisterParams& params, uint16_t* applicationId) override;
     uint16_t releaseApplication(uint16_t applicationId) override;
     uint16_t putMessage(uint16_t applicationId, const uint8_t* message, const uint8_t* b3Data) override;
-    uint16_t getMessage(uint16_t applicationId, CapiGotMessage* got) override;
-    uint16_t installSignal(uint16_t applicationId, CapiSignalProc proc, uintptr_t context) override;
+    uint16_t getMessage(uint16_t applicationId, ProviderGotMessage* got) override;
+    uint16_t installSignal(uint16_t applicationId, ProviderSignalProc proc, uintptr_t context) override;
     uint16_t getManufacturer(char text[64]) override;
     uint16_t getVersion(uint16_t* majorWord, uint16_t* minorWord) override;
     uint16_t getVersionText(char text[64]) override;
@@ -41,7 +41,7 @@ private:
     };
     struct App {
         bool used = false;
-        CapiSignalProc signal = nullptr;
+        ProviderSignalProc signal = nullptr;
         uintptr_t context = 0;
         uint16_t nextHandle = 1;
         std::deque<Queued> queue;

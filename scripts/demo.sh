@@ -5,7 +5,9 @@
 # fixture machine under Windows 98, NT 4.0 and Windows 2000 and upgrading the simulated card from
 # its Update page (cardflash/app/cardflash_demo.cpp); then
 # an ISDN application on msgcore.dll through a whole outgoing and incoming call against the
-# scripted CAPI 2.0 library, every message traced (msgcore/msgcore_demo.cpp); then patchkit
+# scripted CAPI 2.0 library, every message traced (msgcore/msgcore_demo.cpp); then the whole ISDN
+# chain, an application on msgcore.dll through the stand-in capi2032.dll and portbridge.exe to the
+# simulated adapter on a COM port (portbridge/chain/chain_demo.cpp); then patchkit
 # handing a fixture installation over to remover, which removes it with every box answered
 # (patchkit/handover_demo.cpp, in a throw-away prefix of its own: it deletes).
 set -euo pipefail
@@ -24,6 +26,10 @@ fi
 if [ $rc -eq 0 ]; then
   WINETEST="version=win98 ports=0 env=WINEDLLOVERRIDES=capi2032=n" "$top/testing/wine/winerun" \
     --root="$build/wine" "$build/msgcore/msgcore_demo.exe" || rc=$?
+fi
+if [ $rc -eq 0 ]; then
+  WINETEST="version=win98 ports=1 env=WINEDLLOVERRIDES=capi2032=n" "$top/testing/wine/winerun" \
+    --root="$build/wine" "$build/portbridge/chain/isdn_chain_demo.exe" || rc=$?
 fi
 if [ $rc -eq 0 ]; then
   WINETEST="version=win2k ports=0 prefix=own" "$top/testing/wine/winerun" --root="$build/wine" \

@@ -467,12 +467,13 @@ uint16_t CCapiAppTable::dispatchResponse(CCapiController* app, const uint8_t* m,
 
 void CCapiAppTable::adapterMessage(uint8_t port, const uint8_t* item, size_t size) {
     EngineGuard g(*this);
-    if (!item || size < kCapiHeaderSize || size > kCapiMessageBufferSize) {
+    // The item may be longer than the message: a DATA_B3_IND's payload follows it in the item.
+    if (!item || size < kCapiHeaderSize) {
         debugPrint(0x08000000, "! adapter message of %u bytes dropped", unsigned(size));
         return;
     }
     const uint16_t length = capiGet16(item);
-    if (length < kCapiHeaderSize || length > size) {
+    if (length < kCapiHeaderSize || length > size || length > kCapiMessageBufferSize) {
         debugPrint(0x08000000, "! adapter message claims %u of %u bytes, dropped", length, unsigned(size));
         return;
     }

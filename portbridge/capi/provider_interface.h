@@ -10,10 +10,10 @@
 
 // Called by the provider once per message it queues for the application (on any thread); the
 // context is the one given to installSignal. Returns 0, or a system error.
-typedef uint32_t (*CapiSignalProc)(uint32_t applicationId, uintptr_t context);
+typedef uint32_t (*ProviderSignalProc)(uint32_t applicationId, uintptr_t context);
 
 // A message taken by getMessage. Both pointers stay valid until the next call of the provider.
-struct CapiGotMessage {
+struct ProviderGotMessage {
     const uint8_t* message = nullptr;  // the whole message, its length in its first word
     // For a DATA_B3_IND: the payload in the provider's memory (DataLength bytes of it readable),
     // else null.
@@ -45,9 +45,9 @@ public:
     // keeps.
     virtual uint16_t putMessage(uint16_t applicationId, const uint8_t* message, const uint8_t* b3Data) = 0;
     // Function 4: 0 with the message, 0x1104 when the queue is empty, or a pending error.
-    virtual uint16_t getMessage(uint16_t applicationId, CapiGotMessage* got) = 0;
+    virtual uint16_t getMessage(uint16_t applicationId, ProviderGotMessage* got) = 0;
     // Function 5, made by the window side itself for every new application.
-    virtual uint16_t installSignal(uint16_t applicationId, CapiSignalProc proc, uintptr_t context) = 0;
+    virtual uint16_t installSignal(uint16_t applicationId, ProviderSignalProc proc, uintptr_t context) = 0;
 
     // Functions 240 to 243; text and profile results are 64 bytes.
     virtual uint16_t getManufacturer(char text[64]) = 0;

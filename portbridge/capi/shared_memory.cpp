@@ -136,7 +136,7 @@ uint16_t CSharedInstance::get(CProviderInterface& provider, uint8_t* block) {
     put32(block + 0, addressOf(requestEvent_));
     put32(got, 0);
     put32(block + 6, addressOf(got));
-    CapiGotMessage taken;
+    ProviderGotMessage taken;
     uint16_t rc = provider.getMessage(applicationId_, &taken);
     if (rc != kInfoOk) return rc;
     if (!taken.message) return kInfoQueueEmpty;

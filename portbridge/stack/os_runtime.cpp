@@ -179,6 +179,7 @@ uint32_t COSRuntime::sendMessage(uint16_t queueNumber, const RuntimeMessage& mes
     q->pending.appendNodeInterlocked(node);
     notification->queue = q;
     ready_.appendNodeInterlocked(notification);
+    if (WakeFn wake = wake_.load()) wake(wakeContext_);
     return kOk;
 }
 
@@ -291,23 +292,37 @@ void COSRuntime::schedulerStep() {
 bool COSRuntimeThread::start(COSRuntime& rt, StartFn fn, void* context) {
     if (thread_.joinable()) return true;
     stop_ = false;
+    runtime_ = &rt;
     try {
         thread_ = std::thread([this, &rt, fn, context] {
             if (fn) fn(rt, context);
             while (!stop_) {
                 rt.schedulerStep();
-                std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
+                std::unique_lock<std::mutex> lock(wakeMutex_);
+                wakeCv_.wait_for(lock, std::chrono::milliseconds(kStepMs), [this] { return woken_ || stop_.load(); });
+                woken_ = false;
             }
         });
     } catch (...) {
+        runtime_ = nullptr;
         return false;  // no thread to be had: the caller reports it
     }
+    rt.setWake(&COSRuntimeThread::wakeThread, this);
     return true;
 }
 
+void COSRuntimeThread::wake() {
+    std::lock_guard<std::mutex> lock(wakeMutex_);
+    woken_ = true;
+    wakeCv_.notify_one();
+}
+
 void COSRuntimeThread::stop() {
+    if (runtime_) runtime_->setWake(nullptr, nullptr);
     stop_ = true;
+    wake();
     if (thread_.joinable()) thread_.join();
+    runtime_ = nullptr;
 }
 
 }  // namespace stack

@@ -10,9 +10,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "portbridge/stack/runtime_message.h"
@@ -167,6 +169,12 @@ public:
     size_t freeMessageNodes() const { return static_cast<size_t>(freeMessages_.getSize()); }
     size_t freeQueues() const { return static_cast<size_t>(freeQueues_.getSize()); }
     uint32_t startMilliseconds() const { return startMs_; }
+    // Called after every queued message (from any thread): the runtime thread's wake-up.
+    using WakeFn = void (*)(void* context);
+    void setWake(WakeFn fn, void* context) {
+        wakeContext_ = context;
+        wake_ = fn;
+    }
 
     // --- memory
     uint32_t allocInstance(uint16_t size, void** block);
@@ -200,6 +208,8 @@ private:
     void bindBuffers(CPartition* part, uint16_t size, uint16_t count);
 
     bool startedUp_ = false;
+    std::atomic<WakeFn> wake_{nullptr};
+    void* wakeContext_ = nullptr;
     uint32_t generation_ = 0;
     uint32_t startMs_ = 0;
 
@@ -223,7 +233,9 @@ private:
 };
 
 // The runtime thread: runs the start function once (the stack's start-up: layer management and
-// the create-task messages), then a scheduler step every 10 ms until it is stopped from outside.
+// the create-task messages), then a scheduler step every 10 ms until it is stopped from outside,
+// and at once whenever a message is queued: a request from another thread (the CAPI side's data,
+// a frame from the serial reader) is handled without waiting for the next period.
 class COSRuntimeThread {
 public:
     using StartFn = void (*)(COSRuntime& rt, void* context);
@@ -240,8 +252,15 @@ public:
     bool running() const { return thread_.joinable(); }
 
 private:
+    void wake();
+    static void wakeThread(void* context) { static_cast<COSRuntimeThread*>(context)->wake(); }
+
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    std::mutex wakeMutex_;
+    std::condition_variable wakeCv_;
+    bool woken_ = false;
+    COSRuntime* runtime_ = nullptr;
 };
 
 // The runtime the tasks run on (the newest one constructed).

@@ -516,6 +516,10 @@ void CapiController::DisconnectInd(Call& c, uint16_t app, uint16_t reason) {
     c.owe_resp.insert(app);
 }
 
+namespace {
+constexpr int32_t kChannelCatchUpMs = 60;
+}  // namespace
+
 void CapiController::Pump(Call& c) {
     auto reg = apps_.find(c.app);
     if (reg == apps_.end() || c.b3 != kB3Active) return;
@@ -551,7 +555,9 @@ void CapiController::Pump(Call& c) {
         counters.max_unanswered = std::max<unsigned>(counters.max_unanswered, static_cast<unsigned>(c.unanswered.size()));
         counters.data_bytes_out += n;
         if (rate) {
-            if (static_cast<int32_t>(now_ - data_due_) > 0) data_due_ = now_;
+            // A channel that fell behind by less than one turn of the serving loop catches up (a B
+            // channel keeps sending while data waits); one that was idle for longer starts now.
+            if (static_cast<int32_t>(now_ - data_due_) > kChannelCatchUpMs) data_due_ = now_;
             data_due_ += static_cast<uint32_t>((n * 1000 + rate - 1) / rate);
         }
     }

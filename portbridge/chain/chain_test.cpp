@@ -1,0 +1,290 @@
+// The whole ISDN chain under Wine: an ISDN application on msgcore.dll, the stand-in capi2032.dll
+// beside this program, portbridge.exe in a process of its own, a pty pair, and the simulated ISDN
+// Tamrisk on the far end (in this process). serlink.ini in the Windows folder names the port.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "portbridge/chain/chain_rig.h"
+#include "portbridge/chain/isdn_app.h"
+#include "winetest/ports.h"
+#include "winetest/process.h"
+#include "winetest/version.h"
+
+namespace {
+
+using chain::IsdnApp;
+using isdnsim::CapiController;
+
+constexpr DWORD kCallMs = 20000;
+
+std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
+    std::vector<uint8_t> data(size);
+    uint32_t x = seed;
+    for (auto& b : data) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 16);
+    }
+    return data;
+}
+
+// The CAPI library beside this program, called directly.
+struct CapiLibrary {
+    HMODULE module = nullptr;
+    DWORD(WINAPI* Register)(DWORD, DWORD, DWORD, DWORD, DWORD*) = nullptr;
+    DWORD(WINAPI* Release)(DWORD) = nullptr;
+    DWORD(WINAPI* Manufacturer)(char*) = nullptr;
+    DWORD(WINAPI* Profile)(void*, DWORD) = nullptr;
+    template <typename F>
+    void bind(F& f, const char* name) {
+        f = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    }
+    bool load() {
+        module = LoadLibraryA("capi2032.dll");
+        if (!module) return false;
+        bind(Register, "CAPI_REGISTER");
+        bind(Release, "CAPI_RELEASE");
+        bind(Manufacturer, "CAPI_GET_MANUFACTURER");
+        bind(Profile, "CAPI_GET_PROFILE");
+        return Register && Release && Manufacturer && Profile;
+    }
+};
+
+class Chain : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pair_ = winetest::GetPortPair(0);
+        ASSERT_TRUE(winetest::SetProgramVersion("portbridge.exe", "win98"));
+        ASSERT_TRUE(rig_.Start(winetest::ProgramFolder() + "\\..\\portbridge.exe", pair_.a, pair_.b));
+    }
+    template <class F>
+    auto Capi(F f) {
+        return rig_.sim.WithCapi(f);
+    }
+    // The adapter has forgotten every call (its DISCONNECT_RESP may still be on its way).
+    bool NoCallsLeft() {
+        for (int i = 0; i < 200; ++i) {
+            if (Capi([](CapiController& c) { return c.Calls(); }) == 0) return true;
+            Sleep(50);
+        }
+        return false;
+    }
+    // The application registered and listening, or calling out; true when the call is up.
+    bool Outgoing(IsdnApp& app) {
+        return app.Connect("0987") == 0 && app.Await(ieConnection, app.Count(ieConnection) + 1, kCallMs);
+    }
+
+    winetest::PortPair pair_;
+    chain::ChainRig rig_;
+};
+
+}  // namespace
+
+// With nobody on the line the registration fails (0x1109 reaches the library as not installed);
+// once the adapter answers, the next registration opens the port and registers with it. The
+// failed bring-up waits out link control's 10 s for the framed link.
+TEST_F(Chain, RegistrationWithTheAdapterAbsentThenPresent) {
+    CapiLibrary capi;
+    ASSERT_TRUE(capi.load());
+    DWORD id = 77;
+    EXPECT_NE(capi.Register(1024 + 1024 * 2, 2, 7, 2048, &id), 0u);
+    ASSERT_TRUE(rig_.StartSimulator());
+    ASSERT_EQ(capi.Register(1024 + 1024 * 2, 2, 7, 2048, &id), 0u);
+    EXPECT_EQ(Capi([](CapiController& c) { return c.counters.registrations; }), 1u);
+    EXPECT_EQ(capi.Release(id), 0u);
+    EXPECT_EQ(Capi([](CapiController& c) { return c.counters.releases; }), 1u);
+}
+
+// The identity is asked for once, by the first identity call, before any registration.
+TEST_F(Chain, IdentityFetchedOnce) {
+    ASSERT_TRUE(rig_.StartSimulator());
+    CapiLibrary capi;
+    ASSERT_TRUE(capi.load());
+    char text[64];
+    ASSERT_EQ(capi.Manufacturer(text), 0u);
+    EXPECT_STREQ(text, "Quarnbeck A+R GmbH ISDN Tamrisk");
+    uint8_t profile[64] = {};
+    ASSERT_EQ(capi.Profile(profile, 0), 0u);
+    EXPECT_EQ(profile[0] | profile[1] << 8, 1);
+    ASSERT_EQ(capi.Manufacturer(text), 0u);
+    EXPECT_EQ(Capi([](CapiController& c) { return c.counters.identity_requests; }), 1u);
+}
+
+// An outgoing call carries 1 MiB each way (the adapter echoes what it gets), every byte checked
+// at both ends, and is cleared from here. Link control confirms data at the B channel's 64 kbit/s,
+// so the megabyte takes a little over two minutes.
+TEST_F(Chain, OutgoingCallCarriesAMegabyteBothWays) {
+    ASSERT_TRUE(rig_.StartSimulator());
+    IsdnApp app;
+    ASSERT_EQ(app.Open(), 0u);
+    ASSERT_TRUE(Outgoing(app));
+    const std::vector<uint8_t> data = Pattern(1 << 20, 7);
+    ASSERT_TRUE(app.Send(data, 2048, 7, kCallMs));
+    ASSERT_TRUE(app.AwaitReceived(data.size(), kCallMs));
+    EXPECT_TRUE(Capi([&](CapiController& c) { return c.data_in == data; })) << "what the adapter got";
+    EXPECT_TRUE(app.Received() == data) << "what came back";
+    for (uint16_t info : app.TransmitInfos()) ASSERT_EQ(info, 0);
+    ASSERT_EQ(app.Disconnect(), 0u);
+    EXPECT_TRUE(app.Await(ieHangupDone, 1, kCallMs));
+    EXPECT_TRUE(NoCallsLeft());
+}
+
+// Listening, an incoming call is accepted, carries data both ways and is cleared by the far end;
+// then an outgoing call is cleared by the far end too.
+TEST_F(Chain, IncomingCallAndHangUpFromTheFarEnd) {
+    ASSERT_TRUE(rig_.StartSimulator());
+    IsdnApp app;
+    ASSERT_EQ(app.Open(), 0u);
+    ASSERT_EQ(app.Listen(), 0u);
+    ASSERT_TRUE(app.Await(ieListenConfirmed, 1, kCallMs));
+    ASSERT_TRUE(Capi([](CapiController& c) { return c.IncomingCall("5555", "12345"); }));
+    ASSERT_TRUE(app.Await(ieIncomingCall, 1, kCallMs));
+    ASSERT_TRUE(app.Await(ieConnection, 1, kCallMs));
+    const std::vector<uint8_t> out = Pattern(20000, 1), in = Pattern(20000, 2);
+    ASSERT_TRUE(Capi([&](CapiController& c) { return c.SendData(in); }));
+    ASSERT_TRUE(app.Send(out, 2048, 7, kCallMs));
+    ASSERT_TRUE(app.AwaitReceived(in.size() + out.size(), kCallMs));
+    std::vector<uint8_t> got = app.Received();
+    // The echo of `out` and the far end's `in` interleave by block; each stream keeps its order.
+    EXPECT_TRUE(Capi([&](CapiController& c) { return c.data_in == out; }));
+    EXPECT_EQ(got.size(), in.size() + out.size());
+    Capi([](CapiController& c) { return c.RemoteHangup(0x3490); });
+    ASSERT_TRUE(app.Await(ieDisconnected, 1, kCallMs));
+
+    ASSERT_TRUE(Outgoing(app));
+    Capi([](CapiController& c) { return c.RemoteHangup(0x3490); });
+    ASSERT_TRUE(app.Await(ieDisconnected, 2, kCallMs));
+    EXPECT_TRUE(NoCallsLeft());
+}
+
+// The adapter's link drops during a call: the call ends with a disconnect for the lost link, and
+// the application can call again once the link is back.
+TEST_F(Chain, LinkLossDuringACall) {
+    ASSERT_TRUE(rig_.StartSimulator());
+    IsdnApp app;
+    ASSERT_EQ(app.Open(), 0u);
+    ASSERT_TRUE(Outgoing(app));
+    rig_.sim.WithLink([](isdnsim::TamriskLink& l) { return l.SendDm(); });
+    ASSERT_TRUE(app.Await(ieDisconnected, 1, kCallMs));
+    EXPECT_EQ(app.LastReason(), 0x3301u);
+}
+
+namespace {
+
+// The CAPI library's message calls, for the round trip.
+struct CapiMessages {
+    DWORD(WINAPI* Register)(DWORD, DWORD, DWORD, DWORD, DWORD*) = nullptr;
+    DWORD(WINAPI* Release)(DWORD) = nullptr;
+    DWORD(WINAPI* Put)(DWORD, void*) = nullptr;
+    DWORD(WINAPI* Get)(DWORD, void**) = nullptr;
+    DWORD(WINAPI* Wait)(DWORD) = nullptr;
+    bool load() {
+        HMODULE m = LoadLibraryA("capi2032.dll");
+        if (!m) return false;
+        Register = reinterpret_cast<decltype(Register)>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_REGISTER")));
+        Release = reinterpret_cast<decltype(Release)>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_RELEASE")));
+        Put = reinterpret_cast<decltype(Put)>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_PUT_MESSAGE")));
+        Get = reinterpret_cast<decltype(Get)>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_GET_MESSAGE")));
+        Wait = reinterpret_cast<decltype(Wait)>(reinterpret_cast<void*>(GetProcAddress(m, "CAPI_WAIT_FOR_SIGNAL")));
+        return Register && Release && Put && Get && Wait;
+    }
+};
+
+double Seconds(LARGE_INTEGER a, LARGE_INTEGER b) {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return double(b.QuadPart - a.QuadPart) / double(f.QuadPart);
+}
+
+}  // namespace
+
+// B3 throughput of one call and the round trip of a non-data request, with the simulated adapter
+// pacing its line at 115200 bit/s (11520 bytes a second) and its B channel at 64 kbit/s. Each
+// throughput is printed as a ratio to its ceiling: the B channel's 8000 bytes a second, or the
+// line after the overhead of each block (8 bytes of serial frame and HDLC header, the 2-byte
+// prefix and the 22-byte DATA_B3 message), whichever is lower. The round trip is set against one
+// scheduler step (10 ms) plus the line time of the request and its confirmation. Not a timed
+// test: it runs only when asked for (CHAIN_BENCHMARK=1) and prints its figures.
+TEST_F(Chain, Benchmark) {
+    if (!std::getenv("CHAIN_BENCHMARK")) GTEST_SKIP() << "set CHAIN_BENCHMARK=1 to run";
+    constexpr double kLine = 11520, kChannel = 8000, kBlockOverhead = 8 + 2 + 22;
+    ASSERT_TRUE(rig_.StartSimulator());
+    rig_.sim.SetPacing(static_cast<unsigned>(kLine));
+    Capi([](CapiController& c) {
+        c.knobs.b_channel_bytes_per_second = 8000;
+        c.knobs.data_mode = isdnsim::DataMode::kSink;
+        return 0;
+    });
+    // The round trip of LISTEN_REQ (26 bytes) to its LISTEN_CONF (14 bytes), on an idle line.
+    {
+        CapiMessages capi;
+        ASSERT_TRUE(capi.load());
+        DWORD id = 0;
+        ASSERT_EQ(capi.Register(1024 + 1024 * 2, 2, 7, 2048, &id), 0u);
+        const double budgetMs = 10 + 1000 * (2 * 8 + 2 * 2 + 26 + 14) / kLine;
+        std::vector<double> ms;
+        for (int i = 0; i < 200; ++i) {
+            uint8_t listen[26] = {26, 0, uint8_t(id), uint8_t(id >> 8), 0x05, 0x80, uint8_t(i), 0, 1};
+            LARGE_INTEGER t0, t1;
+            QueryPerformanceCounter(&t0);
+            ASSERT_EQ(capi.Put(id, listen), 0u);
+            void* got = nullptr;
+            for (;;) {
+                if (capi.Get(id, &got) == 0) break;
+                ASSERT_EQ(capi.Wait(id), 0u);
+            }
+            QueryPerformanceCounter(&t1);
+            const uint8_t* m = static_cast<const uint8_t*>(got);
+            ASSERT_EQ(m[4] | m[5] << 8, 0x8105);
+            ms.push_back(1000 * Seconds(t0, t1));
+        }
+        std::sort(ms.begin(), ms.end());
+        std::printf("LISTEN_REQ to LISTEN_CONF: median %.1f ms, 90 %% %.1f ms, max %.1f ms; budget %.1f ms "
+                    "(one 10 ms step and %.1f ms of line): median ratio %.2f\n",
+                    ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back(), budgetMs, budgetMs - 10,
+                    ms[ms.size() / 2] / budgetMs);
+        capi.Release(id);
+    }
+    // CHAIN_BENCHMARK=rtt measures the round trip only.
+    if (std::string(std::getenv("CHAIN_BENCHMARK")) != "rtt") {
+        IsdnApp app;
+        ASSERT_EQ(app.Open(), 0u);
+        ASSERT_TRUE(Outgoing(app));
+        for (size_t block : {size_t(2048), size_t(128)}) {
+            const double ceiling = std::min(kChannel, kLine * block / (block + kBlockOverhead));
+            // Out: from the first send to the last confirmation.
+            const std::vector<uint8_t> out = Pattern(block > 1000 ? 192 * 1024 : 48 * 1024, 3);
+            const unsigned confirmed = app.Count(ieB3Transmit);
+            LARGE_INTEGER t0, t1;
+            QueryPerformanceCounter(&t0);
+            ASSERT_TRUE(app.Send(out, block, 7, 60000));
+            QueryPerformanceCounter(&t1);
+            ASSERT_EQ(app.Count(ieB3Transmit) - confirmed, (out.size() + block - 1) / block);
+            const double outRate = out.size() / Seconds(t0, t1);
+            // In: from handing the data to the far end to the last byte received, so the time
+            // also holds one block's way through the chain.
+            app.ClearReceived();
+            const size_t inBytes = block > 1000 ? 192 * 1024 : 48 * 1024;
+            QueryPerformanceCounter(&t0);
+            Capi([&](CapiController& c) {
+                for (size_t sent = 0; sent < inBytes; sent += block) c.SendData(Pattern(block, unsigned(sent)));
+                return 0;
+            });
+            ASSERT_TRUE(app.AwaitReceived(inBytes, 120000));
+            QueryPerformanceCounter(&t1);
+            const double inRate = inBytes / Seconds(t0, t1);
+            std::printf("%4u-byte blocks: out %6.0f B/s, in %6.0f B/s, ceiling %6.0f B/s: ratio out %.3f, in %.3f\n",
+                        unsigned(block), outRate, inRate, ceiling, outRate / ceiling, inRate / ceiling);
+        }
+        app.Disconnect();
+        ASSERT_TRUE(app.Await(ieHangupDone, 1, kCallMs));
+        app.Close();
+    }
+}

@@ -1,0 +1,317 @@
+// The provider with the real link control and CAPI engine over a pty port pair to the simulated
+// ISDN Tamrisk: registration with the adapter absent and then present, the identity fetched once,
+// and a call carrying DATA_B3 both ways. The test stands where the window side does: it makes the
+// calls the window procedure makes.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/debug.h"
+#include "portbridge/provider/ta_bindings.h"
+#include "portbridge/provider/ta_provider.h"
+#include "portbridge/provider/thread_timers.h"
+#include "simulators/isdn/isdn_simulator.h"
+#include "winetest/ports.h"
+
+using namespace pbprov;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void put16(Bytes& b, uint16_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+void put32(Bytes& b, uint32_t v) {
+    put16(b, static_cast<uint16_t>(v));
+    put16(b, static_cast<uint16_t>(v >> 16));
+}
+uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t get32(const uint8_t* p) { return get16(p) | static_cast<uint32_t>(get16(p + 2)) << 16; }
+
+// A CAPI message: header and parameters.
+Bytes message(uint16_t app, uint8_t command, uint8_t sub, uint16_t number, const Bytes& params) {
+    Bytes m;
+    put16(m, static_cast<uint16_t>(8 + params.size()));
+    put16(m, app);
+    m.push_back(command);
+    m.push_back(sub);
+    put16(m, number);
+    m.insert(m.end(), params.begin(), params.end());
+    return m;
+}
+
+unsigned g_comPort = 0;
+void readSettings(CTaPortSettings* s) { s->comPort = g_comPort; }
+void printLine(const char* text) {
+    if (getenv("PROVIDER_DEBUG")) std::printf("%s", text);
+}
+
+HANDLE g_signal = nullptr;
+uint32_t signalProc(uint16_t, uintptr_t) {
+    ReleaseSemaphore(g_signal, 1, nullptr);
+    return 0;
+}
+
+struct Got {
+    Bytes message;
+    Bytes data;
+    uint16_t word() const { return static_cast<uint16_t>(message[4] | message[5] << 8); }
+};
+
+class ProviderLink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        winetest::PortPair pair = winetest::GetPortPair(0);
+        g_comPort = static_cast<unsigned>(std::stoul(pair.a.substr(3)));
+        simPort_ = pair.b;
+        g_signal = CreateSemaphoreA(nullptr, 0, 10000, nullptr);
+        debugInit("serlinksp", 0x7FFFFFFF);
+        debugCaptureOutput(&printLine);
+        ASSERT_EQ(provider_.start(nullptr), 0u);
+    }
+    void TearDown() override {
+        provider_.shutDown();
+        sim_.Stop();
+        CloseHandle(g_signal);
+    }
+
+    uint32_t registerApp(uint16_t* id) {
+        CCapiCall c;
+        c.function = kFnRegister;
+        c.reg.maxLogicalConnections = 1;
+        c.reg.maxB3Blocks = 7;
+        c.reg.maxB3DataLength = 2048;
+        c.reg.bufferSize = 1024 + 1024 * 1;
+        c.appIdResult = id;
+        uint32_t r = provider_.call(c);
+        if (r == 0) {
+            CCapiCall s;
+            s.function = kFnSignal;
+            s.appId = *id;
+            s.signal = &signalProc;
+            provider_.call(s);
+        }
+        return r;
+    }
+    uint32_t put(uint16_t id, const Bytes& m, const uint8_t* payload = nullptr) {
+        CCapiCall c;
+        c.function = kFnPut;
+        c.appId = id;
+        c.message = m.data();
+        c.messageSize = m.size();
+        c.payload = payload;
+        return provider_.call(c);
+    }
+    // The next message for the application within `ms`; answers the indications that need a
+    // response on the way when `answer` is set.
+    bool next(uint16_t id, Got* out, DWORD ms = 10000) {
+        for (;;) {
+            CTaGot got;
+            CCapiCall c;
+            c.function = kFnGet;
+            c.appId = id;
+            c.got = &got;
+            if (provider_.call(c) == 0) {
+                out->message.assign(got.message, got.message + got.length);
+                out->data.assign(got.b3Data, got.b3Data + (got.b3Data ? got.b3Length : 0));
+                provider_.completeGet(id);
+                return true;
+            }
+            if (WaitForSingleObject(g_signal, ms) != WAIT_OBJECT_0) return false;
+        }
+    }
+    // Waits for `word`, answering indications that need it; other messages are kept.
+    bool await(uint16_t id, uint16_t word, Got* out, DWORD ms = 10000) {
+        for (auto it = kept_.begin(); it != kept_.end(); ++it)
+            if (it->word() == word) {
+                *out = *it;
+                kept_.erase(it);
+                return true;
+            }
+        for (;;) {
+            Got g;
+            if (!next(id, &g, ms)) return false;
+            answer(id, g);
+            if (g.word() == word) {
+                *out = g;
+                return true;
+            }
+            kept_.push_back(g);
+        }
+    }
+    void answer(uint16_t id, const Got& g) {
+        const uint8_t* m = g.message.data();
+        uint32_t ident = get32(m + 8);
+        Bytes p;
+        put32(p, ident);
+        switch (g.word()) {
+        case 0x8203:  // CONNECT_ACTIVE_IND
+            put(id, message(id, 0x03, 0x83, get16(m + 6), p));
+            break;
+        case 0x8283:  // CONNECT_B3_ACTIVE_IND
+            put(id, message(id, 0x83, 0x83, get16(m + 6), p));
+            break;
+        case 0x8286:  // DATA_B3_IND
+            put16(p, get16(m + 18));
+            put(id, message(id, 0x86, 0x83, get16(m + 6), p));
+            break;
+        case 0x8284:  // DISCONNECT_B3_IND
+            put(id, message(id, 0x84, 0x83, get16(m + 6), p));
+            break;
+        case 0x8204:  // DISCONNECT_IND
+            put(id, message(id, 0x04, 0x83, get16(m + 6), p));
+            break;
+        default:
+            break;
+        }
+    }
+
+    CThreadTimers timers_;
+    std::unique_ptr<CTaLinkOps> link_{createStackLink()};
+    std::unique_ptr<CTaEngineOps> engine_{createCapiEngine(&timers_)};
+    CTaProvider provider_{link_.get(), &timers_, engine_.get(), &readSettings, nullptr};
+    isdnsim::IsdnSimulator sim_;
+    std::string simPort_;
+    std::deque<Got> kept_;
+};
+
+}  // namespace
+
+// With nobody on the line the first registration fails with 0x1109 after the bring-up; once the
+// adapter answers, the next one opens the port and registers with it. The failed bring-up waits out
+// link control's 10 s for the framed link.
+TEST_F(ProviderLink, RegistrationFailsWithoutTheAdapterAndSucceedsOnceItAnswers) {
+    uint16_t id = 99;
+    EXPECT_EQ(registerApp(&id), kInfoNotReachable);
+    EXPECT_EQ(id, 0);
+    EXPECT_FALSE(provider_.portOpen());
+    ASSERT_TRUE(sim_.Start(simPort_));
+    EXPECT_EQ(registerApp(&id), 0u);
+    EXPECT_EQ(id, 1);
+    EXPECT_TRUE(provider_.portOpen());
+    EXPECT_EQ(sim_.WithCapi([](isdnsim::CapiController& c) { return c.counters.registrations; }), 1u);
+}
+
+// The identity is asked for at the first of the four identity calls and never again; an
+// 8-character serial number comes back terminated.
+TEST_F(ProviderLink, IdentityIsFetchedOnce) {
+    ASSERT_TRUE(sim_.Start(simPort_));
+    sim_.WithCapi([](isdnsim::CapiController& c) {
+        c.knobs.identity.serial = "87654321";
+        return 0;
+    });
+    char text[64];
+    CCapiCall c;
+    c.function = kFnManufacturer;
+    c.resultBuffer = reinterpret_cast<uint8_t*>(text);
+    ASSERT_EQ(provider_.call(c), 0u);
+    EXPECT_STREQ(text, "Quarnbeck A+R GmbH ISDN Tamrisk");
+    c.function = kFnSerialNumber;
+    std::memset(text, 'x', sizeof(text));
+    ASSERT_EQ(provider_.call(c), 0u);
+    EXPECT_STREQ(text, "87654321");
+    c.function = kFnProfile;
+    c.controller = 0;
+    ASSERT_EQ(provider_.call(c), 0u);
+    EXPECT_EQ(get16(reinterpret_cast<uint8_t*>(text)), 1);
+    c.function = kFnManufacturer;
+    ASSERT_EQ(provider_.call(c), 0u);
+    EXPECT_EQ(sim_.WithCapi([](isdnsim::CapiController& k) { return k.counters.identity_requests; }), 1u);
+}
+
+// An outgoing call with a B3 connection: data goes to the adapter and comes back (the simulator
+// echoes), each DATA_B3_REQ is confirmed, and the call is cleared from here.
+TEST_F(ProviderLink, CallCarriesDataBothWays) {
+    ASSERT_TRUE(sim_.Start(simPort_));
+    uint16_t id = 0;
+    ASSERT_EQ(registerApp(&id), 0u);
+    Bytes connect;
+    put32(connect, 1);   // controller
+    put16(connect, 2);   // CIP: unrestricted digital
+    connect.insert(connect.end(), {4, 0x80, '1', '2', '3'});  // called party
+    for (int i = 0; i < 8; ++i) connect.push_back(0);           // the other structures, empty
+    ASSERT_EQ(put(id, message(id, 0x02, 0x80, 1, connect)), 0u);
+    Got conf, active;
+    ASSERT_TRUE(await(id, 0x8102, &conf));
+    EXPECT_EQ(get16(conf.message.data() + 12), 0);
+    const uint32_t plci = get32(conf.message.data() + 8);
+    ASSERT_TRUE(await(id, 0x8203, &active));
+    Bytes b3;
+    put32(b3, plci);
+    b3.push_back(0);
+    ASSERT_EQ(put(id, message(id, 0x82, 0x80, 2, b3)), 0u);
+    Got b3conf, b3active;
+    ASSERT_TRUE(await(id, 0x8182, &b3conf));
+    const uint32_t ncci = get32(b3conf.message.data() + 8);
+    ASSERT_TRUE(await(id, 0x8283, &b3active));
+
+    Bytes received;
+    unsigned confirmed = 0;
+    const unsigned kBlocks = 8;
+    for (unsigned i = 0; i < kBlocks; ++i) {
+        Bytes payload(1000);
+        for (size_t k = 0; k < payload.size(); ++k) payload[k] = static_cast<uint8_t>(i * 7 + k);
+        Bytes d;
+        put32(d, ncci);
+        put32(d, 0);
+        put16(d, static_cast<uint16_t>(payload.size()));
+        put16(d, static_cast<uint16_t>(i));
+        put16(d, 0);
+        ASSERT_EQ(put(id, message(id, 0x86, 0x80, static_cast<uint16_t>(10 + i), d), payload.data()), 0u);
+    }
+    while (confirmed < kBlocks || received.size() < kBlocks * 1000) {
+        Got g;
+        ASSERT_TRUE(next(id, &g)) << confirmed << " confirmed, " << received.size() << " received, "
+                                  << sim_.WithCapi([](isdnsim::CapiController& c) {
+                                         return c.counters.data_bytes_out * 1000 + c.counters.out[0x8286];
+                                     });
+        answer(id, g);
+        if (g.word() == 0x8186) {
+            EXPECT_EQ(get16(g.message.data() + 14), 0);
+            ++confirmed;
+        }
+        if (g.word() == 0x8286) received.insert(received.end(), g.data.begin(), g.data.end());
+    }
+    Bytes sent = sim_.WithCapi([](isdnsim::CapiController& c) { return c.data_in; });
+    ASSERT_EQ(sent.size(), kBlocks * 1000u);
+    EXPECT_EQ(received, sent);
+    for (unsigned i = 0; i < kBlocks; ++i)
+        for (size_t k = 0; k < 1000; k += 97) ASSERT_EQ(sent[i * 1000 + k], static_cast<uint8_t>(i * 7 + k));
+
+    Bytes disc;
+    put32(disc, plci);
+    disc.push_back(0);
+    ASSERT_EQ(put(id, message(id, 0x04, 0x80, 30, disc)), 0u);
+    Got ind;
+    ASSERT_TRUE(await(id, 0x8204, &ind));
+}
+
+// After the adapter's link is lost a request is not left pending: the engine answers it with a
+// confirmation that carries an error.
+TEST_F(ProviderLink, RequestAfterLinkLossIsConfirmedWithAnError) {
+    ASSERT_TRUE(sim_.Start(simPort_));
+    uint16_t id = 0;
+    ASSERT_EQ(registerApp(&id), 0u);
+    sim_.WithLink([](isdnsim::TamriskLink& l) { return l.SendDm(); });
+    for (int i = 0; i < 200 && provider_.portOpen(); ++i) Sleep(50);
+    ASSERT_FALSE(provider_.portOpen());
+    Bytes listen;
+    put32(listen, 1);
+    for (int i = 0; i < 3; ++i) put32(listen, 0);
+    listen.push_back(0);
+    listen.push_back(0);
+    put(id, message(id, 0x05, 0x80, 5, listen));
+    Got conf;
+    ASSERT_TRUE(await(id, 0x8105, &conf, 10000));
+    EXPECT_NE(get16(conf.message.data() + 12), 0);
+}
