@@ -13,6 +13,8 @@
 #       [LOCK <name>]                ctest RESOURCE_LOCK, for cases that share a named resource
 #                                    (e.g. a program whose Windows version they set)
 #       [TIMEOUT <seconds>]          per case, default 60
+#       [COST <n>]                   ctest COST: cases that take minutes start first on a tree
+#                                    without timings of an earlier run
 #       [ENVIRONMENT <NAME=VALUE>...] variables set for the program under Wine, e.g.
 #                                    WINEDLLOVERRIDES=tapi32=n to load a stand-in beside the program
 #                                    in place of Wine's own library (added to the harness's own
@@ -61,7 +63,7 @@ function(_winetest_env out version pairs)
 endfunction()
 
 function(wine_add_gtest target)
-  cmake_parse_arguments(T "SERIAL;OWN_PREFIX" "PORT_PAIRS;LOCK;TIMEOUT" "SOURCES;LIBS;VERSIONS;ENVIRONMENT;DRIVES;CASES"
+  cmake_parse_arguments(T "SERIAL;OWN_PREFIX" "PORT_PAIRS;LOCK;TIMEOUT;COST" "SOURCES;LIBS;VERSIONS;ENVIRONMENT;DRIVES;CASES"
                         ${ARGN})
   if(T_DRIVES AND NOT T_OWN_PREFIX)
     message(FATAL_ERROR "wine_add_gtest(${target}): DRIVES needs OWN_PREFIX")
@@ -115,6 +117,9 @@ function(wine_add_gtest target)
     endif()
     if(T_SERIAL)
       list(APPEND props RUN_SERIAL TRUE)
+    endif()
+    if(T_COST)
+      list(APPEND props COST ${T_COST})
     endif()
     gtest_discover_tests(${target}
       TEST_PREFIX "${version}/"
