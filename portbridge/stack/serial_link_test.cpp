@@ -251,7 +251,9 @@ TEST_F(SerialLink, ThousandFramesEachWayThroughFaults) {
     });
     for (unsigned i = 0; i < kFrames; ++i) sendData(payloadFor(i, 'P'));
     const DWORD start = GetTickCount();
-    while ((simReceived().size() < kFrames || top.dataCount() < kFrames) && GetTickCount() - start < 45000) Sleep(20);
+    // Each lost or spoilt frame costs a retransmission time-out: alone this takes a few seconds, on a
+    // loaded machine it has taken close to a minute.
+    while ((simReceived().size() < kFrames || top.dataCount() < kFrames) && GetTickCount() - start < 100000) Sleep(20);
 
     std::vector<Bytes> atSim = simReceived();
     // LINK_DEBUG=1 prints both ends' state, for when this fails.
