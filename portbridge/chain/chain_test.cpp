@@ -209,9 +209,11 @@ double Seconds(LARGE_INTEGER a, LARGE_INTEGER b) {
 // pacing its line at 115200 bit/s (11520 bytes a second) and its B channel at 64 kbit/s. Each
 // throughput is printed as a ratio to its ceiling: the B channel's 8000 bytes a second, or the
 // line after the overhead of each block (8 bytes of serial frame and HDLC header, the 2-byte
-// prefix and the 22-byte DATA_B3 message), whichever is lower. The round trip is set against one
-// scheduler step (10 ms) plus the line time of the request and its confirmation. Not a timed
-// test: it runs only when asked for (CHAIN_BENCHMARK=1) and prints its figures.
+// prefix and the 22-byte DATA_B3 message), whichever is lower. The round trip's limit is the line
+// time of the request and its confirmation alone (the runtime steps at once when a message is
+// queued, so no fixed wait remains), printed as that limit over the measured time; its goal is to
+// stay under one scheduler step (10 ms) plus that line time. Not a timed test: it runs only when
+// asked for (CHAIN_BENCHMARK=1) and prints its figures.
 TEST_F(Chain, Benchmark) {
     if (!std::getenv("CHAIN_BENCHMARK")) GTEST_SKIP() << "set CHAIN_BENCHMARK=1 to run";
     constexpr double kLine = 11520, kChannel = 8000, kBlockOverhead = 8 + 2 + 22;
@@ -228,7 +230,8 @@ TEST_F(Chain, Benchmark) {
         ASSERT_TRUE(capi.load());
         DWORD id = 0;
         ASSERT_EQ(capi.Register(1024 + 1024 * 2, 2, 7, 2048, &id), 0u);
-        const double budgetMs = 10 + 1000 * (2 * 8 + 2 * 2 + 26 + 14) / kLine;
+        const double lineMs = 1000 * (2 * 8 + 2 * 2 + 26 + 14) / kLine;
+        const double goalMs = 10 + lineMs;
         std::vector<double> ms;
         for (int i = 0; i < 200; ++i) {
             uint8_t listen[26] = {26, 0, uint8_t(id), uint8_t(id >> 8), 0x05, 0x80, uint8_t(i), 0, 1};
@@ -246,10 +249,11 @@ TEST_F(Chain, Benchmark) {
             ms.push_back(1000 * Seconds(t0, t1));
         }
         std::sort(ms.begin(), ms.end());
-        std::printf("LISTEN_REQ to LISTEN_CONF: median %.1f ms, 90 %% %.1f ms, max %.1f ms; budget %.1f ms "
-                    "(one 10 ms step and %.1f ms of line): median ratio %.2f\n",
-                    ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back(), budgetMs, budgetMs - 10,
-                    ms[ms.size() / 2] / budgetMs);
+        const double median = ms[ms.size() / 2];
+        std::printf("LISTEN_REQ to LISTEN_CONF: median %.1f ms, 90 %% %.1f ms, max %.1f ms; limit %.1f ms of line: "
+                    "ratio %.2f; goal (one 10 ms step and the line, %.1f ms) %s\n",
+                    median, ms[ms.size() * 9 / 10], ms.back(), lineMs, lineMs / median, goalMs,
+                    median <= goalMs ? "met" : "missed");
         capi.Release(id);
     }
     // CHAIN_BENCHMARK=rtt measures the round trip only.
