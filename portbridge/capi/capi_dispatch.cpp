@@ -246,6 +246,15 @@ uint16_t CCapiAppTable::reject(CCapiController* app, const uint8_t* m, uint16_t 
     return localConfirmation(app, m, info);
 }
 
+template <class Undo>
+uint16_t CCapiAppTable::sendTaken(CCapiController* app, uint8_t port, const uint8_t* m, uint16_t length,
+                                  const uint8_t* payload, uint16_t payloadLength, Undo undo) {
+    const uint16_t sent = sendToPort(app, port, m, length, payload, payloadLength, true);
+    if (sent == 0) return 0;
+    undo();
+    return reject(app, m, length, sent);
+}
+
 void CCapiAppTable::flushWaiting(CCapiController* app, uint8_t port) {
     CDoubleList keep;
     while (auto* b = static_cast<CCapiMessageBuffer*>(app->waiting_.removeNode())) {
@@ -302,12 +311,7 @@ uint16_t CCapiAppTable::dispatchRequest(CCapiController* app, const uint8_t* m, 
         }
         plci->state = kPlciConnectSent;
         plci->requestNumber = capiGet16(m + 6);
-        const uint16_t sent = sendToPort(app, port, m, length, nullptr, 0, true);
-        if (sent != 0) {
-            freePlci(plci);
-            return reject(app, m, length, sent);
-        }
-        return 0;
+        return sendTaken(app, port, m, length, nullptr, 0, [&] { freePlci(plci); });
     }
     case kDisconnectReq: {
         CCapiPlci* plci = findPlci(app, ident);
@@ -346,12 +350,7 @@ uint16_t CCapiAppTable::dispatchRequest(CCapiController* app, const uint8_t* m, 
         if (!ncci) return reject(app, m, length, kCapiErrNoNcci);
         ncci->value = kPendingNcciMark | (ident & 0xFFFF);
         ncci->state = kNcciSetUp;
-        const uint16_t sent = sendToPort(app, port, m, length, nullptr, 0, true);
-        if (sent != 0) {
-            freeNcci(ncci);
-            return reject(app, m, length, sent);
-        }
-        return 0;
+        return sendTaken(app, port, m, length, nullptr, 0, [&] { freeNcci(ncci); });
     }
     case kDisconnectB3Req: {
         CCapiNcci* ncci = findNcci(app, ident);
@@ -414,12 +413,9 @@ uint16_t CCapiAppTable::dataB3Request(CCapiController* app, const uint8_t* m, ui
     CCapiNcci::Outstanding& o = ncci->outstanding[ncci->outstandingCount++];
     o.handle = capiGet16(m + 18);
     o.number = capiGet16(m + 6);
-    const uint16_t sent = sendToPort(app, portFor(ncci->value), copy, length, payload, dataLength, true);
-    if (sent != 0) {
-        --ncci->outstandingCount;
-        return reject(app, m, length, sent);
-    }
-    return 0;
+    // The confirmation reads none of the bytes the copy changed.
+    return sendTaken(app, portFor(ncci->value), copy, length, payload, dataLength,
+                     [&] { --ncci->outstandingCount; });
 }
 
 uint16_t CCapiAppTable::dispatchResponse(CCapiController* app, const uint8_t* m, uint16_t length) {
