@@ -22,14 +22,7 @@ const char kCaption[] = "Dorvex Upgrade Utility";
 const char kNoAdapters[] = "No update supported adapters in computer.";
 const char kChanging[] = "Plug-and-play system is changing, waiting for system to reset...";
 
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 30000) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(20);
-    }
-    return true;
-}
+bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 30000) { return ui::WaitUntil(done, timeoutMs); }
 
 // A block of memory at one address in this process and in another one, so that a pointer in a
 // message means the same bytes on both sides, whether or not the system copies what it points to.
