@@ -201,14 +201,7 @@ void CCapiAppTable::sendFailed(CCapiMessageBuffer* b, uint16_t info) {
     const uint32_t ident = field32(m, b->length, 8);
     switch (commandWord(m)) {
     case kConnectReq:
-        for (CDoubleListNode* n = usedPlcis_.head(); n; n = n->next()) {
-            auto* p = static_cast<CCapiPlci*>(n);
-            if (p->owner == app && p->kind == CCapiPlci::kCall && p->state == kPlciConnectSent &&
-                p->requestNumber == capiGet16(m + 6)) {
-                freePlci(p);
-                break;
-            }
-        }
+        if (CCapiPlci* plci = findPendingCall(app, capiGet16(m + 6))) freePlci(plci);
         break;
     case kConnectB3Req:
         if (CCapiNcci* ncci = findNcci(app, kPendingNcciMark | (ident & 0xFFFF))) freeNcci(ncci);
@@ -543,14 +536,7 @@ void CCapiAppTable::confirmation(CCapiController* app, uint8_t port, uint8_t* m,
     const uint16_t number = capiGet16(m + 6);
     switch (commandWord(m)) {
     case kConnectConf: {
-        CCapiPlci* plci = nullptr;
-        for (CDoubleListNode* n = usedPlcis_.head(); n && !plci; n = n->next()) {
-            auto* p = static_cast<CCapiPlci*>(n);
-            if (p->owner == app && p->kind == CCapiPlci::kCall && p->state == kPlciConnectSent &&
-                p->requestNumber == number)
-                plci = p;
-        }
-        if (plci) {
+        if (CCapiPlci* plci = findPendingCall(app, number)) {
             if (info == 0) {
                 plci->value = ident;
                 plci->state = kPlciConnectConfirmed;

@@ -371,6 +371,8 @@ private:
     CCapiNcci* takeNcci(CCapiController* app, CCapiPlci* plci);
     void freeNcci(CCapiNcci* ncci);
     CCapiPlci* findPlci(CCapiController* app, uint32_t value);
+    // The call whose CONNECT_REQ with message number `number` is out and not yet confirmed.
+    CCapiPlci* findPendingCall(CCapiController* app, uint16_t number);
     CCapiNcci* findNcci(CCapiController* app, uint32_t value);
 
     // Messages to the application.
