@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/le_bytes.h"
+
 struct tagAPIMsg;
 
 namespace capi {
@@ -22,14 +24,10 @@ constexpr size_t kHeader = 8;
 
 inline uint8_t* bytes(tagAPIMsg* m) { return reinterpret_cast<uint8_t*>(m); }
 inline const uint8_t* bytes(const tagAPIMsg* m) { return reinterpret_cast<const uint8_t*>(m); }
-inline uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void put16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-inline void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
+using le::get16;
+using le::get32;
+using le::put16;
+using le::put32;
 
 // A received message: its length field bounds every read (0 beyond it).
 class View {

@@ -43,14 +43,7 @@ long RunToEnd(const std::string& exe, const std::string& args, const std::string
     return static_cast<long>(p.exit_code());
 }
 
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 30000) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(20);
-    }
-    return true;
-}
+bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 30000) { return ui::WaitUntil(done, timeoutMs); }
 
 struct Road {
     const char* version;

@@ -22,14 +22,7 @@ const char kCaption[] = "Dorvex Upgrade Utility";
 const char kNoAdapters[] = "No update supported adapters in computer.";
 const char kChanging[] = "Plug-and-play system is changing, waiting for system to reset...";
 
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 30000) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(20);
-    }
-    return true;
-}
+bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 30000) { return ui::WaitUntil(done, timeoutMs); }
 
 // A block of memory at one address in this process and in another one, so that a pointer in a
 // message means the same bytes on both sides, whether or not the system copies what it points to.
@@ -160,6 +153,24 @@ protected:
         Finish();
     }
     std::string CardA() const { return IsNt() ? "Dorvex EtherModem 56 PC Card" : "Dorvex EtherModem 56 "; }
+
+    // Windows 9x: the devnode `other` of another maker's modem and the devnode `ours` of card B.
+    static std::string Devnodes(const char* other, const char* ours) {
+        return std::string("[HKEY_DYN_DATA\\Config Manager\\Enum\\") + other + "]\n" +
+               "\"HardWareKey\"=\"PCMCIA\\\\OTHERCO-MODEM_33-1111\\\\1\"\n" +
+               "[HKEY_DYN_DATA\\Config Manager\\Enum\\" + ours + "]\n" +
+               "\"HardWareKey\"=\"PCMCIA\\\\DORVEX-MODEM_56K-77C2\\\\1\"\n";
+    }
+    // Windows 9x: `event` for `devnode`, its header at an address that means the same in the program.
+    void DevnodeNotice(HWND sheet, WPARAM event, DWORD devnode) {
+        struct Devnode {
+            DWORD size, type, reserved, devnode;
+        };
+        Devnode header{sizeof(Devnode), 1, 0, devnode};
+        SharedAddress shared(p_.pid(), &header, sizeof(header));
+        ASSERT_NE(shared.get(), nullptr);
+        SendMessageA(sheet, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(shared.get()));
+    }
 };
 
 }  // namespace
@@ -378,32 +389,19 @@ TEST_F(SheetTest, NtThreeQuickNoticesRebuildOnce) {
 
 // Windows 9x: only an arrival whose device carries one of the maker's hardware prefixes counts.
 TEST_F(SheetTest, Windows9xArrivalsOfOtherMakersChangeNothing) {
-    winetest::RegFixture nodes(
-        "[HKEY_DYN_DATA\\Config Manager\\Enum\\C2F00010]\n"
-        "\"HardWareKey\"=\"PCMCIA\\\\OTHERCO-MODEM_33-1111\\\\1\"\n"
-        "[HKEY_DYN_DATA\\Config Manager\\Enum\\C2F00020]\n"
-        "\"HardWareKey\"=\"PCMCIA\\\\DORVEX-MODEM_56K-77C2\\\\1\"\n");
+    winetest::RegFixture nodes(Devnodes("C2F00010", "C2F00020"));
     Write("EM56.MPK", ModemPackage(true));
     Sheet s = StartFilled();
     ASSERT_NE(s.sheet, nullptr);
     const size_t reads = CountOf(sim.Commands(), "AT+GMR");
 
-    struct Devnode {
-        DWORD size, type, reserved, devnode;
-    };
-    auto arrive = [&](DWORD devnode) {
-        Devnode header{sizeof(Devnode), 1, 0, devnode};
-        SharedAddress shared(p_.pid(), &header, sizeof(header));
-        ASSERT_NE(shared.get(), nullptr);
-        SendMessageA(s.sheet, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(shared.get()));
-    };
-    arrive(0xC2F00010);
+    DevnodeNotice(s.sheet, DBT_DEVICEARRIVAL, 0xC2F00010);
     // A rebuild would follow within 50 ms; a second shows that none comes.
     Sleep(1000);
     EXPECT_EQ(ui::ComboItems(s.page, IDC_UPD_ADAPTERS)[0], CardA());
     EXPECT_EQ(CountOf(sim.Commands(), "AT+GMR"), reads);
 
-    arrive(0xC2F00020);
+    DevnodeNotice(s.sheet, DBT_DEVICEARRIVAL, 0xC2F00020);
     EXPECT_TRUE(WaitFor([&] { return CountOf(sim.Commands(), "AT+GMR") >= reads + 2; }));
     EXPECT_TRUE(WaitFor([&] { return ui::IsEnabled(s.page, IDC_UPD_BROWSE); }));
     EXPECT_EQ(ui::ComboItems(s.page, IDC_UPD_ADAPTERS)[0], CardA());
@@ -413,28 +411,15 @@ TEST_F(SheetTest, Windows9xArrivalsOfOtherMakersChangeNothing) {
 // Windows 9x: the removal of one of the machine's adapters waits until its devnode is gone, then
 // rebuilds; the removal of a device the program never knew changes nothing.
 TEST_F(SheetTest, Windows9xRemovalWaitsForTheDevnodeToGo) {
-    winetest::RegFixture nodes(
-        "[HKEY_DYN_DATA\\Config Manager\\Enum\\C2F00030]\n"
-        "\"HardWareKey\"=\"PCMCIA\\\\OTHERCO-MODEM_33-1111\\\\1\"\n"
-        "[HKEY_DYN_DATA\\Config Manager\\Enum\\C2F00040]\n"
-        "\"HardWareKey\"=\"PCMCIA\\\\DORVEX-MODEM_56K-77C2\\\\1\"\n");
+    winetest::RegFixture nodes(Devnodes("C2F00030", "C2F00040"));
     Write("EM56.MPK", ModemPackage(true));
     Sheet s = StartFilled();
     ASSERT_NE(s.sheet, nullptr);
     const size_t reads = CountOf(sim.Commands(), "AT+GMR");
-    struct Devnode {
-        DWORD size, type, reserved, devnode;
-    };
-    auto remove = [&](DWORD devnode) {
-        Devnode header{sizeof(Devnode), 1, 0, devnode};
-        SharedAddress shared(p_.pid(), &header, sizeof(header));
-        ASSERT_NE(shared.get(), nullptr);
-        SendMessageA(s.sheet, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(shared.get()));
-    };
-    remove(0xC2F00040);  // card B: the page hears of it at once
+    DevnodeNotice(s.sheet, DBT_DEVICEREMOVECOMPLETE, 0xC2F00040);  // card B: the page hears of it at once
     // A device of another maker goes too: were it taken for one of ours, the program would wait
     // for its devnode, which stays, and never rebuild.
-    remove(0xC2F00030);
+    DevnodeNotice(s.sheet, DBT_DEVICEREMOVECOMPLETE, 0xC2F00030);
     EXPECT_TRUE(WaitFor([&] { return ui::ComboItems(s.page, IDC_UPD_ADAPTERS) == std::vector<std::string>{kChanging}; }));
     // While the devnode is there the system has not settled (the timer looks every 50 ms).
     Sleep(1000);

@@ -201,14 +201,7 @@ void CCapiAppTable::sendFailed(CCapiMessageBuffer* b, uint16_t info) {
     const uint32_t ident = field32(m, b->length, 8);
     switch (commandWord(m)) {
     case kConnectReq:
-        for (CDoubleListNode* n = usedPlcis_.head(); n; n = n->next()) {
-            auto* p = static_cast<CCapiPlci*>(n);
-            if (p->owner == app && p->kind == CCapiPlci::kCall && p->state == kPlciConnectSent &&
-                p->requestNumber == capiGet16(m + 6)) {
-                freePlci(p);
-                break;
-            }
-        }
+        if (CCapiPlci* plci = findPendingCall(app, capiGet16(m + 6))) freePlci(plci);
         break;
     case kConnectB3Req:
         if (CCapiNcci* ncci = findNcci(app, kPendingNcciMark | (ident & 0xFFFF))) freeNcci(ncci);
@@ -244,6 +237,15 @@ uint16_t CCapiAppTable::forward(CCapiController* app, const uint8_t* m, uint16_t
 uint16_t CCapiAppTable::reject(CCapiController* app, const uint8_t* m, uint16_t length, uint16_t info) {
     (void)length;
     return localConfirmation(app, m, info);
+}
+
+template <class Undo>
+uint16_t CCapiAppTable::sendTaken(CCapiController* app, uint8_t port, const uint8_t* m, uint16_t length,
+                                  const uint8_t* payload, uint16_t payloadLength, Undo undo) {
+    const uint16_t sent = sendToPort(app, port, m, length, payload, payloadLength, true);
+    if (sent == 0) return 0;
+    undo();
+    return reject(app, m, length, sent);
 }
 
 void CCapiAppTable::flushWaiting(CCapiController* app, uint8_t port) {
@@ -302,12 +304,7 @@ uint16_t CCapiAppTable::dispatchRequest(CCapiController* app, const uint8_t* m, 
         }
         plci->state = kPlciConnectSent;
         plci->requestNumber = capiGet16(m + 6);
-        const uint16_t sent = sendToPort(app, port, m, length, nullptr, 0, true);
-        if (sent != 0) {
-            freePlci(plci);
-            return reject(app, m, length, sent);
-        }
-        return 0;
+        return sendTaken(app, port, m, length, nullptr, 0, [&] { freePlci(plci); });
     }
     case kDisconnectReq: {
         CCapiPlci* plci = findPlci(app, ident);
@@ -346,12 +343,7 @@ uint16_t CCapiAppTable::dispatchRequest(CCapiController* app, const uint8_t* m, 
         if (!ncci) return reject(app, m, length, kCapiErrNoNcci);
         ncci->value = kPendingNcciMark | (ident & 0xFFFF);
         ncci->state = kNcciSetUp;
-        const uint16_t sent = sendToPort(app, port, m, length, nullptr, 0, true);
-        if (sent != 0) {
-            freeNcci(ncci);
-            return reject(app, m, length, sent);
-        }
-        return 0;
+        return sendTaken(app, port, m, length, nullptr, 0, [&] { freeNcci(ncci); });
     }
     case kDisconnectB3Req: {
         CCapiNcci* ncci = findNcci(app, ident);
@@ -414,12 +406,9 @@ uint16_t CCapiAppTable::dataB3Request(CCapiController* app, const uint8_t* m, ui
     CCapiNcci::Outstanding& o = ncci->outstanding[ncci->outstandingCount++];
     o.handle = capiGet16(m + 18);
     o.number = capiGet16(m + 6);
-    const uint16_t sent = sendToPort(app, portFor(ncci->value), copy, length, payload, dataLength, true);
-    if (sent != 0) {
-        --ncci->outstandingCount;
-        return reject(app, m, length, sent);
-    }
-    return 0;
+    // The confirmation reads none of the bytes the copy changed.
+    return sendTaken(app, portFor(ncci->value), copy, length, payload, dataLength,
+                     [&] { --ncci->outstandingCount; });
 }
 
 uint16_t CCapiAppTable::dispatchResponse(CCapiController* app, const uint8_t* m, uint16_t length) {
@@ -547,14 +536,7 @@ void CCapiAppTable::confirmation(CCapiController* app, uint8_t port, uint8_t* m,
     const uint16_t number = capiGet16(m + 6);
     switch (commandWord(m)) {
     case kConnectConf: {
-        CCapiPlci* plci = nullptr;
-        for (CDoubleListNode* n = usedPlcis_.head(); n && !plci; n = n->next()) {
-            auto* p = static_cast<CCapiPlci*>(n);
-            if (p->owner == app && p->kind == CCapiPlci::kCall && p->state == kPlciConnectSent &&
-                p->requestNumber == number)
-                plci = p;
-        }
-        if (plci) {
+        if (CCapiPlci* plci = findPendingCall(app, number)) {
             if (info == 0) {
                 plci->value = ident;
                 plci->state = kPlciConnectConfirmed;

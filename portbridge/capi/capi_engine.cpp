@@ -329,6 +329,16 @@ CCapiPlci* CCapiAppTable::findPlci(CCapiController* app, uint32_t value) {
     return nullptr;
 }
 
+CCapiPlci* CCapiAppTable::findPendingCall(CCapiController* app, uint16_t number) {
+    for (CDoubleListNode* n = usedPlcis_.head(); n; n = n->next()) {
+        auto* p = static_cast<CCapiPlci*>(n);
+        if (p->owner == app && p->kind == CCapiPlci::kCall && p->state == kPlciConnectSent &&
+            p->requestNumber == number)
+            return p;
+    }
+    return nullptr;
+}
+
 CCapiNcci* CCapiAppTable::findNcci(CCapiController* app, uint32_t value) {
     for (CDoubleListNode* n = usedNccis_.head(); n; n = n->next()) {
         auto* c = static_cast<CCapiNcci*>(n);

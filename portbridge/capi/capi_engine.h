@@ -371,6 +371,8 @@ private:
     CCapiNcci* takeNcci(CCapiController* app, CCapiPlci* plci);
     void freeNcci(CCapiNcci* ncci);
     CCapiPlci* findPlci(CCapiController* app, uint32_t value);
+    // The call whose CONNECT_REQ with message number `number` is out and not yet confirmed.
+    CCapiPlci* findPendingCall(CCapiController* app, uint16_t number);
     CCapiNcci* findNcci(CCapiController* app, uint32_t value);
 
     // Messages to the application.
@@ -398,6 +400,11 @@ private:
     uint16_t forward(CCapiController* app, const uint8_t* m, uint16_t length, const uint8_t* payload = nullptr,
                      uint16_t payloadLength = 0);
     uint16_t reject(CCapiController* app, const uint8_t* m, uint16_t length, uint16_t info);
+    // Sends a request for which the engine took a call, a connection or a window entry; where no
+    // buffer carries it, undo gives that back and the sender gets the failure as its confirmation.
+    template <class Undo>
+    uint16_t sendTaken(CCapiController* app, uint8_t port, const uint8_t* m, uint16_t length,
+                       const uint8_t* payload, uint16_t payloadLength, Undo undo);
     uint32_t now();
     uint16_t dataB3Request(CCapiController* app, const uint8_t* m, uint16_t length, const uint8_t* payload);
     void confirmation(CCapiController* app, uint8_t port, uint8_t* m, uint16_t length);

@@ -5,18 +5,13 @@
 #include <mutex>
 
 #include "common/capimsg.h"
+#include "common/le_bytes.h"
 #include "portbridge/capi/capi_engine.h"
 
 namespace capi_engine {
 
-inline void put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-inline void put32(uint8_t* p, uint32_t v) {
-    put16(p, uint16_t(v));
-    put16(p + 2, uint16_t(v >> 16));
-}
+using le::put16;
+using le::put32;
 
 // The command word with bit 7 of the subcommand forced on, so CAPI 1.1 codings compare the same.
 inline uint16_t commandWord(const uint8_t* m) { return uint16_t(m[4] | ((m[5] | 0x80) << 8)); }

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/le_bytes.h"
 #include "common/tobject.h"
 
 namespace shared {
@@ -68,14 +69,10 @@ enum : uint16_t {
     kInfoBadParameter = 0x2007,
 };
 
-inline uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void put16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-inline void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
+using le::get16;
+using le::get32;
+using le::put16;
+using le::put32;
 
 // "AP07", "serlinkSignal12", ...: the prefix and the id in at least two decimal digits.
 std::string objectName(const char* prefix, uint32_t applicationId);

@@ -14,6 +14,7 @@
 
 #include "portbridge/mm_timer.h"
 #include "portbridge/stack/link_control.h"
+#include "portbridge/stack/stack_test_support.h"
 #include "portbridge/stack/transmit_history.h"
 #include "simulators/isdn/isdn_simulator.h"
 #include "winetest/ports.h"
@@ -51,15 +52,7 @@ public:
     }
     // Waits (the machine may be slow) until `id` came `count` times.
     bool WaitFor(uint16_t id, DWORD ms, size_t count = 1) {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            size_t n = 0;
-            for (uint16_t i : ids())
-                if (i == id) ++n;
-            if (n >= count) return true;
-            if (GetTickCount() - start > ms) return false;
-            Sleep(5);
-        }
+        return testing::waitForId([this] { return ids(); }, id, ms, count);
     }
     void Clear() {
         std::lock_guard<std::mutex> hold(m_);

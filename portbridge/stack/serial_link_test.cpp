@@ -55,15 +55,7 @@ public:
     }
     // Waits (up to `ms`, the machine may be slow) until `id` has come `count` times.
     bool waitFor(uint16_t id, DWORD ms, size_t count = 1) {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            size_t n = 0;
-            for (uint16_t i : ids())
-                if (i == id) ++n;
-            if (n >= count) return true;
-            if (GetTickCount() - start > ms) return false;
-            Sleep(5);
-        }
+        return testing::waitForId([this] { return ids(); }, id, ms, count);
     }
 
 private:

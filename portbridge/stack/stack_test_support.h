@@ -3,8 +3,11 @@
 // The tests bind layers themselves (message 193) and drive the timer tick by hand.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "portbridge/stack/os_runtime.h"
@@ -13,6 +16,19 @@
 
 namespace stack {
 namespace testing {
+
+// For a stack running on threads of its own: waits up to `ms` (the machine may be slow) until
+// `ids()`, a snapshot of the message ids seen so far, holds `id` at least `count` times.
+template <class Ids>
+bool waitForId(Ids ids, uint16_t id, unsigned ms, size_t count = 1) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const std::vector<uint16_t> seen = ids();
+        if (size_t(std::count(seen.begin(), seen.end(), id)) >= count) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
 
 // A task that keeps every message it is given, in order.
 class RecordingTask {

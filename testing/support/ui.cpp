@@ -96,6 +96,15 @@ bool WaitGone(HWND window, DWORD timeout_ms) {
     return true;
 }
 
+bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeout_ms) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
 namespace {
 
 // Texts are read with the wide messages and converted here: Wine hands the ANSI forms of some

@@ -5,49 +5,31 @@
 //   testing/screenshot.sh -w 12 -p 1 docs/cardflash_progress.png build/cardflash/app/cardflash_progress_shot.exe
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 #include "cardflash/app/resource.h"
+#include "cardflash/app/testhost/shot_host.h"
 #include "cardflash/flash/fw_test_files.h"
 #include "cardflash/flash/mpk_format.h"
 #include "simulators/modem/modemsim.h"
 #include "winetest/ports.h"
 #include "winetest/process.h"
-#include "winetest/registry.h"
 #include "winetest/ui.h"
 #include "winetest/version.h"
 
 namespace ui = winetest::ui;
 
 int main() {
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, sizeof(self));
-    std::string here(self);
-    here = here.substr(0, here.find_last_of('\\'));
-    const std::string folder = here + "\\progress_shot";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    const std::string machine = CARDFLASH_MACHINE_DIR;
-    if (!CopyFileA((here + "\\cardflash_update_host.exe").c_str(), (folder + "\\cardflash.exe").c_str(), FALSE) ||
-        !CopyFileA((machine + "/QorvDevices.ini").c_str(), (folder + "\\QorvDevices.ini").c_str(), FALSE)) {
-        std::fprintf(stderr, "cannot prepare %s\n", folder.c_str());
-        return 1;
-    }
     fwtest::Bytes image(24 * 1024);
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 13);
     const fwtest::Bytes package =
         fwtest::MpkFile(1, {{5, "ISDN", 0x2000, 0, "TAMRISK", "ISDN Tamrisk V2.20", {{mpk::kKindAddOnImage, image}}}});
-    std::FILE* f = std::fopen((folder + "\\TVL.MPK").c_str(), "wb");
-    if (!f) return 1;
-    std::fwrite(package.data(), 1, package.size(), f);
-    std::fclose(f);
+    const std::string folder = shothost::PrepareFolder("progress_shot", "cardflash_update_host.exe", "TVL.MPK", package);
+    if (folder.empty()) return 1;
 
     const winetest::PortPair pair = winetest::GetPortPair(0);
     winetest::RegFixture reg;
-    reg.LoadFile(machine + "/win9x.reg");
-    reg.LoadFile(machine + "/win9x_dyn.reg");
-    reg.Load("[HKEY_LOCAL_MACHINE\\Enum\\MF\\CHILD0000\\PCMCIA&DORVEX-ETHERMODEM_56-3F1A&1]\n\"PORTNAME\"=\"" + pair.a +
-             "\"\n");
+    shothost::LoadMachine(reg, pair.a);
     modemsim::ModemSimulator sim;
     if (!sim.Start(pair.b)) return 1;
     sim.Update([](modemsim::ModemState& s) {

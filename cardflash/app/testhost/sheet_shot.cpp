@@ -9,17 +9,16 @@
 #include <commctrl.h>
 #include <prsht.h>
 
-#include <cstdio>
 #include <string>
 
 #include "cardflash/app/resource.h"
+#include "cardflash/app/testhost/shot_host.h"
 #include "cardflash/flash/flash_test_card.h"
 #include "cardflash/flash/fw_test_files.h"
 #include "cardflash/flash/mpk_format.h"
 #include "simulators/modem/modemsim.h"
 #include "winetest/ports.h"
 #include "winetest/process.h"
-#include "winetest/registry.h"
 #include "winetest/ui.h"
 #include "winetest/version.h"
 
@@ -27,19 +26,6 @@ namespace ui = winetest::ui;
 
 int main(int argc, char** argv) {
     const bool about = argc > 1 && std::string(argv[1]) == "about";
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, sizeof(self));
-    std::string here(self);
-    here = here.substr(0, here.find_last_of('\\'));
-    const std::string folder = here + "\\sheet_shot";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    DeleteFileA((folder + "\\cardflash.INI").c_str());
-    const std::string machine = CARDFLASH_MACHINE_DIR;
-    if (!CopyFileA((here + "\\cardflash.exe").c_str(), (folder + "\\cardflash.exe").c_str(), FALSE) ||
-        !CopyFileA((machine + "/QorvDevices.ini").c_str(), (folder + "\\QorvDevices.ini").c_str(), FALSE)) {
-        std::fprintf(stderr, "cannot prepare %s\n", folder.c_str());
-        return 1;
-    }
     const fwtest::Bytes image =
         fwtest::FisImage(0x4A10).Cis(4, 0x4100).Version(0x4300, "1.90").TextItem(0x30, 8, 0x4600).Build();
     const fwtest::Bytes package =
@@ -47,17 +33,14 @@ int main(int argc, char** argv) {
                              {{mpk::kKindCis, {0x01, 0x03, 0xD9, 0x01, 0xFF, 0x1C}},
                               {mpk::kKindPatchList, {0, 0}},
                               {mpk::kKindImage, image}}}});
-    std::FILE* f = std::fopen((folder + "\\EM56V190.MPK").c_str(), "wb");
-    if (!f) return 1;
-    std::fwrite(package.data(), 1, package.size(), f);
-    std::fclose(f);
+    const std::string folder = shothost::PrepareFolder("sheet_shot", "cardflash.exe", "EM56V190.MPK", package);
+    if (folder.empty()) return 1;
+    // Each picture from a first start.
+    DeleteFileA((folder + "\\cardflash.INI").c_str());
 
     const winetest::PortPair pair = winetest::GetPortPair(0);
     winetest::RegFixture reg;
-    reg.LoadFile(machine + "/win9x.reg");
-    reg.LoadFile(machine + "/win9x_dyn.reg");
-    reg.Load("[HKEY_LOCAL_MACHINE\\Enum\\MF\\CHILD0000\\PCMCIA&DORVEX-ETHERMODEM_56-3F1A&1]\n\"PORTNAME\"=\"" + pair.a +
-             "\"\n");
+    shothost::LoadMachine(reg, pair.a);
     modemsim::ModemSimulator sim;
     if (!sim.Start(pair.b)) return 1;
     sim.Update([](modemsim::ModemState& s) { s.cis = flashtest::CardCis(); });

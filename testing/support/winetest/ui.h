@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ std::string MessageBoxText(HWND box);
 
 // True when the window is gone (or hidden) within the time-out.
 bool WaitGone(HWND window, DWORD timeout_ms = kDefaultTimeout);
+
+// True when `done` holds within the time-out; it is asked every 20 ms.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms = kDefaultTimeout);
 
 std::string Text(HWND window);
 std::string ControlText(HWND dialog, int id);
