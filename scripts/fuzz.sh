@@ -4,14 +4,14 @@
 # Each target starts from a copy of its committed corpus (native/corpus/<name>/) in
 # $NATIVE_BUILD_DIR/fuzz/<name>/, so new inputs stay out of the tree. An input that crashes a target
 # is written to $NATIVE_BUILD_DIR/fuzz/crashes/ and makes the run fail; fix the decoder, add a unit
-# test, and copy the input into the target's corpus. FUZZ_JOBS (default 4) targets run at once;
-# FUZZ_SEED (default 1) seeds every run, so a CI run is repeatable.
+# test, and copy the input into the target's corpus. FUZZ_JOBS (default: one per core) targets run
+# at once; FUZZ_SEED (default 1) seeds every run, so a CI run is repeatable.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 native=${NATIVE_BUILD_DIR:-$top/build-native}
 seconds=${1:-30}
 shift || true
-jobs=${FUZZ_JOBS:-4}
+jobs=${FUZZ_JOBS:-$(nproc)}
 seed=${FUZZ_SEED:-1}
 
 if [ ! -d "$native" ]; then
