@@ -27,14 +27,5 @@ int main(int argc, char** argv) {
             return 3;
         }
     }
-    const int result = RUN_ALL_TESTS();
-    // Every case has ended and its result is printed. Under Wine the exit that would follow has
-    // now and then hung or crashed in the library detach, after the process's other threads were
-    // killed (about once in a thousand runs), turning a finished run into a time-out. The test
-    // program's own exit is nothing any case is about, so it ends here at once; the programs the
-    // cases start end as they always do.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(result));
-    return result;
+    return RUN_ALL_TESTS();
 }
