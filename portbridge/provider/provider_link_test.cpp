@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/debug.h"
+#include "common/le_bytes.h"
 #include "portbridge/provider/ta_bindings.h"
 #include "portbridge/provider/ta_provider.h"
 #include "portbridge/provider/thread_timers.h"
@@ -35,8 +36,8 @@ void put32(Bytes& b, uint32_t v) {
     put16(b, static_cast<uint16_t>(v));
     put16(b, static_cast<uint16_t>(v >> 16));
 }
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t get32(const uint8_t* p) { return get16(p) | static_cast<uint32_t>(get16(p + 2)) << 16; }
+using le::get16;
+using le::get32;
 
 // A CAPI message: header and parameters.
 Bytes message(uint16_t app, uint8_t command, uint8_t sub, uint16_t number, const Bytes& params) {

@@ -2,10 +2,12 @@
 
 #include <cstring>
 
+#include "common/le_bytes.h"
+
 namespace pbprov {
 
 namespace {
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+using le::get16;
 }  // namespace
 
 bool CTaIdentity::valid() const { return get16(record_) != 0; }

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "common/debug.h"
+#include "common/le_bytes.h"
 
 namespace pbprov {
 
@@ -12,7 +13,7 @@ constexpr uint32_t kInfoUnknownCommand = 0x2007;
 constexpr uint32_t kTraceClassProvider = 0xA5;
 constexpr uint16_t kVersionTextSelector = 11;
 
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+using le::get16;
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/le_bytes.h"
 #include "portbridge/stack/stack_messages.h"
 #include "portbridge/stack/timer_service.h"
 
@@ -62,10 +63,6 @@ struct LayerManagement {
 LayerManagement g_lm;
 
 uint16_t word(const uint8_t* block, unsigned n) { return block16(block, n * 2); }
-
-void put32(uint8_t* block, unsigned off, uint32_t v) {
-    for (int i = 0; i < 4; ++i) block[off + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 Module* moduleOf(LayerManagement& lm, uint8_t taskNumber) {
     for (Module& m : lm.modules)
@@ -193,7 +190,7 @@ uint16_t build(LayerManagement& lm, uint32_t requester, uint8_t* b) {
         conn.addresses[1] = topAddress;
         conn.addresses[2] = midModule ? midAddress : bottomAddress;
         conn.addresses[3] = bottomAddress;
-        for (int k = 0; k < 4; ++k) put32(b, static_cast<unsigned>(k * 4), conn.addresses[k]);
+        for (int k = 0; k < 4; ++k) le::put32(b + 4 * k, conn.addresses[k]);
         return kBuildDone;
     }
     return status;

@@ -31,7 +31,6 @@ public:
         Indications& self = *static_cast<Indications*>(context);
         std::lock_guard<std::mutex> hold(self.m_);
         self.ids_.push_back(m.id());
-        self.times_.push_back(GetTickCount());
         if (m.id() == kDataIndication && m.pointer()) {
             const uint8_t* b = static_cast<const uint8_t*>(m.pointer()) + m.u16(8);
             self.data_.push_back(Bytes(b, b + m.u16(10)));
@@ -57,7 +56,6 @@ public:
     void Clear() {
         std::lock_guard<std::mutex> hold(m_);
         ids_.clear();
-        times_.clear();
         data_.clear();
         dataTimes_.clear();
     }
@@ -65,7 +63,6 @@ public:
 private:
     std::mutex m_;
     std::vector<uint16_t> ids_;
-    std::vector<DWORD> times_;
     std::vector<Bytes> data_;
     std::vector<DWORD> dataTimes_;
 };

@@ -2,14 +2,13 @@
 
 #include <cstring>
 
+#include "common/le_bytes.h"
+
 namespace stack {
 
 namespace {
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-void put16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
+using le::get16;
+using le::put16;
 }  // namespace
 
 bool capi::isDataB3Req(const uint8_t* data, size_t length) {
