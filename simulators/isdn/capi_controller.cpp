@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/le_bytes.h"
+
 namespace isdnsim {
 
 namespace {
@@ -26,8 +28,6 @@ enum : uint16_t {
     kAnotherApplicationGotTheCall = 0x3304,
 };
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return Get16(p) | static_cast<uint32_t>(Get16(p + 2)) << 16; }
 void Put16(Bytes* b, uint16_t v) {
     b->push_back(static_cast<uint8_t>(v));
     b->push_back(static_cast<uint8_t>(v >> 8));
@@ -87,12 +87,12 @@ void CapiController::Receive(const Bytes& info, uint32_t now_ms) {
     }
     const uint8_t* m = info.data() + kPrefix;
     const size_t available = info.size() - kPrefix;
-    const size_t length = Get16(m);
+    const size_t length = le::get16(m);
     if (length < kHeader || length > available) {
         ++counters.malformed;
         return;
     }
-    const uint16_t word = Get16(m + 4);
+    const uint16_t word = le::get16(m + 4);
     ++counters.messages_in;
     ++counters.in[word];
     batch_.clear();
@@ -133,7 +133,7 @@ std::vector<Bytes> CapiController::TakeOutput() {
     out.swap(out_);
     for (const Bytes& b : out) {
         ++counters.messages_out;
-        ++counters.out[Get16(b.data() + kPrefix + 4)];
+        ++counters.out[le::get16(b.data() + kPrefix + 4)];
     }
     return out;
 }
@@ -190,9 +190,9 @@ CapiController::Call* CapiController::FindCall(uint32_t id, uint16_t app) {
 void CapiController::Forget(uint8_t number) { calls_.erase(number); }
 
 void CapiController::Handle(const uint8_t* m, size_t length, const uint8_t* extra, size_t extra_size) {
-    const uint16_t app = Get16(m + 2);
-    const uint16_t word = Get16(m + 4);
-    const uint16_t number = Get16(m + 6);
+    const uint16_t app = le::get16(m + 2);
+    const uint16_t word = le::get16(m + 4);
+    const uint16_t number = le::get16(m + 6);
     const uint8_t sub = m[5];
 
     if ((sub & 0x40) != 0) {  // the provider's own messages
@@ -200,16 +200,16 @@ void CapiController::Handle(const uint8_t* m, size_t length, const uint8_t* extr
         if ((command == 0x01 && length < 16) || (command == 0xFF && length < 18)) {
             ++counters.malformed;
         } else if (command == 0x01 && (sub & 0x03) == 0) {
-            if (Get16(m + 14) == kFirstSinceStart) {
+            if (le::get16(m + 14) == kFirstSinceStart) {
                 // A new provider run: whatever an earlier one left registered is gone.
                 apps_.clear();
                 calls_.clear();
                 ++counters.fresh_starts;
             }
             CapiRegistration r;
-            r.max_connections = Get16(m + 8);
-            r.max_b3_blocks = Get16(m + 10);
-            r.max_b3_length = Get16(m + 12);
+            r.max_connections = le::get16(m + 8);
+            r.max_b3_blocks = le::get16(m + 10);
+            r.max_b3_length = le::get16(m + 12);
             r.capi11 = (sub & 0x80) == 0;
             apps_[app] = r;
             ++counters.registrations;
@@ -227,7 +227,7 @@ void CapiController::Handle(const uint8_t* m, size_t length, const uint8_t* extr
             Put16(&p, known ? kOk : kUnknownApplication);
             Emit(app, static_cast<uint16_t>(command | (sub | 1) << 8), number, p);
         } else if (command == 0xFF && (sub & 0x03) == 0 && std::memcmp(m + 12, "kolv", 4) == 0 &&
-                   Get16(m + 16) == kIdentityClass) {
+                   le::get16(m + 16) == kIdentityClass) {
             // Asked also without a registered application, before the first one.
             ++counters.identity_requests;
             Bytes p(m + 8, m + 18);  // port, "kolv", class
@@ -255,18 +255,18 @@ void CapiController::Handle(const uint8_t* m, size_t length, const uint8_t* extr
 
 void CapiController::Request(uint16_t word, const uint8_t* m, size_t length, const uint8_t* extra,
                              size_t extra_size) {
-    const uint16_t app = Get16(m + 2), number = Get16(m + 6);
+    const uint16_t app = le::get16(m + 2), number = le::get16(m + 6);
     if (length < 12) {
         ++counters.malformed;
         return;
     }
-    const uint32_t id = Get32(m + 8);
+    const uint32_t id = le::get32(m + 8);
     CapiRegistration& reg = apps_[app];
     switch (word) {
     case kWordListenReq:
         if (length < 24) break;
         if ((id & 0x7F) != 1) return Confirm(app, word, number, id, kIllegalId);
-        reg.cip_mask = Get32(m + 16);
+        reg.cip_mask = le::get32(m + 16);
         return Confirm(app, word, number, id, kOk);
 
     case kWordConnectReq: {
@@ -339,7 +339,7 @@ void CapiController::Request(uint16_t word, const uint8_t* m, size_t length, con
 
     case kWordDataB3Req: {
         if (length < 22) break;
-        const uint16_t size = Get16(m + 16);
+        const uint16_t size = le::get16(m + 16);
         Call* c = FindCall(id, app);
         if (!c || c->app != app || id != c->ncci() || c->b3 != kB3Active || size > extra_size) {
             ++counters.unexpected;
@@ -367,7 +367,7 @@ void CapiController::Request(uint16_t word, const uint8_t* m, size_t length, con
         Bytes p;
         Put32(&p, id);
         Put16(&p, kOk);
-        Put16(&p, Get16(m + 12));  // the selector
+        Put16(&p, le::get16(m + 12));  // the selector
         PutStruct(&p, {});
         Emit(app, 0x8180, number, p);
         return;
@@ -387,17 +387,17 @@ void CapiController::Request(uint16_t word, const uint8_t* m, size_t length, con
 }
 
 void CapiController::Response(uint16_t word, const uint8_t* m, size_t length) {
-    const uint16_t app = Get16(m + 2);
+    const uint16_t app = le::get16(m + 2);
     if (length < 12) {
         ++counters.malformed;
         return;
     }
-    const uint32_t id = Get32(m + 8);
+    const uint32_t id = le::get32(m + 8);
     Call* c = FindCall(id, app);
     switch (word) {
     case 0x8302: {  // CONNECT_RESP
         if (length < 14 || !c || c->state != kOffered || !c->offered_to.count(app)) break;
-        const uint16_t reject = Get16(m + 12);
+        const uint16_t reject = le::get16(m + 12);
         c->offered_to.erase(app);
         if (reject == 1) {  // ignore: the others may still answer
             if (c->offered_to.empty()) {
@@ -438,7 +438,7 @@ void CapiController::Response(uint16_t word, const uint8_t* m, size_t length) {
         if (length < 14 || !c || c->app != app || id != c->ncci() || c->b3 != kB3Offered) break;
         Bytes p;
         Put32(&p, c->ncci());
-        if (Get16(m + 12) != 0) {
+        if (le::get16(m + 12) != 0) {
             c->b3 = kB3Clearing;
             Put16(&p, 0);
             PutStruct(&p, {});
@@ -466,7 +466,7 @@ void CapiController::Response(uint16_t word, const uint8_t* m, size_t length) {
         if (c->state == kDisconnected && c->owe_resp.empty()) Forget(c->number);
         return;
     case 0x8386: {  // DATA_B3_RESP
-        if (length < 14 || !c || c->app != app || id != c->ncci() || !c->unanswered.erase(Get16(m + 12))) break;
+        if (length < 14 || !c || c->app != app || id != c->ncci() || !c->unanswered.erase(le::get16(m + 12))) break;
         Pump(*c);
         return;
     }
