@@ -1,7 +1,7 @@
 # Tests under Wine.
 #
 # Every test runs through testing/wine/winerun (the cross-compiling emulator) in the build tree's own
-# 32-bit prefix. The ctest fixture "wine" makes a fresh prefix from the template and starts one
+# prefix (32-bit, or 64-bit for the 64-bit build). The ctest fixture "wine" makes a fresh prefix from the template and starts one
 # persistent wineserver before the first test, and ends that server after the last one.
 #
 #   wine_add_gtest(<target>
@@ -77,6 +77,9 @@ function(wine_add_gtest target)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 60)
   endif()
+  # Every case is labelled with the top folder it lives in (ctest -L portbridge).
+  file(RELATIVE_PATH area ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REGEX REPLACE "/.*" "" area "${area}")
   add_executable(${target} ${T_SOURCES})
   suite_target(${target})
   target_link_libraries(${target} PRIVATE testsupport ${T_LIBS} GTest::gtest GTest::gmock testsupport_main)
@@ -111,7 +114,7 @@ function(wine_add_gtest target)
       endif()
       math(EXPR i "${i} + 2")
     endwhile()
-    set(props FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
+    set(props FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}" LABELS ${area})
     if(T_LOCK)
       list(APPEND props RESOURCE_LOCK ${T_LOCK})
     endif()

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/capi_data_b3.h"
 #include "common/debug.h"
 
 namespace {
@@ -14,17 +15,6 @@ const unsigned kMessageDumpLimit = 1024;
 const unsigned kUnknownDumpBytes = 20;
 
 bool isKolv(const uint8_t* id) { return id[0] == 'k' && id[1] == 'o' && id[2] == 'l' && id[3] == 'v'; }
-
-// A DATA_B3 payload travels as an address in this process; a 64-bit build cannot hold one in
-// the message's 32-bit field and sees no payload.
-const void* payloadAddress(uint32_t value) {
-#if UINTPTR_MAX == 0xFFFFFFFFu
-    return reinterpret_cast<const void*>(static_cast<uintptr_t>(value));
-#else
-    (void)value;
-    return nullptr;
-#endif
-}
 
 }  // namespace
 
@@ -506,7 +496,7 @@ void CCapiMessageTrace::ncpiLines(uint16_t command, unsigned offset) {
 
 // DATA_B3 request and indication: data address at 12, length at 16.
 void CCapiMessageTrace::payload(bool request) {
-    const void* data = payloadAddress(u32(12));
+    const void* data = capib3::pointer(capib3::address(bytes_, bound_));
     const unsigned length = u16(16);
     if (dataHandler_) {
         dataHandler_(dataContext_, data, length);

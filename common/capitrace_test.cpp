@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/capi_data_b3.h"
 #include "common/capi_test_messages.h"
 #include "common/capitrace.h"
 #include "common/debug_capture_test.h"
@@ -288,9 +289,12 @@ void Handler(void* context, const void* data, unsigned length) {
     p->length = length;
 }
 
+// The payload named as this platform names it: Data on a 32-bit build, Data64 on a 64-bit one.
 Bytes DataB3(uint16_t command, const void* payload, uint16_t length) {
-    const uint32_t address = sizeof(void*) == 4 ? static_cast<uint32_t>(reinterpret_cast<uintptr_t>(payload)) : 0;
-    return Msg(command).U32(0x10101).U32(address).U16(length).U16(5).U16(0).Build();
+    Bytes m = Msg(command).U32(0x10101).U32(0).U16(length).U16(5).U16(0).Build();
+    m.resize(capib3::kLength64);
+    m.resize(capib3::name(m.data(), m.size(), capib3::kLength, capib3::addressOf(payload), capib3::kWideAddresses));
+    return m;
 }
 
 TEST_F(commonTrace, B3SwitchesDumpsAndHandler) {
@@ -303,14 +307,12 @@ TEST_F(commonTrace, B3SwitchesDumpsAndHandler) {
     trace.traceMessage(capitest::AsMsg(ind));
     EXPECT_TRUE(lines().empty()) << "B3 trace off, no handler, no dump: no line";
 
-    if (sizeof(void*) == 4) {
-        // The payload dump, at most the limit, only for the direction switched on.
-        trace.enableB3DataDump(0, 1, 4);
-        trace.traceMessage(capitest::AsMsg(req));
-        EXPECT_TRUE(lines().empty());
-        trace.traceMessage(capitest::AsMsg(ind));
-        EXPECT_EQ(Texts(), (std::vector<std::string>{"dump:30 31 32 33                                      - 0123"}));
-    }
+    // The payload dump, at most the limit, only for the direction switched on.
+    trace.enableB3DataDump(0, 1, 4);
+    trace.traceMessage(capitest::AsMsg(req));
+    EXPECT_TRUE(lines().empty());
+    trace.traceMessage(capitest::AsMsg(ind));
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"dump:30 31 32 33                                      - 0123"}));
 
     // A handler takes the payload instead of the dump.
     lines().clear();
@@ -320,9 +322,7 @@ TEST_F(commonTrace, B3SwitchesDumpsAndHandler) {
     EXPECT_TRUE(lines().empty());
     EXPECT_EQ(seen.calls, 1);
     EXPECT_EQ(seen.length, 20u);
-    if (sizeof(void*) == 4) {
-        EXPECT_EQ(seen.data, static_cast<const void*>(kPayload));
-    }
+    EXPECT_EQ(seen.data, static_cast<const void*>(kPayload));
 
     // The message dump comes first, at most 1024 bytes.
     lines().clear();

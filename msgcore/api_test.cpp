@@ -38,7 +38,7 @@ protected:
     Owner owner;
 };
 
-DWORD Str(const char* s) { return DWORD(reinterpret_cast<uintptr_t>(s)); }
+DWORD_PTR Str(const char* s) { return reinterpret_cast<DWORD_PTR>(s); }
 
 TEST(MsgcoreApiInit, ConnectRequestIsAPortsFirstMessage) {
     Sim& sim = Sim::Get();

@@ -212,7 +212,7 @@ DWORD WINAPI isdnCallControl(ISDN_CONNECTION connection, DWORD, DWORD, DWORD) {
     return ISDN_NOT_SUPPORTED;
 }
 
-DWORD WINAPI isdnSetProperty(void* handle, DWORD id, DWORD value, DWORD) {
+DWORD WINAPI isdnSetProperty(void* handle, DWORD id, DWORD_PTR value, DWORD) {
     if (id == ipB3BlockSize) {
         CCapiPortWin32* p = validPort(handle);
         if (!p) return ISDN_INVALID_HANDLE;
@@ -225,12 +225,12 @@ DWORD WINAPI isdnSetProperty(void* handle, DWORD id, DWORD value, DWORD) {
     case ipB1Protocol: h->setB1Protocol(uint16_t(value)); return 0;
     case ipB2Protocol: h->setB2Protocol(uint16_t(value)); return 0;
     case ipB3Protocol: h->setB3Protocol(uint16_t(value)); return 0;
-    case ipInfoMask: h->setInfoMask(value); return 0;
+    case ipInfoMask: h->setInfoMask(DWORD(value)); return 0;
     case ipProfile: h->setProfile(uint16_t(value)); return 0;
     case ipMsnIn: h->setMsnIn(text); return 0;
     case ipMsnOut: h->setMsnOut(text); return 0;
-    case ipServiceMask: h->setServiceMask(value); return 0;
-    case ipController: h->setController(value); return 0;
+    case ipServiceMask: h->setServiceMask(DWORD(value)); return 0;
+    case ipController: h->setController(DWORD(value)); return 0;
     case ipTEI: h->setTEI(uint16_t(value)); return 0;
     case ipLLC: h->setLLC(reinterpret_cast<const uint8_t*>(text)); return 0;
     case ipBaudRate: return value > 0xFFFF ? DWORD(mcParameter) : h->setBaudRate(uint16_t(value));

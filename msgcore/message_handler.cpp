@@ -5,6 +5,7 @@
 
 #include "common/cracker.h"
 #include "common/debug.h"
+#include "common/capi_data_b3.h"
 #include "msgcore/capi_bytes.h"
 #include "msgcore/capi_port.h"
 #include "msgcore/x25_ncpi.h"
@@ -698,11 +699,13 @@ uint16_t CCapiMessageHandler::transmit(const void* data, uint16_t length, uint16
     if (!messageBuffer_) return mcNoBuffer;
     Writer w(messageBuffer_, CCapiPort::kMessageBufferSize);
     w.u32(ncci_);
-    w.u32(uint32_t(reinterpret_cast<uintptr_t>(data)));
+    w.u32(0);  // Data: named below, in the form of this platform
     w.u16(length);
     w.u16(dataHandle_);
     w.u16(flags);
-    uint16_t rc = sendMessage(capi::kDataB3, capi::kReq, w.length());
+    const uint16_t size = capib3::name(messageBuffer_, CCapiPort::kMessageBufferSize, uint16_t(w.length()),
+                                       capib3::addressOf(data), capib3::kWideAddresses);
+    uint16_t rc = sendMessage(capi::kDataB3, capi::kReq, size);
     if (rc == 0) ++dataHandle_;
     return rc;
 }
@@ -807,7 +810,8 @@ int CCapiMessageHandler::dataB3Indication(tagAPIMsg* message) {
     View v(message);
     if (!checkNCCI(v.u32(8))) return 0;
     const uint16_t handle = v.u16(18), number = v.number();
-    uintptr_t ack = postB3Receive(v.u32(12), v.u16(16), handle, v.u16(20));
+    const uintptr_t data = reinterpret_cast<uintptr_t>(capib3::pointer(capib3::address(v.data(), v.size())));
+    uintptr_t ack = postB3Receive(data, v.u16(16), handle, v.u16(20));
     if (ack || ringCount_ == kDataRing) {
         // Acknowledged by the owner; or the ring is full and would lose the oldest handle.
         if (!ack) debugPrint(0x08000000, "data ring full, handle %u acknowledged at once", handle);

@@ -3,7 +3,7 @@
  *   ISDN_PORT port;  ISDN_CONNECTION c;
  *   isdnInit(&port, 2, 2048);                     one CAPI application on CAPI2032.DLL
  *   isdnOpen(port, 1, OwnerProc, me, &c);         one connection on controller 1
- *   isdnSetProperty(c, ipMsnOut, (DWORD)"12345", 0);
+ *   isdnSetProperty(c, ipMsnOut, (DWORD_PTR)"12345", 0);
  *   isdnConnect(c, "0987", NULL, NULL);           events arrive at OwnerProc on the receive thread
  *   ...
  *   isdnClose(c);  isdnDone(port);
@@ -55,8 +55,8 @@ DWORD WINAPI isdnSend(ISDN_CONNECTION connection, const void* data, DWORD length
 DWORD WINAPI isdnDataResponse(ISDN_CONNECTION connection);
 DWORD WINAPI isdnDisconnect(ISDN_CONNECTION connection, DWORD unused);
 DWORD WINAPI isdnCallControl(ISDN_CONNECTION connection, DWORD unused1, DWORD unused2, DWORD unused3);
-/* Strings and blocks are passed by address in `value`. */
-DWORD WINAPI isdnSetProperty(void* handle, DWORD id, DWORD value, DWORD unused);
+/* Strings and blocks are passed by address in `value` (pointer-sized, so a 64-bit build can). */
+DWORD WINAPI isdnSetProperty(void* handle, DWORD id, DWORD_PTR value, DWORD unused);
 /* Numbers are written as a DWORD; strings (at most 40 bytes), the LLC block (17), the CAPI profile
  * (64; its first DWORD names the controller), the manufacturer and version texts (64). */
 DWORD WINAPI isdnGetProperty(void* handle, DWORD id, void* result, DWORD unused);

@@ -99,7 +99,7 @@ int main() {
     Say(std::string("  port open on ") + version);
     if ((rc = isdnOpen(port, 1, Owner, nullptr, &c)) != 0) return Fail("isdnOpen: " + std::to_string(rc));
     isdnSetProperty(c, ipPresetHdlc, 0, 0);
-    isdnSetProperty(c, ipMsnOut, DWORD(reinterpret_cast<uintptr_t>("12345")), 0);
+    isdnSetProperty(c, ipMsnOut, reinterpret_cast<DWORD_PTR>("12345"), 0);
 
     Say("  outgoing call to 0987, B3 up:");
     if ((rc = isdnConnect(c, "0987", nullptr, nullptr)) != 0) return Fail("isdnConnect: " + std::to_string(rc));

@@ -104,7 +104,7 @@ native_library(n_common ${TOP}/common/tobject.cpp ${TOP}/common/debug.cpp ${TOP}
                ${CMAKE_CURRENT_SOURCE_DIR}/common_native.cpp)
 native_test(n_common_test
   SOURCES ${TOP}/common/base_test.cpp ${TOP}/common/debug_test.cpp ${TOP}/common/cracker_test.cpp
-          ${TOP}/common/capitrace_test.cpp
+          ${TOP}/common/capitrace_test.cpp ${TOP}/common/capi_data_b3_test.cpp
   LIBS n_common)
 native_fuzzer(common_cracker LIBS n_common)
 native_fuzzer(common_trace LIBS n_common)

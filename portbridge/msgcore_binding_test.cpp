@@ -12,8 +12,7 @@
 
 namespace {
 
-unsigned int CALLBACK ignoreEvents(void*, unsigned int, unsigned int, unsigned int, unsigned int, unsigned int,
-                                  unsigned int) {
+uintptr_t CALLBACK ignoreEvents(void*, uint32_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t) {
     return 0;
 }
 

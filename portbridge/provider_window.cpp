@@ -10,7 +10,12 @@ using namespace shared;
 namespace {
 constexpr UINT_PTR kIdleTimerId = 1;
 constexpr LRESULT kInstancesRemain = 5;
-uint32_t addressOf(const void* p) { return uint32_t(reinterpret_cast<uintptr_t>(p)); }
+// The provider's own address for a 32-bit field of a parameter block, which the client ignores.
+// A 64-bit build has no address that fits: it writes 0 rather than a cut one.
+uint32_t addressOf(const void* p) {
+    const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+    return a > 0xFFFFFFFFu ? 0 : uint32_t(a);
+}
 }  // namespace
 
 CProviderWindow::~CProviderWindow() {

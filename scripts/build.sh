@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
-# Configures and builds the suite (Win32, mingw-w64) in build/ (or $BUILD_DIR).
+# Configures and builds the suite (Windows, mingw-w64).
+#   scripts/build.sh [i686|x86_64]   i686 (the default) is the product, the 32-bit build, in build/
+#                                    (or $BUILD_DIR); x86_64 the 64-bit test build in build64/ (or
+#                                    $BUILD64_DIR)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$top/build}
+. "$top/scripts/arch.sh"
+arch=${1:-i686}
+case $arch in
+  i686) toolchain=mingw32-toolchain.cmake ;;
+  x86_64) toolchain=mingw64-toolchain.cmake ;;
+  *) echo "build.sh: the architecture is i686 or x86_64, not '$arch'" >&2; exit 2 ;;
+esac
+build=$(suite_build_dir "$arch")
 # Configure every time: a folder that gained its CMakeLists.txt since the last build joins then.
-cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw32-toolchain.cmake" >/dev/null
+cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$toolchain" >/dev/null
 cmake --build "$build" -j"$(nproc)" -- --no-print-directory

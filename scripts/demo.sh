@@ -10,11 +10,20 @@
 # simulated adapter on a COM port (portbridge/chain/chain_demo.cpp); then patchkit
 # handing a fixture installation over to remover, which removes it with every box answered
 # (patchkit/handover_demo.cpp, in a throw-away prefix of its own: it deletes).
+# It runs the 32-bit build where the machine runs 32-bit programs and the 64-bit build under wine64
+# where it cannot (TEST_ARCH=i686 or x86_64 forces one), as scripts/test.sh does.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$top/build}
+. "$top/scripts/arch.sh"
+suite_choose_arch
+if [ "$SUITE_ARCH" = x86_64 ]; then
+  echo "demo.sh: the 64-bit build under wine64: $SUITE_ARCH_WHY"
+else
+  echo "demo.sh: the 32-bit build: $SUITE_ARCH_WHY"
+fi
+build=$(suite_build_dir "$SUITE_ARCH")
 "$top/scripts/setup.sh"
-BUILD_DIR=$build "$top/scripts/build.sh"
+"$top/scripts/build.sh" "$SUITE_ARCH"
 "$top/testing/wine/session" start "$build/wine" >/dev/null
 rc=0
 WINETEST="version=win98 ports=1" "$top/testing/wine/winerun" --root="$build/wine" \

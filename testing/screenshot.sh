@@ -34,6 +34,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
+cp "$build/wine/arch" "$work/arch" 2>/dev/null || true
 winetest_env "$work"
 cp -a "$build/wine/template" "$WINEPREFIX"
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
@@ -41,13 +42,13 @@ xvfb=$!
 sleep 1
 export DISPLAY=$display
 wineserver -p </dev/null >/dev/null 2>&1
-wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f </dev/null >/dev/null 2>&1 || true
+"$WINE" reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f </dev/null >/dev/null 2>&1 || true
 wineserver -k; sleep 0.5
 wineserver -p </dev/null >/dev/null 2>&1
-wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+"$WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1
 
 name=$(basename "$prog" .exe)
-wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$name.exe" /v Version /d "$version" /f </dev/null >/dev/null 2>&1
+"$WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$name.exe" /v Version /d "$version" /f </dev/null >/dev/null 2>&1
 ports=
 for ((i = 0; i < pairs; i++)); do
   n=$((10 + 2 * i))
@@ -57,7 +58,7 @@ for ((i = 0; i < pairs; i++)); do
   for ((t = 0; t < 200; t++)); do [ -f "$work/ready.$i" ] && break; sleep 0.01; done
   ports="${ports:+$ports;}COM$n,COM$((n + 1))"
 done
-WINETEST_PORTS=$ports wine "$prog" "$@" </dev/null >/dev/null 2>&1 &
+WINETEST_PORTS=$ports "$WINE" "$prog" "$@" </dev/null >/dev/null 2>&1 &
 sleep "$wait_s"
 import -window root -display "$display" "$out"
 echo "screenshot: $out"

@@ -174,7 +174,13 @@ HRESULT ServiceModule::UnregisterServer() {
     watchsvc::RemoveAppEntries();
     Uninstall();
     Registry::UpdateRegistry(FALSE);
+    // The library was registered under the platform it was compiled for (the 64-bit test build's
+    // type library is SYS_WIN64).
+#ifdef _WIN64
+    UnRegisterTypeLib(LIBID_WATCHSVCLib, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
+#else
     UnRegisterTypeLib(LIBID_WATCHSVCLib, 1, 0, LOCALE_NEUTRAL, SYS_WIN32);
+#endif
     CoUninitialize();
     return S_OK;
 }

@@ -3,6 +3,7 @@
 // and the pacing of B3 data.
 #include <cstring>
 
+#include "common/capi_data_b3.h"
 #include "common/debug.h"
 #include "portbridge/capi/capi_engine.h"
 #include "portbridge/capi/capi_engine_internal.h"
@@ -382,19 +383,23 @@ uint16_t CCapiAppTable::dataB3Request(CCapiController* app, const uint8_t* m, ui
         return reject(app, m, length, kCapiErrQueueFull);
 
     // The payload follows the message on the line; the Data field says where, as the adapter's
-    // DATA_B3_IND does (the payload at the message + 32 - offset).
+    // DATA_B3_IND does (the payload at the message + 32 - offset). Whatever form the sender named
+    // its payload in (Data, or Data64 from a 64-bit platform), the line carries the 22-byte form:
+    // no address of this process goes to the adapter.
     uint8_t copy[32];
-    std::memcpy(copy, m, length);
-    put32(copy + 12, uint32_t(32 - length));
+    const uint16_t lineLength = kCapiDataB3IndLength;
+    std::memcpy(copy, m, lineLength);
+    put16(copy, lineLength);
+    put32(copy + 12, uint32_t(32 - lineLength));
 
     if (windowSize() && (windowFull(ncci) || ncci->held.getSize())) {
         // The window is full: the request waits for an entry to retire, with its payload, which
         // the sender keeps until it gets the confirmation.
         CCapiMessageBuffer* b = takeBuffer();
         if (!b) return reject(app, m, length, kCapiErrResources);
-        std::memcpy(b->bytes, copy, length);
+        std::memcpy(b->bytes, copy, lineLength);
         put16(b->bytes + 2, app->id_);
-        b->length = length;
+        b->length = lineLength;
         b->payload = payload;
         b->payloadLength = dataLength;
         b->port = portFor(ncci->value);
@@ -407,7 +412,7 @@ uint16_t CCapiAppTable::dataB3Request(CCapiController* app, const uint8_t* m, ui
     o.handle = capiGet16(m + 18);
     o.number = capiGet16(m + 6);
     // The confirmation reads none of the bytes the copy changed.
-    return sendTaken(app, portFor(ncci->value), copy, length, payload, dataLength,
+    return sendTaken(app, portFor(ncci->value), copy, lineLength, payload, dataLength,
                      [&] { --ncci->outstandingCount; });
 }
 
@@ -649,9 +654,10 @@ void CCapiAppTable::dataB3Indication(CCapiController* app, const uint8_t* m, uin
     if (dataLength > app->params_.maxB3DataLength) dataLength = app->params_.maxB3DataLength;
     std::memcpy(b->bytes, m, kCapiDataB3IndLength);
     put16(b->bytes, kCapiDataB3IndLength);
-    put32(b->bytes + 12, uint32_t(reinterpret_cast<uintptr_t>(b->data)));
     put16(b->bytes + 16, dataLength);
-    b->length = kCapiDataB3IndLength;
+    // The block's address in this process, in this platform's form (Data64 on a 64-bit build).
+    b->length = capib3::name(b->bytes, sizeof b->bytes, kCapiDataB3IndLength, capib3::addressOf(b->data),
+                             capib3::kWideAddresses);
     std::memcpy(b->data, m + start, dataLength);
     b->dataLength = dataLength;
     b->ncci = capiGet32(m + 8);

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/capi_data_b3.h"
 #include "common/debug.h"
 #include "portbridge/capi/capi_engine.h"
 
@@ -585,7 +586,9 @@ TEST_F(EngineTest, DataB3IndicationsAndTheirAnswers) {
         CapiGotMessage got;
         ASSERT_EQ(0, engine.getMessage(id, &got));
         const Bytes m(got.message, got.message + got.length);
-        EXPECT_EQ(22u, m.size());
+        // The block named as this platform names it: Data, or Data64 in 30 bytes on a 64-bit build.
+        EXPECT_EQ(capib3::kWideAddresses ? 30u : 22u, m.size());
+        EXPECT_EQ(capib3::addressOf(got.b3Data), capib3::address(m.data(), m.size()));
         EXPECT_EQ(e.handle, Get16(m, 18));
         EXPECT_EQ(e.data.size(), Get16(m, 16));
         ASSERT_EQ(e.data.size(), got.b3Length);
@@ -802,6 +805,23 @@ TEST_F(EngineTest, DataB3ReqCarriesItsPayloadAndIsConfirmedOnceWhenSent) {
     ASSERT_EQ(1u, refused.size());
     EXPECT_EQ(kCapiErrIllegalIdentifier, Get16(refused[0], 14));
     EXPECT_EQ(0x79, Get16(refused[0], 12));
+    {
+        // A 64-bit platform's request (30 bytes, the address in Data64) goes to the line in the
+        // same 22-byte form: the adapter never sees the sender's address.
+        Bytes wide = DataB3Req(id, 0x20, 5, 0x76);
+        wide.resize(30);
+        ASSERT_EQ(30, capib3::name(wide.data(), wide.size(), 22, 0x00007FF612345678ull, true));
+        ASSERT_EQ(0, Put(wide, payload.data()));
+        const auto both = port.With(0x8086);
+        ASSERT_FALSE(both.empty());
+        const Sent& last = both.back();
+        EXPECT_EQ(22u, last.message.size());
+        EXPECT_EQ(22u, Get16(last.message, 0));
+        EXPECT_EQ(10u, Get32(last.message, 12));
+        EXPECT_EQ(payload, last.payload);
+        FromAdapter(Msg32(id, 0x86, 0x81, 0x20, kNcci, {0x76, 0, 0, 0}));
+        ASSERT_EQ(1u, Drain(id).size());
+    }
 }
 
 TEST_F(EngineTest, SentReportAfterTheB3ConnectionEnded) {

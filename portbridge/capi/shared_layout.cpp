@@ -107,7 +107,8 @@ bool storeIndication(uint8_t* message, CReceiveSlotTable& slots, uint32_t slotSi
     uint32_t n = get16(message + kDataLength);
     if (n > slotSize) n = slotSize;
     if (n > payloadAvailable) n = payloadAvailable;
-    put32(message + kData, slot->index());
+    // The slot index, and no address of this process (a 64-bit build's Data64 is cleared).
+    capib3::name(message, get16(message), get16(message), slot->index(), false);
     put16(message + kDataLength, uint16_t(n));
     *slotIndex = slot->index();
     *copy = n;

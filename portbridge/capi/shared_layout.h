@@ -12,13 +12,15 @@
 // Per registered application: "AP%02d" (the application record below), "TX%02d" and "RX%02d"
 // (count x size bytes of B3 slots, count = maximum logical connections x maximum B3 blocks, size =
 // maximum B3 data length), the event "serlinkRequest%02d" and the semaphore "serlinkSignal%02d".
-// In DATA_B3_REQ and DATA_B3_IND crossing the sections, Data (offset 12) holds a slot index.
+// In DATA_B3_REQ and DATA_B3_IND crossing the sections, Data (offset 12) holds a slot index and
+// a Data64 field (a 64-bit platform's message) is 0.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "common/capi_data_b3.h"
 #include "common/le_bytes.h"
 #include "common/tobject.h"
 

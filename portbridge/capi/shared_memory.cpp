@@ -7,7 +7,12 @@
 using namespace shared;
 
 namespace {
-uint32_t addressOf(const void* p) { return uint32_t(reinterpret_cast<uintptr_t>(p)); }
+// The provider's own address for a 32-bit field of a parameter block, which the client ignores.
+// A 64-bit build has no address that fits: it writes 0 rather than a cut one.
+uint32_t addressOf(const void* p) {
+    const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+    return a > 0xFFFFFFFFu ? 0 : uint32_t(a);
+}
 }  // namespace
 
 // --- CAppSharedMemory ---
@@ -119,7 +124,8 @@ uint16_t CSharedInstance::put(CProviderInterface& provider, uint8_t* block) {
         const uint8_t* b3 = nullptr;
         if (slot >= 0) {
             b3 = resolveTransmitSlot(uint32_t(slot));
-            put32(message + kData, addressOf(b3));
+            // The slot's address in this process, in this platform's form.
+            capib3::name(message, sizeof message, get16(message), capib3::addressOf(b3), capib3::kWideAddresses);
         } else if (commandWord(message) == kDataB3Resp && get16(message) >= kDataB3RespMinLength) {
             slots_.release(get32(message + kNcci), get16(message + kRespHandle));
         }

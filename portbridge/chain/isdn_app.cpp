@@ -21,7 +21,7 @@ DWORD IsdnApp::Open() {
         return rc;
     }
     isdnSetProperty(connection_, ipPresetHdlc, 0, 0);
-    isdnSetProperty(connection_, ipMsnOut, DWORD(reinterpret_cast<uintptr_t>("12345")), 0);
+    isdnSetProperty(connection_, ipMsnOut, reinterpret_cast<DWORD_PTR>("12345"), 0);
     return 0;
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/capi_data_b3.h"
 #include "standins/capi2032/capi_wire.h"
 #include "standins/capi2032/capisim.h"
 
@@ -183,6 +184,13 @@ void Indicate(Sim& s, DWORD app, Bytes msg, DWORD id, uint16_t handle = 0) {
     Deliver(s, app, std::move(msg));
 }
 
+// A DATA_B3_IND built with Data 0 names its payload as this platform's library does.
+Bytes NameData(Bytes ind, const void* data) {
+    ind.resize(capib3::kLength64);
+    ind.resize(capib3::name(ind.data(), ind.size(), capib3::kLength, capib3::addressOf(data), capib3::kWideAddresses));
+    return ind;
+}
+
 Bytes Conf(DWORD app, uint8_t command, uint16_t number, DWORD id, WORD info) {
     return Builder(uint16_t(app), command, cw::kConf, number).U32(id).U16(info).Done();
 }
@@ -297,9 +305,9 @@ void Controller(Sim& s, DWORD app, const Bytes& msg, const Bytes& payload) {
                 uint16_t h = s.nextDataHandle++;
                 Bytes& buffer = s.dataBuffers[h];
                 buffer = payload;
-                Bytes ind = Builder(uint16_t(app), cw::kDataB3, cw::kInd, IndNumber(s, app))
-                                .U32(ncci).U32(DWORD(uintptr_t(buffer.data()))).U16(uint16_t(buffer.size()))
-                                .U16(h).U16(r.U16(20)).Done();
+                Bytes ind = NameData(Builder(uint16_t(app), cw::kDataB3, cw::kInd, IndNumber(s, app))
+                                         .U32(ncci).U32(0).U16(uint16_t(buffer.size())).U16(h).U16(r.U16(20)).Done(),
+                                     buffer.data());
                 Indicate(s, app, ind, ncci, h);
             }
             return;
@@ -465,7 +473,8 @@ DWORD WINAPI CAPI_PUT_MESSAGE(DWORD applId, void* message) {
     }
     WORD word = msg.size() >= 8 ? WORD(msg[4] | (msg[5] << 8)) : 0;
     if (word == (cw::kDataB3 | (cw::kReq << 8)) && msg.size() >= 22) {
-        const uint8_t* data = reinterpret_cast<const uint8_t*>(uintptr_t(cw::Get32(&msg[12])));
+        // Either form: Data, or on a 64-bit platform Data64.
+        const uint8_t* data = capib3::pointer(capib3::address(msg.data(), msg.size()));
         uint16_t n = cw::Get16(&msg[16]);
         if (data && n) payload.assign(data, data + n);
     }
@@ -725,8 +734,9 @@ DWORD WINAPI capisimRemoteData(DWORD ncci, const BYTE* data, WORD length, WORD f
         uint16_t h = s.nextDataHandle++;
         Bytes& buffer = s.dataBuffers[h];
         buffer.assign(data, data + length);
-        Bytes ind = Builder(uint16_t(c.app), cw::kDataB3, cw::kInd, IndNumber(s, c.app))
-                        .U32(ncci).U32(DWORD(uintptr_t(buffer.data()))).U16(length).U16(h).U16(flags).Done();
+        Bytes ind = NameData(Builder(uint16_t(c.app), cw::kDataB3, cw::kInd, IndNumber(s, c.app))
+                                 .U32(ncci).U32(0).U16(length).U16(h).U16(flags).Done(),
+                             buffer.data());
         Indicate(s, c.app, ind, ncci, h);
         return h;
     }

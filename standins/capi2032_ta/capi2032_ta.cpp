@@ -11,8 +11,8 @@
 //   - Per application: the record "AP", the slots "TX" and "RX", the semaphore "serlinkSignal"
 //     that CAPI_WAIT_FOR_SIGNAL waits on (a release wakes it too).
 //   - DATA_B3_REQ: the payload goes into a free TX slot (held until its DATA_B3_CONF) and Data
-//     carries the slot index. DATA_B3_IND: Data becomes the address of the RX slot in this
-//     process, valid until the DATA_B3_RESP.
+//     carries the slot index. DATA_B3_IND: Data (on a 64-bit platform Data64) becomes the address
+//     of the RX slot in this process, valid until the DATA_B3_RESP.
 #include <windows.h>
 
 #include <cstring>
@@ -20,6 +20,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/capi_data_b3.h"
 #include "portbridge/capi/shared_layout.h"
 
 using namespace shared;
@@ -328,9 +329,15 @@ DWORD WINAPI CAPI_PUT_MESSAGE(DWORD applicationId, void* message) {
         if (dataLength > app->slots.size) return kInfoBadParameter;
         slot = app->takeTx(get32(copy + kNcci), get16(copy + kDataHandle));
         if (slot < 0) return kInfoQueueFull;
-        const void* data = reinterpret_cast<const void*>(uintptr_t(get32(copy + kData)));
+        // The application names its payload in either form (Data, or Data64 on a 64-bit platform);
+        // towards the provider Data carries the slot index and Data64, if there, is cleared.
+        const uint8_t* data = capib3::pointer(capib3::address(copy, length));
+        if (dataLength && !data) {
+            app->freeTx(size_t(slot));
+            return kInfoBadParameter;
+        }
         if (dataLength) std::memcpy(app->transmit.get() + size_t(slot) * app->slots.size, data, dataLength);
-        put32(copy + kData, uint32_t(slot));
+        capib3::name(copy, sizeof copy, length, uint32_t(slot), false);
     }
     DWORD rc;
     {
@@ -371,7 +378,10 @@ DWORD WINAPI CAPI_GET_MESSAGE(DWORD applicationId, void** message) {
         if (n < kDataB3MinLength) return kInfoMessageLost;
         uint32_t index = get32(got + kData);
         if (index >= app->slots.count || get16(got + kDataLength) > app->slots.size) return kInfoMessageLost;
-        put32(got + kData, uint32_t(uintptr_t(app->receive.get() + size_t(index) * app->slots.size)));
+        // The slot's address in this process, in this platform's form.
+        const uint8_t* slot = app->receive.get() + size_t(index) * app->slots.size;
+        if (!capib3::name(got, sizeof app->got, uint16_t(n), capib3::addressOf(slot), capib3::kWideAddresses))
+            return kInfoMessageLost;
         break;
     }
     case 0x8186:  // DATA_B3_CONF: its TX slot is free again

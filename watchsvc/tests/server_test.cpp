@@ -301,7 +301,7 @@ TEST_F(WatchsvcTest, RefusesRootsTheSecurityHivesAndForgedHandles) {
     CloseKey(reg.get(), machine, &result);
     ASSERT_EQ(result, 0);
     std::string text;
-    for (long forged : {machine, 0L, 0x1234L, long(GetCurrentProcess()), kHkeyLocalMachine}) {
+    for (long forged : {machine, 0L, 0x1234L, static_cast<long>(reinterpret_cast<LONG_PTR>(GetCurrentProcess())), kHkeyLocalMachine}) {
         CloseKey(reg.get(), forged, &result);
         EXPECT_EQ(result, 6) << forged;
         QueryValue(reg.get(), forged, "x", &result, &text);
