@@ -253,15 +253,17 @@ TEST_F(RemoverTest, WalksDirectoriesInsideTheDestinationOnly) {
     EXPECT_FALSE(Exists(std::string(kRoot) + "\\Sibling"));
 }
 
-// Lines that would name a whole root are no lines. A tree with a key that cannot be deleted
-// (its name has no spelling in the ANSI code page) loses everything else, and the walk ends.
+// Lines that would name a whole root, or one of its top-level keys, are no lines. A tree with a
+// key that cannot be deleted (its name has no spelling in the ANSI code page) loses everything
+// else, and the walk ends.
 TEST_F(RemoverTest, RegistryLinesNeverTakeARoot) {
     const std::string list = std::string(kRoot) + "\\app.uni";
     Put(list,
         "[Version]\r\nFileVersion=1\r\n[RegistryList]\r\nHKLM\\\r\nHKCU\\   \r\nHKLM\\\\\r\n"
+        "HKLM\\SOFTWARE\r\nHKLM\\SOFTWARE\\\r\nHKLM\\SOFTWARE\\ \\\r\nHKLM\\SYSTEM\r\nHKCU\\Software\r\n"
         "HKLM\\SOFTWARE\\RmTest\\Tree\r\n");
     winetest::RegFixture reg(
-        "[HKLM\\SOFTWARE\\RmSentinel]\n[HKCU\\Software\\RmSentinel]\n"
+        "[HKLM\\SOFTWARE\\RmSentinel]\n[HKCU\\Software\\RmSentinel]\n[HKLM\\SYSTEM\\RmSentinel]\n"
         "[HKLM\\SOFTWARE\\RmTest\\Tree\\A\\A1]\n[HKLM\\SOFTWARE\\RmTest\\Tree\\Z]\n");
     HKEY odd = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\RmTest\\Tree\\\x4E2D\x6587", 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -273,6 +275,7 @@ TEST_F(RemoverTest, RegistryLinesNeverTakeARoot) {
     EXPECT_EQ(ExitCode(), 0u);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmSentinel"));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\RmSentinel"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SYSTEM\\RmSentinel"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Tree\\A"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Tree\\Z"));

@@ -35,8 +35,9 @@ struct RegistryLine {
 };
 
 // A [RegistryList] line: a root abbreviation and a backslash ("HKLM\"), then the subkey. False
-// for an unknown root and for a subkey that is empty once blanks and backslashes around it are
-// gone (such a line would name the whole root).
+// for an unknown root, for a subkey that is empty once blanks and backslashes around it are gone
+// (such a line would name the whole root), for one with an empty component, and for a top-level
+// key of any root but HKCR ("HKLM\SOFTWARE", "HKCU\Software": everything below would go).
 bool ParseRegistryLine(const CString& line, RegistryLine* out);
 
 // The product key's name: the last component of [Version] FolderName ("" when the name is
