@@ -304,12 +304,15 @@ TEST_F(RemoverTest, KeepsShortcutsWithoutAProductKey) {
 }
 
 // Windows 9x: a file in use is deleted at the next start through WININIT.INI, by its short name;
-// the restart is then offered although no product key asked for it. A WININIT.INI that cannot
-// be written leaves the file on the report.
+// the restart is then offered although no product key asked for it. WININIT.INI holds every
+// program's pending deletions: one that cannot be read whole, or written, stays as it was and the
+// file is reported; one that another program holds open is replaced only by a complete copy, and
+// another remover's new copy in the making is left alone.
 struct WininitCase {
     const char* name;
     const char* before;  // nullptr: no WININIT.INI; "/": a folder of that name
-    const char* after;   // "$" stands for the short name; nullptr: the file is reported
+    enum Hold { kNone, kNoReading, kSharingDelete, kOthersCopy } hold;
+    const char* after;   // "$" stands for the short name; nullptr: unchanged, the file is reported
 };
 
 void PrintTo(const WininitCase& c, std::ostream* os) { *os << c.name; }
@@ -323,6 +326,19 @@ TEST_P(RemoverWininitTest, SchedulesFilesInUse) {
         ASSERT_TRUE(CreateDirectoryA(wininit.c_str(), nullptr));
     } else if (c.before) {
         Put(wininit, c.before);
+    }
+    // Another program's handle on WININIT.INI, or another remover writing its new copy under the
+    // name a fixed choice would take.
+    HANDLE other = INVALID_HANDLE_VALUE;
+    const std::string others_copy = wininit + ".NEW";
+    if (c.hold == WininitCase::kOthersCopy) Put(others_copy, "[Rename]\r\nNUL=C:\\THEIRS.TXT");
+    if (c.hold != WininitCase::kNone) {
+        const DWORD share = c.hold == WininitCase::kNoReading ? FILE_SHARE_DELETE
+                            : c.hold == WininitCase::kSharingDelete ? FILE_SHARE_READ | FILE_SHARE_DELETE
+                                                                      : 0;
+        other = CreateFileA((c.hold == WininitCase::kOthersCopy ? others_copy : wininit).c_str(), GENERIC_READ, share,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
     }
     const std::string held_path = std::string(kRoot) + "\\held library.dll";
     Put(held_path);
@@ -339,7 +355,6 @@ TEST_P(RemoverWininitTest, SchedulesFilesInUse) {
     if (c.after) {
         EXPECT_EQ(report, "UnInstall completed successfully.");
         EXPECT_EQ(Answer(IDNO).caption, "UnInstall");
-        EXPECT_EQ(Get(wininit), Fill(c.after, short_name));
     } else {
         EXPECT_EQ(report,
                   "UnInstall was unable to remove the following files which have either been moved or are currently "
@@ -347,15 +362,39 @@ TEST_P(RemoverWininitTest, SchedulesFilesInUse) {
     }
     EXPECT_EQ(ExitCode(), 0u);
     CloseHandle(held);
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    if (!c.before || std::string(c.before) != "/") {
+        EXPECT_EQ(Get(wininit), Fill(c.after ? c.after : c.before, short_name));
+    }
+    if (c.hold == WininitCase::kOthersCopy) {
+        EXPECT_EQ(Get(others_copy), "[Rename]\r\nNUL=C:\\THEIRS.TXT");
+    }
+    // Nothing of the remover's own is left beside it.
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA((WindowsFolder() + "\\*.*").c_str(), &fd);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    std::vector<std::string> names;
+    do {
+        const std::string name = fd.cFileName;
+        if (name.size() > 4 && (name.compare(name.size() - 4, 4, ".TMP") == 0 || name.compare(name.size() - 4, 4, ".OLD") == 0))
+            names.push_back(name);
+    } while (FindNextFileA(find, &fd));
+    FindClose(find);
+    EXPECT_TRUE(names.empty()) << names.front();
     EXPECT_TRUE(PendingRenames().empty()) << "Windows 9x has no rename list";
 }
 
+const char* const kOldEntries = "[Rename]\r\nNUL=C:\\OLD.TXT\r\n[Other]\r\nx=1\r\n";
+const char* const kOldAndNew = "[Rename]\r\nNUL=C:\\OLD.TXT\r\nNUL=$\r\n[Other]\r\nx=1\r\n";
+
 const WininitCase kWininitCases[] = {
-    {"NoFile", nullptr, "[Rename]\r\nNUL=$"},
-    {"ExistingFile", "[Rename]\r\nNUL=C:\\OLD.TXT\r\n[Other]\r\nx=1\r\n",
-     "[Rename]\r\nNUL=C:\\OLD.TXT\r\nNUL=$\r\n[Other]\r\nx=1\r\n"},
-    {"FileWithoutRename", "[Other]\r\nx=1\r\n", "[Other]\r\nx=1\r\n[Rename]\r\nNUL=$\r\n"},
-    {"Unwritable", "/", nullptr},
+    {"NoFile", nullptr, WininitCase::kNone, "[Rename]\r\nNUL=$"},
+    {"ExistingFile", kOldEntries, WininitCase::kNone, kOldAndNew},
+    {"FileWithoutRename", "[Other]\r\nx=1\r\n", WininitCase::kNone, "[Other]\r\nx=1\r\n[Rename]\r\nNUL=$\r\n"},
+    {"Unwritable", "/", WininitCase::kNone, nullptr},
+    {"Unreadable", kOldEntries, WininitCase::kNoReading, nullptr},
+    {"HeldOpen", kOldEntries, WininitCase::kSharingDelete, kOldAndNew},
+    {"AnotherRemoversCopy", kOldEntries, WininitCase::kOthersCopy, kOldAndNew},
 };
 
 INSTANTIATE_TEST_SUITE_P(Win98, RemoverWininitTest, ::testing::ValuesIn(kWininitCases),
