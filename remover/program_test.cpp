@@ -303,6 +303,38 @@ TEST_F(RemoverTest, KeepsShortcutsWithoutAProductKey) {
     EXPECT_EQ(DwordValue(HKEY_LOCAL_MACHINE, "SOFTWARE", "Main"), 1);
 }
 
+// A DestinationDir that names a folder every program shares (the Windows folder, Program Files)
+// is no installation's own: a readme shortcut into it goes, the program it starts stays.
+TEST_F(RemoverTest, KeepsShortcutTargetsInSharedFolders) {
+    char program_files[MAX_PATH] = {};
+    DWORD size = sizeof(program_files);
+    HKEY k = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ, &k),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExA(k, "ProgramFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(program_files), &size),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+    const std::string group = std::string(kRoot) + "\\Menu\\App Group";
+    Dir(group);
+    const std::string notepad = WindowsFolder() + "\\notepad.exe", tool = std::string(program_files) + "\\rmtool.exe";
+    ASSERT_TRUE(Exists(notepad));
+    Put(tool);
+    for (const std::string& target : {notepad, tool}) {
+        SCOPED_TRACE(target);
+        const std::string destination = target.substr(0, target.find_last_of('\\'));
+        ASSERT_TRUE(MakeShortcut(group + "\\Readme.lnk", target));
+        const std::string list = std::string(kRoot) + "\\app.uni";
+        Put(list, "[Version]\r\nFileVersion=1\r\nFolderName=" + group + "\r\nDestinationDir=" + destination +
+                      "\r\n[ShortcutList]\r\n" + group + "\\Readme.lnk\r\n");
+        winetest::RegFixture reg("[HKLM\\SOFTWARE\\App Group]\n\"Readme\"=dword:1\n");
+        Start(list);
+        EXPECT_EQ(Finish(), "UnInstall completed successfully.");
+        EXPECT_EQ(ExitCode(), 0u);
+        EXPECT_FALSE(Exists(group + "\\Readme.lnk"));
+        EXPECT_TRUE(Exists(target));
+    }
+}
+
 // Windows 9x: a file in use is deleted at the next start through WININIT.INI, by its short name;
 // the restart is then offered although no product key asked for it. WININIT.INI holds every
 // program's pending deletions: one that cannot be read whole, or written, stays as it was and the

@@ -296,8 +296,9 @@ void RemovalEngine::RemoveShortcut(const CString& path) {
     GetShortcutTarget(path, &target);
     if (!RemoveFile(path)) DeleteAtReboot(path);
     // Only a file of this installation goes with its shortcut: a link to a system program or to
-    // another product's file leaves that file alone.
-    if (!target.IsEmpty() && remover::TargetMayBeDeleted(target, list_.destination_dir, list_.files) &&
+    // another product's file leaves that file alone, also when DestinationDir names a folder
+    // that all programs share.
+    if (!target.IsEmpty() && remover::TargetMayBeDeleted(target, list_.destination_dir, list_.files, SharedFolders()) &&
         !RemoveFile(target))
         not_removed_.push_back(target);
 }
@@ -323,6 +324,31 @@ void RemovalEngine::RemoveDirectoryList() {
     if (!RemoveFile(list_.path)) DeleteAtReboot(list_.path);
     for (const CString& entry : list_.directories)
         for (const CString& dir : remover::DirectoryWalk(entry, list_.destination_dir)) RemoveDirectoryA(dir);
+}
+
+std::vector<CString> SharedFolders() {
+    std::vector<CString> folders;
+    char path[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(path, sizeof(path));
+    if (n > 0 && n < sizeof(path)) {
+        const CString windows(path);
+        folders.push_back(windows);
+        folders.push_back(windows + "\\SYSTEM");
+        folders.push_back(windows + "\\SYSTEM32");
+    }
+    n = GetSystemDirectoryA(path, sizeof(path));
+    if (n > 0 && n < sizeof(path)) folders.push_back(CString(path));
+    fw::RegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_READ)) {
+        for (const char* name : {"ProgramFilesDir", "CommonFilesDir"}) {
+            char value[MAX_PATH] = {};
+            DWORD size = sizeof(value) - 1, type = 0;
+            if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
+                (type == REG_SZ || type == REG_EXPAND_SZ) && value[0])
+                folders.push_back(CString(value));
+        }
+    }
+    return folders;
 }
 
 bool RemovalEngine::DeleteAtReboot(const CString& path) {

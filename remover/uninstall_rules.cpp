@@ -198,9 +198,13 @@ std::vector<CString> DirectoryWalk(const CString& entry, const CString& destinat
     return dirs;
 }
 
-bool TargetMayBeDeleted(const CString& target, const CString& destination, const std::vector<CString>& file_list) {
+bool TargetMayBeDeleted(const CString& target, const CString& destination, const std::vector<CString>& file_list,
+                        const std::vector<CString>& shared_folders) {
     if (CleanPath(target).IsEmpty()) return false;
-    if (destination != kNotFound && IsInside(target, destination)) return true;
+    bool destination_is_own = destination != kNotFound;
+    for (const CString& shared : shared_folders)
+        if (SamePath(destination, shared) || IsInside(shared, destination)) destination_is_own = false;
+    if (destination_is_own && IsInside(target, destination)) return true;
     for (const CString& f : file_list)
         if (SamePath(target, f)) return true;
     return false;

@@ -70,8 +70,11 @@ bool IsInside(const CString& path, const CString& folder);
 std::vector<CString> DirectoryWalk(const CString& entry, const CString& destination);
 
 // Whether a shortcut's target may be deleted with the shortcut: only a file of the installation,
-// one inside the destination directory or one named by [FileList].
-bool TargetMayBeDeleted(const CString& target, const CString& destination, const std::vector<CString>& file_list);
+// one named by [FileList] or one inside the destination directory, unless that directory is one of
+// the system's shared folders (`shared_folders`: the Windows and system folders, Program Files)
+// or holds one: then only [FileList] counts.
+bool TargetMayBeDeleted(const CString& target, const CString& destination, const std::vector<CString>& file_list,
+                        const std::vector<CString>& shared_folders);
 
 // A [Launch] line: the program and up to eight arguments, comma-separated. False, and nothing is
 // to be run, for an empty program, more than eight arguments or a field over 499 characters

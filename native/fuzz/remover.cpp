@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (SamePath(dir, destination)) std::abort();
         if (IsInside(destination, dir) && IsInside(rest, destination)) std::abort();
     }
-    TargetMayBeDeleted(rest, destination, {destination});
+    TargetMayBeDeleted(rest, destination, {destination}, {destination});
 
     // WININIT.INI: the entry is added and nothing of the file is lost.
     const std::string out = AddRenameEntry(text, "C:\\X.EXE");
