@@ -303,6 +303,21 @@ TEST_F(RemoverTest, KeepsShortcutsWithoutAProductKey) {
     EXPECT_EQ(DwordValue(HKEY_LOCAL_MACHINE, "SOFTWARE", "Main"), 1);
 }
 
+// A product key that holds a key of its own is not the product's alone (a FolderName ending in
+// "\\Classes" names every program's classes): it stays, with everything below it, and that is
+// no failure to report.
+TEST_F(RemoverTest, KeepsAProductKeyThatHoldsKeys) {
+    const std::string group = std::string(kRoot) + "\\Menu\\RmShared";
+    Dir(group);
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\nFolderName=" + group + "\r\n");
+    winetest::RegFixture reg("[HKLM\\SOFTWARE\\RmShared\\Other]\n\"v\"=\"1\"\n");
+    Start(list);
+    EXPECT_EQ(Finish(), "UnInstall completed successfully.");
+    EXPECT_EQ(ExitCode(), 0u) << "a restart question came: " << Answer(IDNO).text;
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmShared\\Other"));
+}
+
 // A DestinationDir that names a folder every program shares (the Windows folder, Program Files)
 // is no installation's own: a readme shortcut into it goes, the program it starts stays.
 TEST_F(RemoverTest, KeepsShortcutTargetsInSharedFolders) {

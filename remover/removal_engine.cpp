@@ -245,20 +245,24 @@ void RemovalEngine::ProductKeyStage() {
         directory_created_ = true;
         ++known;
     }
-    DWORD values = 0;
-    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+    DWORD subkeys = 0, values = 0;
+    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
                          nullptr, nullptr) != ERROR_SUCCESS)
         return;
     key.Close();
-    if (values == known) {
-        fw::RegKey software;
-        if (!software.Open(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_ALL_ACCESS) ||
-            RegDeleteKeyA(software.get(), folder_word_) != ERROR_SUCCESS)
-            view_->Ask(RemoverText(IDS_KEY_NOT_DELETED), RemoverText(IDS_UNINSTALL), MB_OK);
-    } else {
+    if (values != known) {
         // Other products still count on shared shortcuts.
         reboot_needed_ = true;
+        return;
     }
+    // Only a key that holds nothing else goes. One that holds keys is not this product's alone (a
+    // folder named "Classes" makes it every program's classes), and Windows 9x would delete all
+    // of it with the key: it stays.
+    if (subkeys > 0) return;
+    fw::RegKey software;
+    if (!software.Open(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_ALL_ACCESS) ||
+        RegDeleteKeyA(software.get(), folder_word_) != ERROR_SUCCESS)
+        view_->Ask(RemoverText(IDS_KEY_NOT_DELETED), RemoverText(IDS_UNINSTALL), MB_OK);
 }
 
 void RemovalEngine::RunLaunchSection() {
