@@ -121,12 +121,12 @@ TEST_F(RemoverTest, RemovesAnInstallation) {
     Dir(group);
     Dir(outside);
     ASSERT_TRUE(CopyFileA(Recorder().c_str(), (app + "\\clean.exe").c_str(), FALSE));
-    for (const char* f : {"main.exe", "main2.exe", "shared.exe", "held.dll", "data.log"}) Put(app + "\\" + f);
+    for (const char* f : {"main.exe", "main2.exe", "shared.exe", "held.dll", "data.log", "uninst.exe"}) Put(app + "\\" + f);
     Put(outside + "\\tool.exe");
     ASSERT_TRUE(MakeShortcut(group + "\\Main.lnk", app + "\\main2.exe"));
     ASSERT_TRUE(MakeShortcut(group + "\\Readme.lnk", outside + "\\tool.exe"));
     ASSERT_TRUE(MakeShortcut(group + "\\Shared.lnk", app + "\\shared.exe"));
-    ASSERT_TRUE(MakeShortcut(group + "\\Uninstall.lnk", app + "\\clean.exe", app + "\\app.uni"));
+    ASSERT_TRUE(MakeShortcut(group + "\\Uninstall.lnk", app + "\\uninst.exe", app + "\\app.uni"));
     const std::string list = app + "\\app.uni";
     Put(list,
         "[Version]\r\nFileVersion=1\r\nProductName=Dorvex Test\r\nFolderName=" + group + "\r\nDestinationDir=" + app +
@@ -166,7 +166,8 @@ TEST_F(RemoverTest, RemovesAnInstallation) {
     // [Launch] ran with its arguments before the program's own file went.
     EXPECT_NE(Get(app + "\\started.txt").find("/quiet two"), std::string::npos) << Get(app + "\\started.txt");
     // Shortcuts: count 1 goes with its target; a target outside the installation stays; count 3
-    // becomes 2; the uninstall shortcut goes, its program is a [FileList] file anyway.
+    // becomes 2; the uninstall shortcut goes, but its program (inside the installation, not in
+    // [FileList]) stays, as its arguments name an uninstall list.
     EXPECT_FALSE(Exists(group + "\\Main.lnk"));
     EXPECT_FALSE(Exists(app + "\\main2.exe"));
     EXPECT_FALSE(Exists(group + "\\Readme.lnk"));
@@ -174,6 +175,7 @@ TEST_F(RemoverTest, RemovesAnInstallation) {
     EXPECT_TRUE(Exists(group + "\\Shared.lnk"));
     EXPECT_TRUE(Exists(app + "\\shared.exe"));
     EXPECT_FALSE(Exists(group + "\\Uninstall.lnk"));
+    EXPECT_TRUE(Exists(app + "\\uninst.exe"));
     EXPECT_EQ(DwordValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\App Group", "Shared"), 2);
     EXPECT_EQ(DwordValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\App Group", "Main"), -1);
     // Files, created files, the held file at the next start.
@@ -446,6 +448,26 @@ const WininitCase kWininitCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Win98, RemoverWininitTest, ::testing::ValuesIn(kWininitCases),
                          [](const ::testing::TestParamInfo<WininitCase>& info) { return std::string(info.param.name); });
+
+// Files in use take the road of the platform: Windows NT after 2000 (system code 0) has the
+// rename list too, and WININIT.INI, which only Windows 9x carries out, stays untouched there.
+TEST_F(RemoverTest, SchedulesOnTheRoadOfThePlatform) {
+    const std::string held_path = std::string(kRoot) + "\\held.dll";
+    Put(held_path);
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + held_path + "\r\n");
+    HANDLE held = CreateFileA(held_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Start(list, "win7");
+    EXPECT_EQ(Finish(), "UnInstall completed successfully.");
+    EXPECT_EQ(Answer(IDNO).caption, "UnInstall");
+    EXPECT_EQ(ExitCode(), 0u);
+    CloseHandle(held);
+    const std::vector<std::string> pending = PendingRenames();
+    ASSERT_GE(pending.size(), 1u);
+    EXPECT_EQ(pending[0], "\\??\\" + held_path);
+    EXPECT_FALSE(Exists(WindowsFolder() + "\\WININIT.INI"));
+}
 
 // Windows 2000 with a rename list the system cannot extend (a value of the wrong type): a file in
 // use that cannot be scheduled is reported, and no restart is offered for it.
