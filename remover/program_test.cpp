@@ -490,21 +490,40 @@ TEST_F(RemoverTest, ReportsAFileThatCannotBeScheduled) {
 }
 
 // A list section longer than any first buffer: every line is followed whole, the last one too.
+// The lines are laid out so that a single read of 32,000 bytes would cut the last line
+// "...\last.dll" to "...\last", a file that exists.
 TEST_F(RemoverTest, ReadsLongSectionsWhole) {
     const std::string app = std::string(kRoot) + "\\App";
     Dir(app);
+    const std::string last = app + "\\last.dll", cut = app + "\\last";
+    // A cut section ends with its last string and two zeros, within size - 2 characters.
+    const size_t before_last = 32000 - 2 - cut.size();
     std::string files;
-    for (int i = 0; i < 500; ++i) files += app + "\\never-installed-file-with-a-long-name-number-" + std::to_string(i) + ".dat\r\n";
-    ASSERT_GT(files.size(), 32000u);
-    Put(app + "\\last.dll");
-    Put(app + "\\last");  // what a cut last line would name
+    size_t used = 0;
+    for (int i = 0; used < before_last; ++i) {
+        std::string line = app + "\\never-installed-file-with-a-long-name-number-" + std::to_string(i) + ".dat";
+        const size_t left = before_last - used;
+        if (left < 2 * (line.size() + 1)) line = app + "\\" + std::string(left - 1 - app.size() - 1, 'p');
+        files += line + "\r\n";
+        used += line.size() + 1;
+    }
+    Put(last);
+    Put(cut);
     const std::string list = std::string(kRoot) + "\\app.uni";
-    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + files + app + "\\last.dll\r\n");
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + files + last + "\r\n");
+    {
+        std::vector<char> buf(32000);
+        DWORD n = GetPrivateProfileSectionA("FileList", buf.data(), static_cast<DWORD>(buf.size()), list.c_str());
+        ASSERT_EQ(n, buf.size() - 2) << "the section does not fill a first buffer";
+        size_t at = n;
+        while (at > 0 && buf[at - 1] != '\0') --at;
+        ASSERT_EQ(std::string(buf.data() + at), cut) << "a first read does not cut the last line there";
+    }
     Start(list);
     EXPECT_EQ(Finish(), "UnInstall completed successfully.");
     EXPECT_EQ(ExitCode(), 0u);
-    EXPECT_FALSE(Exists(app + "\\last.dll"));
-    EXPECT_TRUE(Exists(app + "\\last"));
+    EXPECT_FALSE(Exists(last));
+    EXPECT_TRUE(Exists(cut));
 }
 
 }  // namespace
