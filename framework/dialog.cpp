@@ -5,6 +5,16 @@
 #include "framework/resources.h"
 
 namespace fw {
+namespace {
+
+// A language library without this dialog's template leaves the program's own in use.
+HINSTANCE TemplateModule(UINT template_id) {
+    HINSTANCE module = ResourceHandle();
+    if (!FindResourceA(module, MAKEINTRESOURCEA(template_id), MAKEINTRESOURCEA(5))) module = GetModuleHandleA(nullptr);
+    return module;
+}
+
+}  // namespace
 
 Dialog::Dialog(UINT template_id, HWND parent) : template_id_(template_id), parent_(parent) {}
 
@@ -15,7 +25,7 @@ Dialog::~Dialog() {
 INT_PTR Dialog::DoModal() {
     modal_ = true;
     HWND parent = parent_ ? parent_ : GetActiveWindow();
-    INT_PTR r = DialogBoxParamA(ResourceHandle(), MAKEINTRESOURCEA(template_id_), parent, Proc,
+    INT_PTR r = DialogBoxParamA(TemplateModule(template_id_), MAKEINTRESOURCEA(template_id_), parent, Proc,
                                 reinterpret_cast<LPARAM>(this));
     hwnd_ = nullptr;
     return r;
@@ -23,7 +33,7 @@ INT_PTR Dialog::DoModal() {
 
 bool Dialog::Create() {
     modal_ = false;
-    HWND h = CreateDialogParamA(ResourceHandle(), MAKEINTRESOURCEA(template_id_), parent_, Proc,
+    HWND h = CreateDialogParamA(TemplateModule(template_id_), MAKEINTRESOURCEA(template_id_), parent_, Proc,
                                 reinterpret_cast<LPARAM>(this));
     if (!h) return false;
     ShowWindow(h, SW_SHOW);

@@ -2,7 +2,8 @@
 // timers, and the small control wrappers the dialog programs use.
 //
 // A dialog object outlives its window: it is made first, then DoModal() or Create() makes the
-// window from the template in the resource module (fw::ResourceHandle()). Property pages
+// window from the template in the resource module (fw::ResourceHandle()), or in the program
+// itself when that module has no such template. Property pages
 // (property_sheet.h) derive from the same base and are made by their sheet.
 #pragma once
 

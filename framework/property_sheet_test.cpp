@@ -10,6 +10,7 @@
 
 #include "framework/app.h"
 #include "framework/property_sheet.h"
+#include "framework/resources.h"
 
 namespace {
 
@@ -108,6 +109,33 @@ Asked g_asked;
 int ScriptedBox(HWND, const char* text, const char* title, UINT flags) {
     g_asked = {text, title, flags};
     return IDNO;
+}
+
+// A dialog that ends itself as soon as it exists, with the result it was given.
+class EndingDialog : public fw::Dialog {
+public:
+    EndingDialog(UINT template_id, INT_PTR result) : fw::Dialog(template_id), result_(result) {}
+
+protected:
+    bool OnInitDialog() override {
+        End(result_);
+        return true;
+    }
+
+private:
+    INT_PTR result_;
+};
+
+// A language library that lacks a dialog (here a system library, which has none of the
+// program's) leaves the program's own template in use; a template that exists nowhere is a
+// failure the caller sees.
+TEST(Dialog, FallsBackToTheProgramsOwnTemplate) {
+    fw::SetResourceHandle(GetModuleHandleA("kernel32.dll"));
+    EndingDialog own(103, 42);
+    EXPECT_EQ(own.DoModal(), 42);
+    EndingDialog nowhere(999, 42);
+    EXPECT_EQ(nowhere.DoModal(), -1);
+    fw::SetResourceHandle(nullptr);
 }
 
 TEST(MessageBoxSeam, AScriptedHandlerAnswersEveryBox) {

@@ -199,6 +199,23 @@ TEST_F(PatchkitTest, HandsOverInTheFixedFolder) {
     SetFileAttributesA((folder + "\\ZOV.DLL").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// The uninstaller is started by its full name in the list's folder: another program of that name
+// that the system's search finds first (here one in the Windows folder, with the current folder
+// left out of the search) is not started in its place.
+TEST_F(PatchkitTest, StartsTheListsOwnUninstaller) {
+    const std::string folder = "c:\\Dorvex\\ISDN", decoy = rmtest::WindowsFolder();
+    Dir(folder);
+    PlaceUninstaller(folder);
+    PlaceUninstaller(decoy);
+    Put(folder + "\\APREMOVER.UNI", "[Version]\r\nFileVersion=1\r\n");
+    ASSERT_TRUE(SetEnvironmentVariableA("NoDefaultCurrentDirectoryInExePath", "1"));
+    Start("win2k");
+    SetEnvironmentVariableA("NoDefaultCurrentDirectoryInExePath", nullptr);
+    EXPECT_EQ(EndsByItself(), 0u);
+    EXPECT_EQ(Started(folder), "apremover.exe c:\\dorvex\\isdn\\apremover.uni|" + folder + "\r\n");
+    EXPECT_FALSE(Exists(decoy + "\\started.txt"));
+}
+
 DWORD RunAndWait(const std::string& cmd) {
     STARTUPINFOA si{};
     si.cb = sizeof(si);
@@ -259,23 +276,17 @@ TEST_F(PatchkitTest, SearchesTheDrives) {
     RunAndWait("/bin/ln -s " + target + " " + link);  // a Linux process leaves no exit code
     EXPECT_EQ(RunAndWait("cmd /c if exist D:\\Linked\\ISDN\\APREMOVER.UNI exit 7"), 7u);
 
-    // A folder deeper than the search takes (made through the long-path form of the calls):
-    // passed over, never cut.
-    std::wstring deep_win = L"\\\\?\\D:\\Deep";
-    for (const std::wstring& part : {std::wstring(120, L'a'), std::wstring(120, L'b'), std::wstring(L"ISDN")}) {
-        CreateDirectoryW(deep_win.c_str(), nullptr);
-        deep_win += L"\\" + part;
-    }
-    CreateDirectoryW(deep_win.c_str(), nullptr);
-    const std::string recorder_path = Recorder();
-    const std::wstring recorder(recorder_path.begin(), recorder_path.end());
-    ASSERT_TRUE(CopyFileW(recorder.c_str(), (deep_win + L"\\APREMOVER.EXE").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(L"D:\\Old\\ISDN\\APREMOVER.UNI", (deep_win + L"\\APREMOVER.UNI").c_str(), FALSE));
-    ASSERT_NE(GetFileAttributesW((deep_win + L"\\APREMOVER.EXE").c_str()), INVALID_FILE_ATTRIBUTES);
+    // A list whose path is as long as the ANSI calls take is handed over whole, never cut to a
+    // shorter buffer. (A longer one no ANSI call reaches at all: the search cannot but pass it.)
+    const std::string edge = "D:\\Edge\\" + std::string(232, 'a') + "\\ISDN";
+    ASSERT_EQ((edge + "\\APREMOVER.UNI").size(), 259u);
+    Dir(edge);
+    Put(edge + "\\APREMOVER.UNI", "[Version]\r\nFileVersion=1\r\n");
+    PlaceUninstaller(edge);
 
     Start("win98");
     EXPECT_EQ(EndsByItself(), 0u);
-    EXPECT_EQ(GetFileAttributesW((deep_win + L"\\started.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Started(edge), "APREMOVER.EXE " + edge + "\\APREMOVER.UNI|" + edge + "\r\n");
     EXPECT_EQ(Started(taken), "APREMOVER.EXE " + taken + "\\APREMOVER.UNI|" + taken + "\r\n");
     EXPECT_EQ(Started(blanks), "APREMOVER.EXE " + blanks + "\\APREMOVER.UNI|" + blanks + "\r\n");
     EXPECT_FALSE(Exists(lower + "\\started.txt"));

@@ -28,6 +28,16 @@ TEST_F(RemoverTest, SpeaksTheSystemsLanguage) {
     Start("none.uni", "win2k", folder);
     EXPECT_EQ(Answer().text, "The file that is specified does not exist:\nnone.uni");
     EXPECT_EQ(ExitCode(), 0u);
+    // The library has no dialog of its own: the program's dialog opens, with the program's texts
+    // where the library has none.
+    Put(folder + "\\app.uni", "[Version]\r\nFileVersion=1\r\n");
+    Start(folder + "\\app.uni", "win2k", folder);
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall Application");
+    ASSERT_TRUE(dlg) << "no dialog; a box said: " << Answer().text;
+    EXPECT_EQ(ui::ControlText(dlg, IDC_TEXT_LINE1), "To exit UnInstall now click Cancel.");
+    ui::Click(dlg, IDCANCEL);
+    EXPECT_EQ(ExitCode(), 0u);
+    EXPECT_TRUE(Exists(folder + "\\app.uni"));
     EXPECT_FALSE(Exists(std::string(kRoot) + "\\library-code-ran"));
 }
 

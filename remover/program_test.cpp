@@ -121,12 +121,12 @@ TEST_F(RemoverTest, RemovesAnInstallation) {
     Dir(group);
     Dir(outside);
     ASSERT_TRUE(CopyFileA(Recorder().c_str(), (app + "\\clean.exe").c_str(), FALSE));
-    for (const char* f : {"main.exe", "main2.exe", "shared.exe", "held.dll", "data.log"}) Put(app + "\\" + f);
+    for (const char* f : {"main.exe", "main2.exe", "shared.exe", "held.dll", "data.log", "uninst.exe"}) Put(app + "\\" + f);
     Put(outside + "\\tool.exe");
     ASSERT_TRUE(MakeShortcut(group + "\\Main.lnk", app + "\\main2.exe"));
     ASSERT_TRUE(MakeShortcut(group + "\\Readme.lnk", outside + "\\tool.exe"));
     ASSERT_TRUE(MakeShortcut(group + "\\Shared.lnk", app + "\\shared.exe"));
-    ASSERT_TRUE(MakeShortcut(group + "\\Uninstall.lnk", app + "\\clean.exe", app + "\\app.uni"));
+    ASSERT_TRUE(MakeShortcut(group + "\\Uninstall.lnk", app + "\\uninst.exe", app + "\\app.uni"));
     const std::string list = app + "\\app.uni";
     Put(list,
         "[Version]\r\nFileVersion=1\r\nProductName=Dorvex Test\r\nFolderName=" + group + "\r\nDestinationDir=" + app +
@@ -166,7 +166,8 @@ TEST_F(RemoverTest, RemovesAnInstallation) {
     // [Launch] ran with its arguments before the program's own file went.
     EXPECT_NE(Get(app + "\\started.txt").find("/quiet two"), std::string::npos) << Get(app + "\\started.txt");
     // Shortcuts: count 1 goes with its target; a target outside the installation stays; count 3
-    // becomes 2; the uninstall shortcut goes, its program is a [FileList] file anyway.
+    // becomes 2; the uninstall shortcut goes, but its program (inside the installation, not in
+    // [FileList]) stays, as its arguments name an uninstall list.
     EXPECT_FALSE(Exists(group + "\\Main.lnk"));
     EXPECT_FALSE(Exists(app + "\\main2.exe"));
     EXPECT_FALSE(Exists(group + "\\Readme.lnk"));
@@ -174,6 +175,7 @@ TEST_F(RemoverTest, RemovesAnInstallation) {
     EXPECT_TRUE(Exists(group + "\\Shared.lnk"));
     EXPECT_TRUE(Exists(app + "\\shared.exe"));
     EXPECT_FALSE(Exists(group + "\\Uninstall.lnk"));
+    EXPECT_TRUE(Exists(app + "\\uninst.exe"));
     EXPECT_EQ(DwordValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\App Group", "Shared"), 2);
     EXPECT_EQ(DwordValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\App Group", "Main"), -1);
     // Files, created files, the held file at the next start.
@@ -253,15 +255,17 @@ TEST_F(RemoverTest, WalksDirectoriesInsideTheDestinationOnly) {
     EXPECT_FALSE(Exists(std::string(kRoot) + "\\Sibling"));
 }
 
-// Lines that would name a whole root are no lines. A tree with a key that cannot be deleted
-// (its name has no spelling in the ANSI code page) loses everything else, and the walk ends.
+// Lines that would name a whole root, or one of its top-level keys, are no lines. A tree with a
+// key that cannot be deleted (its name has no spelling in the ANSI code page) loses everything
+// else, and the walk ends.
 TEST_F(RemoverTest, RegistryLinesNeverTakeARoot) {
     const std::string list = std::string(kRoot) + "\\app.uni";
     Put(list,
         "[Version]\r\nFileVersion=1\r\n[RegistryList]\r\nHKLM\\\r\nHKCU\\   \r\nHKLM\\\\\r\n"
+        "HKLM\\SOFTWARE\r\nHKLM\\SOFTWARE\\\r\nHKLM\\SOFTWARE\\ \\\r\nHKLM\\SYSTEM\r\nHKCU\\Software\r\n"
         "HKLM\\SOFTWARE\\RmTest\\Tree\r\n");
     winetest::RegFixture reg(
-        "[HKLM\\SOFTWARE\\RmSentinel]\n[HKCU\\Software\\RmSentinel]\n"
+        "[HKLM\\SOFTWARE\\RmSentinel]\n[HKCU\\Software\\RmSentinel]\n[HKLM\\SYSTEM\\RmSentinel]\n"
         "[HKLM\\SOFTWARE\\RmTest\\Tree\\A\\A1]\n[HKLM\\SOFTWARE\\RmTest\\Tree\\Z]\n");
     HKEY odd = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\RmTest\\Tree\\\x4E2D\x6587", 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -273,6 +277,7 @@ TEST_F(RemoverTest, RegistryLinesNeverTakeARoot) {
     EXPECT_EQ(ExitCode(), 0u);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmSentinel"));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\RmSentinel"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SYSTEM\\RmSentinel"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Tree\\A"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Tree\\Z"));
@@ -300,13 +305,63 @@ TEST_F(RemoverTest, KeepsShortcutsWithoutAProductKey) {
     EXPECT_EQ(DwordValue(HKEY_LOCAL_MACHINE, "SOFTWARE", "Main"), 1);
 }
 
+// A product key that holds a key of its own is not the product's alone (a FolderName ending in
+// "\\Classes" names every program's classes): it stays, with everything below it, and that is
+// no failure to report.
+TEST_F(RemoverTest, KeepsAProductKeyThatHoldsKeys) {
+    const std::string group = std::string(kRoot) + "\\Menu\\RmShared";
+    Dir(group);
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\nFolderName=" + group + "\r\n");
+    winetest::RegFixture reg("[HKLM\\SOFTWARE\\RmShared\\Other]\n\"v\"=\"1\"\n");
+    Start(list);
+    EXPECT_EQ(Finish(), "UnInstall completed successfully.");
+    EXPECT_EQ(ExitCode(), 0u) << "a restart question came: " << Answer(IDNO).text;
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmShared\\Other"));
+}
+
+// A DestinationDir that names a folder every program shares (the Windows folder, Program Files)
+// is no installation's own: a readme shortcut into it goes, the program it starts stays.
+TEST_F(RemoverTest, KeepsShortcutTargetsInSharedFolders) {
+    char program_files[MAX_PATH] = {};
+    DWORD size = sizeof(program_files);
+    HKEY k = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ, &k),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExA(k, "ProgramFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(program_files), &size),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+    const std::string group = std::string(kRoot) + "\\Menu\\App Group";
+    Dir(group);
+    const std::string notepad = WindowsFolder() + "\\notepad.exe", tool = std::string(program_files) + "\\rmtool.exe";
+    ASSERT_TRUE(Exists(notepad));
+    Put(tool);
+    for (const std::string& target : {notepad, tool}) {
+        SCOPED_TRACE(target);
+        const std::string destination = target.substr(0, target.find_last_of('\\'));
+        ASSERT_TRUE(MakeShortcut(group + "\\Readme.lnk", target));
+        const std::string list = std::string(kRoot) + "\\app.uni";
+        Put(list, "[Version]\r\nFileVersion=1\r\nFolderName=" + group + "\r\nDestinationDir=" + destination +
+                      "\r\n[ShortcutList]\r\n" + group + "\\Readme.lnk\r\n");
+        winetest::RegFixture reg("[HKLM\\SOFTWARE\\App Group]\n\"Readme\"=dword:1\n");
+        Start(list);
+        EXPECT_EQ(Finish(), "UnInstall completed successfully.");
+        EXPECT_EQ(ExitCode(), 0u);
+        EXPECT_FALSE(Exists(group + "\\Readme.lnk"));
+        EXPECT_TRUE(Exists(target));
+    }
+}
+
 // Windows 9x: a file in use is deleted at the next start through WININIT.INI, by its short name;
-// the restart is then offered although no product key asked for it. A WININIT.INI that cannot
-// be written leaves the file on the report.
+// the restart is then offered although no product key asked for it. WININIT.INI holds every
+// program's pending deletions: one that cannot be read whole, or written, stays as it was and the
+// file is reported; one that another program holds open is replaced only by a complete copy, and
+// another remover's new copy in the making is left alone.
 struct WininitCase {
     const char* name;
     const char* before;  // nullptr: no WININIT.INI; "/": a folder of that name
-    const char* after;   // "$" stands for the short name; nullptr: the file is reported
+    enum Hold { kNone, kNoReading, kSharingDelete, kOthersCopy } hold;
+    const char* after;   // "$" stands for the short name; nullptr: unchanged, the file is reported
 };
 
 void PrintTo(const WininitCase& c, std::ostream* os) { *os << c.name; }
@@ -320,6 +375,19 @@ TEST_P(RemoverWininitTest, SchedulesFilesInUse) {
         ASSERT_TRUE(CreateDirectoryA(wininit.c_str(), nullptr));
     } else if (c.before) {
         Put(wininit, c.before);
+    }
+    // Another program's handle on WININIT.INI, or another remover writing its new copy under the
+    // name a fixed choice would take.
+    HANDLE other = INVALID_HANDLE_VALUE;
+    const std::string others_copy = wininit + ".NEW";
+    if (c.hold == WininitCase::kOthersCopy) Put(others_copy, "[Rename]\r\nNUL=C:\\THEIRS.TXT");
+    if (c.hold != WininitCase::kNone) {
+        const DWORD share = c.hold == WininitCase::kNoReading ? FILE_SHARE_DELETE
+                            : c.hold == WininitCase::kSharingDelete ? FILE_SHARE_READ | FILE_SHARE_DELETE
+                                                                      : 0;
+        other = CreateFileA((c.hold == WininitCase::kOthersCopy ? others_copy : wininit).c_str(), GENERIC_READ, share,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
     }
     const std::string held_path = std::string(kRoot) + "\\held library.dll";
     Put(held_path);
@@ -336,7 +404,6 @@ TEST_P(RemoverWininitTest, SchedulesFilesInUse) {
     if (c.after) {
         EXPECT_EQ(report, "UnInstall completed successfully.");
         EXPECT_EQ(Answer(IDNO).caption, "UnInstall");
-        EXPECT_EQ(Get(wininit), Fill(c.after, short_name));
     } else {
         EXPECT_EQ(report,
                   "UnInstall was unable to remove the following files which have either been moved or are currently "
@@ -344,19 +411,63 @@ TEST_P(RemoverWininitTest, SchedulesFilesInUse) {
     }
     EXPECT_EQ(ExitCode(), 0u);
     CloseHandle(held);
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    if (!c.before || std::string(c.before) != "/") {
+        EXPECT_EQ(Get(wininit), Fill(c.after ? c.after : c.before, short_name));
+    }
+    if (c.hold == WininitCase::kOthersCopy) {
+        EXPECT_EQ(Get(others_copy), "[Rename]\r\nNUL=C:\\THEIRS.TXT");
+    }
+    // Nothing of the remover's own is left beside it.
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA((WindowsFolder() + "\\*.*").c_str(), &fd);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    std::vector<std::string> names;
+    do {
+        const std::string name = fd.cFileName;
+        if (name.size() > 4 && (name.compare(name.size() - 4, 4, ".TMP") == 0 || name.compare(name.size() - 4, 4, ".OLD") == 0))
+            names.push_back(name);
+    } while (FindNextFileA(find, &fd));
+    FindClose(find);
+    EXPECT_TRUE(names.empty()) << names.front();
     EXPECT_TRUE(PendingRenames().empty()) << "Windows 9x has no rename list";
 }
 
+const char* const kOldEntries = "[Rename]\r\nNUL=C:\\OLD.TXT\r\n[Other]\r\nx=1\r\n";
+const char* const kOldAndNew = "[Rename]\r\nNUL=C:\\OLD.TXT\r\nNUL=$\r\n[Other]\r\nx=1\r\n";
+
 const WininitCase kWininitCases[] = {
-    {"NoFile", nullptr, "[Rename]\r\nNUL=$"},
-    {"ExistingFile", "[Rename]\r\nNUL=C:\\OLD.TXT\r\n[Other]\r\nx=1\r\n",
-     "[Rename]\r\nNUL=C:\\OLD.TXT\r\nNUL=$\r\n[Other]\r\nx=1\r\n"},
-    {"FileWithoutRename", "[Other]\r\nx=1\r\n", "[Other]\r\nx=1\r\n[Rename]\r\nNUL=$\r\n"},
-    {"Unwritable", "/", nullptr},
+    {"NoFile", nullptr, WininitCase::kNone, "[Rename]\r\nNUL=$"},
+    {"ExistingFile", kOldEntries, WininitCase::kNone, kOldAndNew},
+    {"FileWithoutRename", "[Other]\r\nx=1\r\n", WininitCase::kNone, "[Other]\r\nx=1\r\n[Rename]\r\nNUL=$\r\n"},
+    {"Unwritable", "/", WininitCase::kNone, nullptr},
+    {"Unreadable", kOldEntries, WininitCase::kNoReading, nullptr},
+    {"HeldOpen", kOldEntries, WininitCase::kSharingDelete, kOldAndNew},
+    {"AnotherRemoversCopy", kOldEntries, WininitCase::kOthersCopy, kOldAndNew},
 };
 
 INSTANTIATE_TEST_SUITE_P(Win98, RemoverWininitTest, ::testing::ValuesIn(kWininitCases),
                          [](const ::testing::TestParamInfo<WininitCase>& info) { return std::string(info.param.name); });
+
+// Files in use take the road of the platform: Windows NT after 2000 (system code 0) has the
+// rename list too, and WININIT.INI, which only Windows 9x carries out, stays untouched there.
+TEST_F(RemoverTest, SchedulesOnTheRoadOfThePlatform) {
+    const std::string held_path = std::string(kRoot) + "\\held.dll";
+    Put(held_path);
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + held_path + "\r\n");
+    HANDLE held = CreateFileA(held_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Start(list, "win7");
+    EXPECT_EQ(Finish(), "UnInstall completed successfully.");
+    EXPECT_EQ(Answer(IDNO).caption, "UnInstall");
+    EXPECT_EQ(ExitCode(), 0u);
+    CloseHandle(held);
+    const std::vector<std::string> pending = PendingRenames();
+    ASSERT_GE(pending.size(), 1u);
+    EXPECT_EQ(pending[0], "\\??\\" + held_path);
+    EXPECT_FALSE(Exists(WindowsFolder() + "\\WININIT.INI"));
+}
 
 // Windows 2000 with a rename list the system cannot extend (a value of the wrong type): a file in
 // use that cannot be scheduled is reported, and no restart is offered for it.
@@ -379,21 +490,40 @@ TEST_F(RemoverTest, ReportsAFileThatCannotBeScheduled) {
 }
 
 // A list section longer than any first buffer: every line is followed whole, the last one too.
+// The lines are laid out so that a single read of 32,000 bytes would cut the last line
+// "...\last.dll" to "...\last", a file that exists.
 TEST_F(RemoverTest, ReadsLongSectionsWhole) {
     const std::string app = std::string(kRoot) + "\\App";
     Dir(app);
+    const std::string last = app + "\\last.dll", cut = app + "\\last";
+    // A cut section ends with its last string and two zeros, within size - 2 characters.
+    const size_t before_last = 32000 - 2 - cut.size();
     std::string files;
-    for (int i = 0; i < 500; ++i) files += app + "\\never-installed-file-with-a-long-name-number-" + std::to_string(i) + ".dat\r\n";
-    ASSERT_GT(files.size(), 32000u);
-    Put(app + "\\last.dll");
-    Put(app + "\\last");  // what a cut last line would name
+    size_t used = 0;
+    for (int i = 0; used < before_last; ++i) {
+        std::string line = app + "\\never-installed-file-with-a-long-name-number-" + std::to_string(i) + ".dat";
+        const size_t left = before_last - used;
+        if (left < 2 * (line.size() + 1)) line = app + "\\" + std::string(left - 1 - app.size() - 1, 'p');
+        files += line + "\r\n";
+        used += line.size() + 1;
+    }
+    Put(last);
+    Put(cut);
     const std::string list = std::string(kRoot) + "\\app.uni";
-    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + files + app + "\\last.dll\r\n");
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + files + last + "\r\n");
+    {
+        std::vector<char> buf(32000);
+        DWORD n = GetPrivateProfileSectionA("FileList", buf.data(), static_cast<DWORD>(buf.size()), list.c_str());
+        ASSERT_EQ(n, buf.size() - 2) << "the section does not fill a first buffer";
+        size_t at = n;
+        while (at > 0 && buf[at - 1] != '\0') --at;
+        ASSERT_EQ(std::string(buf.data() + at), cut) << "a first read does not cut the last line there";
+    }
     Start(list);
     EXPECT_EQ(Finish(), "UnInstall completed successfully.");
     EXPECT_EQ(ExitCode(), 0u);
-    EXPECT_FALSE(Exists(app + "\\last.dll"));
-    EXPECT_TRUE(Exists(app + "\\last"));
+    EXPECT_FALSE(Exists(last));
+    EXPECT_TRUE(Exists(cut));
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 #include <process.h>
 #include <shlobj.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "framework/handles.h"
@@ -68,6 +66,60 @@ public:
 private:
     T* p_ = nullptr;
 };
+
+// Removers take turns at WININIT.INI (a process that cannot get its turn within a while leaves
+// the file alone and reports the file it meant to schedule).
+class WininitLock {
+public:
+    WininitLock() : mutex_(CreateMutexA(nullptr, FALSE, "DorvexRemoverWininit")) {
+        if (!mutex_) return;
+        DWORD r = WaitForSingleObject(mutex_, 30000);
+        held_ = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+    }
+    ~WininitLock() {
+        if (held_) ReleaseMutex(mutex_);
+        if (mutex_) CloseHandle(mutex_);
+    }
+    WininitLock(const WininitLock&) = delete;
+    WininitLock& operator=(const WininitLock&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    HANDLE mutex_;
+    bool held_ = false;
+};
+
+// A file's bytes. False when it exists but cannot be read whole, is no plain file or may not be
+// written: such a file is left as it is. A missing file reads as empty.
+bool ReadWholeFile(const std::string& path, std::string* text, bool* exists) {
+    text->clear();
+    *exists = false;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return IsGone(GetLastError());
+    *exists = true;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return false;
+    fw::FileHandle f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!f.IsOpen()) return false;
+    DWORD high = 0;
+    DWORD size = GetFileSize(f.get(), &high);
+    // Far more than Windows itself carries out: no file of pending renames is this large.
+    if (size == INVALID_FILE_SIZE || high != 0 || size > (16u << 20)) return false;
+    text->resize(size);
+    DWORD got = 0;
+    if (size > 0 && (!ReadFile(f.get(), &(*text)[0], size, &got, nullptr) || got != size)) return false;
+    return true;
+}
+
+// Writes `text` as the whole of an existing file, through to the disk.
+bool WriteWholeFile(const char* path, const std::string& text) {
+    fw::FileHandle f(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f.IsOpen()) return false;
+    DWORD written = 0;
+    if (!text.empty() && (!WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+                          written != text.size()))
+        return false;
+    return FlushFileBuffers(f.get()) != 0;
+}
 
 }  // namespace
 
@@ -193,20 +245,24 @@ void RemovalEngine::ProductKeyStage() {
         directory_created_ = true;
         ++known;
     }
-    DWORD values = 0;
-    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+    DWORD subkeys = 0, values = 0;
+    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
                          nullptr, nullptr) != ERROR_SUCCESS)
         return;
     key.Close();
-    if (values == known) {
-        fw::RegKey software;
-        if (!software.Open(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_ALL_ACCESS) ||
-            RegDeleteKeyA(software.get(), folder_word_) != ERROR_SUCCESS)
-            view_->Ask(RemoverText(IDS_KEY_NOT_DELETED), RemoverText(IDS_UNINSTALL), MB_OK);
-    } else {
+    if (values != known) {
         // Other products still count on shared shortcuts.
         reboot_needed_ = true;
+        return;
     }
+    // Only a key that holds nothing else goes. One that holds keys is not this product's alone (a
+    // folder named "Classes" makes it every program's classes), and Windows 9x would delete all
+    // of it with the key: it stays.
+    if (subkeys > 0) return;
+    fw::RegKey software;
+    if (!software.Open(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_ALL_ACCESS) ||
+        RegDeleteKeyA(software.get(), folder_word_) != ERROR_SUCCESS)
+        view_->Ask(RemoverText(IDS_KEY_NOT_DELETED), RemoverText(IDS_UNINSTALL), MB_OK);
 }
 
 void RemovalEngine::RunLaunchSection() {
@@ -244,8 +300,9 @@ void RemovalEngine::RemoveShortcut(const CString& path) {
     GetShortcutTarget(path, &target);
     if (!RemoveFile(path)) DeleteAtReboot(path);
     // Only a file of this installation goes with its shortcut: a link to a system program or to
-    // another product's file leaves that file alone.
-    if (!target.IsEmpty() && remover::TargetMayBeDeleted(target, list_.destination_dir, list_.files) &&
+    // another product's file leaves that file alone, also when DestinationDir names a folder
+    // that all programs share.
+    if (!target.IsEmpty() && remover::TargetMayBeDeleted(target, list_.destination_dir, list_.files, SharedFolders()) &&
         !RemoveFile(target))
         not_removed_.push_back(target);
 }
@@ -273,6 +330,31 @@ void RemovalEngine::RemoveDirectoryList() {
         for (const CString& dir : remover::DirectoryWalk(entry, list_.destination_dir)) RemoveDirectoryA(dir);
 }
 
+std::vector<CString> SharedFolders() {
+    std::vector<CString> folders;
+    char path[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(path, sizeof(path));
+    if (n > 0 && n < sizeof(path)) {
+        const CString windows(path);
+        folders.push_back(windows);
+        folders.push_back(windows + "\\SYSTEM");
+        folders.push_back(windows + "\\SYSTEM32");
+    }
+    n = GetSystemDirectoryA(path, sizeof(path));
+    if (n > 0 && n < sizeof(path)) folders.push_back(CString(path));
+    fw::RegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_READ)) {
+        for (const char* name : {"ProgramFilesDir", "CommonFilesDir"}) {
+            char value[MAX_PATH] = {};
+            DWORD size = sizeof(value) - 1, type = 0;
+            if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
+                (type == REG_SZ || type == REG_EXPAND_SZ) && value[0])
+                folders.push_back(CString(value));
+        }
+    }
+    return folders;
+}
+
 bool RemovalEngine::DeleteAtReboot(const CString& path) {
     bool ok = remover::UsesRenameList(platform_) ? ScheduleWithRenameList(path) : ScheduleWithWininit(path);
     if (ok)
@@ -294,30 +376,47 @@ bool RemovalEngine::ScheduleWithWininit(const CString& path) {
     char windows[MAX_PATH];
     UINT w = GetWindowsDirectoryA(windows, sizeof(windows));
     if (w == 0 || w >= sizeof(windows)) return false;
+
+    // WININIT.INI holds every program's pending deletions: two removers that read it at once
+    // would each write back only their own entry.
+    WininitLock lock;
+    if (!lock.Held()) return false;
     const std::string file = std::string(windows) + "\\WININIT.INI";
     std::string text;
-    {
-        std::ifstream in(file, std::ios::binary);
-        if (in) {
-            std::ostringstream all;
-            all << in.rdbuf();
-            text = all.str();
+    bool existed = false;
+    if (!ReadWholeFile(file, &text, &existed)) return false;
+    const std::string updated = remover::AddRenameEntry(text, name);
+
+    // The new copy is made whole beside it under a name of its own, and only then takes the
+    // old one's place.
+    char temp[MAX_PATH];
+    if (!GetTempFileNameA(windows, "RMV", 0, temp)) return false;
+    if (!WriteWholeFile(temp, updated)) {
+        DeleteFileA(temp);
+        return false;
+    }
+    if (!existed) {
+        if (MoveFileA(temp, file.c_str())) return true;
+        DeleteFileA(temp);
+        return false;
+    }
+    if (MoveFileExA(temp, file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    // Windows 9x has no MoveFileEx (and a file another program holds cannot be replaced on NT):
+    // the old copy steps aside under a name that belongs to this remover, the new one takes its
+    // place, and only then does the old one go. At no step is there no complete copy.
+    std::string aside = temp;
+    aside = aside.substr(0, aside.find_last_of('.')) + ".OLD";
+    bool replaced = false;
+    if (MoveFileA(file.c_str(), aside.c_str())) {
+        if (MoveFileA(temp, file.c_str())) {
+            replaced = true;
+            DeleteFileA(aside.c_str());
+        } else {
+            MoveFileA(aside.c_str(), file.c_str());
         }
     }
-    const std::string updated = remover::AddRenameEntry(text, name);
-    // Written beside it and moved over it, so a failed write never leaves half a file.
-    const std::string temp = file + ".NEW";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out << updated;
-        if (!out.flush()) return false;
-    }
-    if (MoveFileExA(temp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    // Windows 9x has no MoveFileEx.
-    if ((DeleteFileA(file.c_str()) || IsGone(GetLastError())) && MoveFileA(temp.c_str(), file.c_str())) return true;
-    DeleteFileA(temp.c_str());
-    return false;
+    if (!replaced) DeleteFileA(temp);
+    return replaced;
 }
 
 void RemovalEngine::ShowUninstallReport() {

@@ -62,6 +62,10 @@ private:
     std::vector<CString> not_removed_;
 };
 
+// The folders that every program shares: the Windows and system folders, Program Files and its
+// Common Files.
+std::vector<CString> SharedFolders();
+
 // HRESULT of loading the shortcut; the target is "" on failure and for a shortcut whose
 // arguments name an uninstall list.
 HRESULT GetShortcutTarget(const CString& lnk_path, CString* target);

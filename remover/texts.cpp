@@ -39,6 +39,7 @@ const char* OwnText(unsigned int id) {
         return "UnInstall was unable to remove the following files which have either been moved or are currently "
                "in use:\n";
     case IDS_KEY_NOT_DELETED: return "Unable to delete Registry Key\n";
+    case IDS_NO_DIALOG: return "UnInstall could not open its window.  Nothing was removed.";
     default: return "";
     }
 }

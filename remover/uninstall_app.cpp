@@ -86,6 +86,10 @@ bool UninstallApp::InitInstance() {
         return false;
 
     UninstallDlg dialog(list_);
-    dialog.DoModal();
+    if (dialog.DoModal() == -1) {
+        // Nothing was removed: an exit code of success would say otherwise.
+        Message(RemoverText(IDS_NO_DIALOG), MB_OK | MB_ICONERROR, RemoverText(IDS_ERROR));
+        SetExitCode(-1);
+    }
     return false;
 }

@@ -71,12 +71,22 @@ bool ParseRegistryLine(const CString& line, RegistryLine* out) {
     CString head = line.Left(5);
     for (const auto& r : kRoots) {
         if (head != r.prefix) continue;
+        // Blanks and backslashes around the name, in any mix, name nothing.
         CString subkey = line.Mid(5);
-        subkey.Trim();
-        subkey.TrimLeft('\\');
-        subkey.TrimRight('\\');
-        subkey.Trim();
+        subkey.TrimLeft(" \t\r\n\\");
+        subkey.TrimRight(" \t\r\n\\");
         if (subkey.IsEmpty()) return false;
+        // An empty component (A\\B) is no key name; what the system would make of it is no
+        // ground for a deletion.
+        int components = 1;
+        for (int i = 0; i < subkey.GetLength(); ++i) {
+            if (subkey[i] != '\\') continue;
+            if (subkey[i + 1] == '\\') return false;
+            ++components;
+        }
+        // A top-level key of a root holds every program's settings (SOFTWARE, SYSTEM, Software,
+        // a user's whole hive): no uninstall takes one whole. Classes keep theirs (".xyz").
+        if (components < 2 && r.root != RegRoot::ClassesRoot) return false;
         out->root = r.root;
         out->subkey = subkey;
         return true;
@@ -188,9 +198,13 @@ std::vector<CString> DirectoryWalk(const CString& entry, const CString& destinat
     return dirs;
 }
 
-bool TargetMayBeDeleted(const CString& target, const CString& destination, const std::vector<CString>& file_list) {
+bool TargetMayBeDeleted(const CString& target, const CString& destination, const std::vector<CString>& file_list,
+                        const std::vector<CString>& shared_folders) {
     if (CleanPath(target).IsEmpty()) return false;
-    if (destination != kNotFound && IsInside(target, destination)) return true;
+    bool destination_is_own = destination != kNotFound;
+    for (const CString& shared : shared_folders)
+        if (SamePath(destination, shared) || IsInside(shared, destination)) destination_is_own = false;
+    if (destination_is_own && IsInside(target, destination)) return true;
     for (const CString& f : file_list)
         if (SamePath(target, f)) return true;
     return false;

@@ -35,8 +35,9 @@ struct RegistryLine {
 };
 
 // A [RegistryList] line: a root abbreviation and a backslash ("HKLM\"), then the subkey. False
-// for an unknown root and for a subkey that is empty once blanks and backslashes around it are
-// gone (such a line would name the whole root).
+// for an unknown root, for a subkey that is empty once blanks and backslashes around it are gone
+// (such a line would name the whole root), for one with an empty component, and for a top-level
+// key of any root but HKCR ("HKLM\SOFTWARE", "HKCU\Software": everything below would go).
 bool ParseRegistryLine(const CString& line, RegistryLine* out);
 
 // The product key's name: the last component of [Version] FolderName ("" when the name is
@@ -69,8 +70,11 @@ bool IsInside(const CString& path, const CString& folder);
 std::vector<CString> DirectoryWalk(const CString& entry, const CString& destination);
 
 // Whether a shortcut's target may be deleted with the shortcut: only a file of the installation,
-// one inside the destination directory or one named by [FileList].
-bool TargetMayBeDeleted(const CString& target, const CString& destination, const std::vector<CString>& file_list);
+// one named by [FileList] or one inside the destination directory, unless that directory is one of
+// the system's shared folders (`shared_folders`: the Windows and system folders, Program Files)
+// or holds one: then only [FileList] counts.
+bool TargetMayBeDeleted(const CString& target, const CString& destination, const std::vector<CString>& file_list,
+                        const std::vector<CString>& shared_folders);
 
 // A [Launch] line: the program and up to eight arguments, comma-separated. False, and nothing is
 // to be run, for an empty program, more than eight arguments or a field over 499 characters

@@ -59,10 +59,21 @@ TEST(UninstallRules, ReadsRegistryLines) {
         {"HKLM\\SOFTWARE\\Dorvex\\App", true, RegRoot::LocalMachine, "SOFTWARE\\Dorvex\\App"},
         {"HKCU\\Software\\App\\", true, RegRoot::CurrentUser, "Software\\App"},
         {"HKCR\\.xyz", true, RegRoot::ClassesRoot, ".xyz"},
-        {"HKCC\\x", true, RegRoot::CurrentConfig, "x"},
+        {"HKCC\\System\\x", true, RegRoot::CurrentConfig, "System\\x"},
         {"HKUS\\.DEFAULT\\x", true, RegRoot::Users, ".DEFAULT\\x"},
-        {"HKPD\\x", true, RegRoot::PerformanceData, "x"},
+        {"HKPD\\x\\y", true, RegRoot::PerformanceData, "x\\y"},
         {"HKDD\\Config Manager\\x", true, RegRoot::DynData, "Config Manager\\x"},
+        {"HKLM\\ \\SOFTWARE\\App\\ \\", true, RegRoot::LocalMachine, "SOFTWARE\\App"},
+        // A top-level key takes everything below it: only classes are named so.
+        {"HKLM\\SOFTWARE", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SOFTWARE\\", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SOFTWARE\\ \\", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SYSTEM", false, RegRoot::LocalMachine, ""},
+        {"HKCU\\Software", false, RegRoot::LocalMachine, ""},
+        {"HKUS\\.DEFAULT", false, RegRoot::LocalMachine, ""},
+        {"HKCC\\System", false, RegRoot::LocalMachine, ""},
+        {"HKDD\\Config Manager", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SOFTWARE\\\\App", false, RegRoot::LocalMachine, ""},
         // The whole root is never a list entry.
         {"HKLM\\", false, RegRoot::LocalMachine, ""},
         {"HKLM\\   ", false, RegRoot::LocalMachine, ""},
@@ -186,7 +197,9 @@ TEST(UninstallRules, WalksDirectoriesUpToTheDestination) {
 }
 
 TEST(UninstallRules, DeletesOnlyTheInstallationsShortcutTargets) {
-    std::vector<CString> files = {"C:\\Shared\\tool.exe", "C:\\App\\main.exe"};
+    std::vector<CString> files = {"C:\\Shared\\tool.exe", "C:\\App\\main.exe", "C:\\WINDOWS\\app.hlp"};
+    const std::vector<CString> shared = {"C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\SYSTEM32",
+                                         "C:\\Program Files", "C:\\Program Files\\Common Files"};
     const struct {
         const char* target;
         const char* destination;
@@ -202,8 +215,21 @@ TEST(UninstallRules, DeletesOnlyTheInstallationsShortcutTargets) {
         {"C:\\App\\main.exe", "NOT FOUND", true},  // listed
         {"C:\\App\\other.exe", "NOT FOUND", false},
         {"", "C:\\App", false},
+        // A shared folder given as the destination is no installation's own.
+        {"C:\\WINDOWS\\notepad.exe", "C:\\WINDOWS", false},
+        {"C:\\WINDOWS\\notepad.exe", "c:\\windows\\", false},
+        {"C:\\WINDOWS\\SYSTEM\\x.dll", "C:\\WINDOWS\\SYSTEM", false},
+        {"C:\\WINDOWS\\SYSTEM32\\x.dll", "C:\\WINDOWS\\System32", false},
+        {"C:\\Program Files\\Other\\x.exe", "C:\\Program Files", false},
+        {"C:\\Program Files\\Common Files\\x.dll", "C:\\Program Files\\Common Files", false},
+        {"D:\\x.exe", "D:\\", false},
+        {"C:\\WINDOWS\\app.hlp", "C:\\WINDOWS", true},  // listed
+        // A folder of its own inside them is.
+        {"C:\\Program Files\\App\\x.exe", "C:\\Program Files\\App", true},
+        {"C:\\WINDOWS\\App\\x.exe", "C:\\WINDOWS\\App", true},
     };
-    for (const auto& c : kCases) EXPECT_EQ(TargetMayBeDeleted(c.target, c.destination, files), c.ok) << c.target;
+    for (const auto& c : kCases)
+        EXPECT_EQ(TargetMayBeDeleted(c.target, c.destination, files, shared), c.ok) << c.target << " / " << c.destination;
 }
 
 TEST(UninstallRules, SplitsLaunchLines) {

@@ -1,12 +1,42 @@
 // Any bytes as the lines of an uninstall list and as a WININIT.INI file: the line rules stay
-// inside their text, the directory walk never reaches or passes the destination, and a new
-// WININIT.INI entry keeps every byte of the file it was added to.
+// inside their text, a registry line never names a whole root or a top-level key outside HKCR,
+// the directory walk never reaches or passes the destination, and a new WININIT.INI entry is the
+// only change to the file: its bytes all stay, in order, around one inserted piece.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "remover/uninstall_rules.h"
+
+namespace {
+
+// True when `out` is `text` with one of the pieces that adding `entry` may insert (a line break
+// that ends an unfinished last line, a new [Rename] header, the entry, its line break) put in
+// at one place, and nothing else changed.
+bool IsTextWithEntryInserted(const std::string& text, const std::string& out, const std::string& entry) {
+    if (out.size() <= text.size()) return false;
+    const std::size_t extra = out.size() - text.size();
+    size_t prefix = 0;
+    while (prefix < text.size() && out[prefix] == text[prefix]) ++prefix;
+    size_t suffix = 0;
+    while (suffix < text.size() && out[out.size() - 1 - suffix] == text[text.size() - 1 - suffix]) ++suffix;
+    for (const char* eol : {"\r\n", "\n"}) {
+        const std::string e = eol;
+        for (const std::string& piece :
+             {entry, entry + e, e + entry, e + entry + e, "[Rename]" + e + entry, "[Rename]" + e + entry + e,
+              e + "[Rename]" + e + entry + e}) {
+            if (piece.size() != extra) continue;
+            // The place: out and text agree before it and after the piece.
+            const size_t lowest = text.size() > suffix ? text.size() - suffix : 0;
+            for (size_t at = lowest; at <= prefix; ++at)
+                if (out.compare(at, piece.size(), piece) == 0) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace remover;
@@ -23,7 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const CString destination(text.substr(0, nl == std::string::npos ? size : nl));
     const CString rest(nl == std::string::npos ? std::string() : text.substr(nl + 1));
     RegistryLine reg;
-    if (ParseRegistryLine(rest, &reg) && reg.subkey.IsEmpty()) std::abort();
+    if (ParseRegistryLine(rest, &reg)) {
+        const std::string key = reg.subkey.str();
+        if (key.empty() || key.front() == '\\' || key.back() == '\\' || key.find("\\\\") != std::string::npos) std::abort();
+        if (reg.root != RegRoot::ClassesRoot && key.find('\\') == std::string::npos) std::abort();
+    }
     FolderWord(rest);
     ShortcutTitle(rest);
     ListPathFromCommandLine(rest);
@@ -34,11 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (SamePath(dir, destination)) std::abort();
         if (IsInside(destination, dir) && IsInside(rest, destination)) std::abort();
     }
-    TargetMayBeDeleted(rest, destination, {destination});
+    TargetMayBeDeleted(rest, destination, {destination}, {destination});
 
     // WININIT.INI: the entry is added and nothing of the file is lost.
     const std::string out = AddRenameEntry(text, "C:\\X.EXE");
-    if (out.find("NUL=C:\\X.EXE") == std::string::npos) std::abort();
-    if (out.size() < size) std::abort();
+    if (!IsTextWithEntryInserted(text, out, "NUL=C:\\X.EXE")) std::abort();
     return 0;
 }
