@@ -15,7 +15,8 @@ Dialog::~Dialog() {
 INT_PTR Dialog::DoModal() {
     modal_ = true;
     HWND parent = parent_ ? parent_ : GetActiveWindow();
-    INT_PTR r = DialogBoxParamA(ResourceHandle(), MAKEINTRESOURCEA(template_id_), parent, Proc,
+    INT_PTR r = DialogBoxParamA(ResourceModuleFor(MAKEINTRESOURCEA(template_id_), RT_DIALOG),
+                                MAKEINTRESOURCEA(template_id_), parent, Proc,
                                 reinterpret_cast<LPARAM>(this));
     hwnd_ = nullptr;
     return r;
@@ -23,7 +24,8 @@ INT_PTR Dialog::DoModal() {
 
 bool Dialog::Create() {
     modal_ = false;
-    HWND h = CreateDialogParamA(ResourceHandle(), MAKEINTRESOURCEA(template_id_), parent_, Proc,
+    HWND h = CreateDialogParamA(ResourceModuleFor(MAKEINTRESOURCEA(template_id_), RT_DIALOG),
+                                MAKEINTRESOURCEA(template_id_), parent_, Proc,
                                 reinterpret_cast<LPARAM>(this));
     if (!h) return false;
     ShowWindow(h, SW_SHOW);
