@@ -216,12 +216,56 @@ TEST_F(DosFlasherTest, AnIncompleteTranslationKeepsTheProgramsOwnResources) {
     EXPECT_TRUE(HasLine(Report(), "perform 1")) << Report();
 }
 
+namespace {
+
+// Puts a registry link in the place of the RunOnce key for its life (the key goes while it
+// exists; it holds no values in the tests).
+class RunOnceLink {
+public:
+    RunOnceLink() {
+        if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRunOnce) != ERROR_SUCCESS) return;
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, 0, nullptr, REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK,
+                            KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr) != ERROR_SUCCESS)
+            return;
+        const wchar_t target[] = L"\\Registry\\Machine\\Software\\NoSuchKey\\RunOnce";
+        made_ = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
+                               sizeof target - sizeof(wchar_t)) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        HKEY probe = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_READ, &probe) == ERROR_SUCCESS) {
+            RegCloseKey(probe);
+            made_ = false;  // the link leads somewhere: it proves nothing
+        }
+    }
+    ~RunOnceLink() {
+        HKEY link = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &link) == ERROR_SUCCESS) {
+            using DeleteKey = LONG(WINAPI*)(HANDLE);
+            auto zwDelete = reinterpret_cast<DeleteKey>(
+                reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+            if (zwDelete) zwDelete(link);
+            RegCloseKey(link);
+        }
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS)
+            RegCloseKey(key);
+    }
+    bool made() const { return made_; }
+
+private:
+    bool made_ = false;
+};
+
+}  // namespace
+
 // Every way the hand-over stops short of a running flasher leaves no RunOnce command behind (a
 // restart with "UPGRADE" would check a flash that never happened) and starts nothing.
 TEST_F(DosFlasherTest, NoFlasherRunLeavesNoRestartBehind) {
     struct Case {
         const char* name;
-        enum { kFlasher, kBadFlasher, kNoFlasher, kTempPakFolder } prepare;
+        enum { kFlasher, kBadFlasher, kNoFlasher, kTempPakFolder, kNoRunOnceKey } prepare;
         std::vector<std::pair<std::string, int>> answers;  // message texts ("" any) and buttons
     } cases[] = {
         {"the user says no", Case::kFlasher,
@@ -235,13 +279,23 @@ TEST_F(DosFlasherTest, NoFlasherRunLeavesNoRestartBehind) {
          {{"<locate>", IDOK}}},
         {"TEMP.PAK cannot be written", Case::kTempPakFolder,
          {{"", IDOK}}},
+        {"the restart cannot be registered", Case::kNoRunOnceKey,
+         {{"Error: Unable to register the update's restart in the Windows registry. The adapter will not be updated.",
+           IDOK}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Prepare("run dir");
         sim.Update([](modemsim::ModemState& s) { s.firmwareVersion = "1.60"; });
         Write("EM56.MPK", ModemPackage(true));
-        if (c.prepare == Case::kFlasher || c.prepare == Case::kTempPakFolder) CopyFlasher();
+        if (c.prepare == Case::kFlasher || c.prepare == Case::kTempPakFolder || c.prepare == Case::kNoRunOnceKey)
+            CopyFlasher();
+        // RunOnce as a link to a key that does not exist: it can be neither opened nor created.
+        std::unique_ptr<RunOnceLink> link;
+        if (c.prepare == Case::kNoRunOnceKey) {
+            link = std::make_unique<RunOnceLink>();
+            ASSERT_TRUE(link->made());
+        }
         if (c.prepare == Case::kBadFlasher) WriteFileText(folder_ + "\\Ostrel.EXE", "not a program");
         if (c.prepare == Case::kTempPakFolder) CreateDirectoryA((folder_ + "\\TEMP.PAK").c_str(), nullptr);
         Run("PERFORM:EM56.MPK");
@@ -261,8 +315,12 @@ TEST_F(DosFlasherTest, NoFlasherRunLeavesNoRestartBehind) {
             ui::WaitGone(box);
         }
         Finish();
+        link.reset();
         EXPECT_EQ(RunOnceValue(), "<none>");
         EXPECT_EQ(FlasherLine(), "");
+        if (c.prepare == Case::kNoRunOnceKey) {
+            EXPECT_EQ(GetFileAttributesA((folder_ + "\\TEMP.PAK").c_str()), INVALID_FILE_ATTRIBUTES);
+        }
         const std::string report = Report();
         EXPECT_TRUE(HasLine(report, "perform 0")) << report;
         EXPECT_TRUE(HasLine(report, "runonce registered 0")) << report;
