@@ -186,7 +186,9 @@ TEST_F(MonitorTest, PeriodsFollowThePortAndABusyStartCountsTheCall) {
     ASSERT_TRUE(monitor.Start());
     EXPECT_GE(monitor.CallStart(), started);
     EXPECT_LE(monitor.CallStart(), std::time(nullptr));
-    PumpFor(3000);
+    PumpFor(1000);
+    EXPECT_GE(Count(2), 1u);  // the first poll after 0.1 s, not 1.5 s
+    PumpFor(2000);
     EXPECT_GE(Count(2), 6u);  // every 0.1 s: about 30
 
     manager.SetPortFree(path, true);
@@ -196,6 +198,13 @@ TEST_F(MonitorTest, PeriodsFollowThePortAndABusyStartCountsTheCall) {
     const size_t freeFrom = Count(1);
     PumpFor(3000);
     EXPECT_LE(Count(1) - freeFrom, 3u);  // every 1.5 s: two
+
+    // A start on a free port waits the free period for its first poll.
+    monitor.Stop();
+    const size_t before = g_seen.size();
+    ASSERT_TRUE(monitor.Start());
+    PumpFor(1000);
+    EXPECT_EQ(g_seen.size(), before);
     EXPECT_EQ(Reads(), 1u);
 }
 
