@@ -502,6 +502,43 @@ TEST_F(UpdateTest, FlashBothUpgradesTheAddOnAndTheModemAroundTheSwap) {
     }
 }
 
+// "/FLASH_BOTH" with both adapters already current: the add-on is "a newer version", the modem
+// "already ISDN enabled"; nothing is flashed and the user is asked only for the swap.
+TEST_F(UpdateTest, FlashBothWithCurrentFirmwareFlashesNothing) {
+    Write("EM56.MPK", ModemPackage(true));
+    Write("TVL.MPK", AddOnPackage());
+    sim.Update([](modemsim::ModemState& s) {
+        s.firmwareVersion = "1.90";
+        s.addOnVersion = "2.20";
+    });
+    sim.SetAddOn(true);
+    Run("/FLASH_BOTH");
+    Answer("The NUDO firmware is a newer version and does not need to be upgraded.", IDOK);
+    HWND box = ui::WaitMessageBox(p_.pid(), 60000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(ui::MessageBoxText(box), "Please remove the ISDN adapter and press ok when done.");
+    sim.SetAddOn(false);
+    ui::Click(box, IDOK);
+    ui::WaitGone(box);
+    Answer(kIsdnEnabled, IDOK);
+    Finish();
+    EXPECT_EQ(sim.State().bootStarts, 0);
+    EXPECT_EQ(sim.State().addOnPackets, 0);
+}
+
+// A package that has nothing for this adapter on this Windows: only Windows NT settings on
+// Windows 98. Refused before anything is written.
+TEST_F(UpdateTest, APackageWithNothingForThisWindowsIsRefused) {
+    Write("NT.MPK", fwtest::MpkFile(1, {{3, kRecord9x, 0x1143, 3, "EM56", "EtherModem settings",
+                                         {{mpk::kKindSettingsNt, SettingsSection("DVXUPG.INF", FILE_ATTRIBUTE_ARCHIVE)}}}}));
+    Run("PERFORM:NT.MPK");
+    Answer("This update file is not suitable for the current Adapter or Operating System.", IDOK);
+    Finish();
+    EXPECT_TRUE(HasLine(Report(), "perform 0")) << Report();
+    EXPECT_EQ(Key("UpdateFile"), "<none>");
+    EXPECT_EQ(GetFileAttributesA((folder_ + "\\DVXUPG.INF").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 // Nothing to flash is no success: without a selected modem the dialog fails with a message.
 TEST_F(UpdateTest, ProgressDialogWithoutAModemFails) {
     Write("EM56.MPK", ModemPackage(true));
