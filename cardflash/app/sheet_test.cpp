@@ -434,14 +434,16 @@ TEST_F(SheetTest, Windows9xRemovalWaitsForTheDevnodeToGo) {
 }
 
 // Windows 9x: the notices other than arrival and removal carry no device header (a drive number
-// for the disk-space notices, nothing for the configuration ones); they change nothing.
+// for the disk-space notices, the new screen size for a monitor change, nothing for the
+// configuration ones); they change nothing.
 TEST_F(SheetTest, Windows9xNoticesWithoutADeviceHeaderChangeNothing) {
     Write("EM56.MPK", ModemPackage(true));
     Sheet s = StartFilled();
     ASSERT_NE(s.sheet, nullptr);
     const size_t reads = CountOf(sim.Commands(), "AT+GMR");
     const std::pair<WPARAM, LPARAM> notices[] = {
-        {DBT_LOW_DISK_SPACE, 2}, {DBT_NO_DISK_SPACE, 3}, {DBT_CONFIGCHANGED, 0}, {DBT_QUERYCHANGECONFIG, 0}};
+        {DBT_LOW_DISK_SPACE, 2}, {DBT_NO_DISK_SPACE, 3}, {DBT_CONFIGCHANGED, 0}, {DBT_QUERYCHANGECONFIG, 0},
+        {DBT_MONITORCHANGE, MAKELPARAM(1024, 768)}, {DBT_MONITORCHANGE, MAKELPARAM(1600, 1200)}};
     for (const auto& n : notices) SendMessageA(s.sheet, WM_DEVICECHANGE, n.first, n.second);
     Sleep(500);
     ASSERT_FALSE(p_.Wait(0)) << "cardflash ended";
