@@ -5,16 +5,6 @@
 #include "framework/resources.h"
 
 namespace fw {
-namespace {
-
-// A language library without this dialog's template leaves the program's own in use.
-HINSTANCE TemplateModule(UINT template_id) {
-    HINSTANCE module = ResourceHandle();
-    if (!FindResourceA(module, MAKEINTRESOURCEA(template_id), MAKEINTRESOURCEA(5))) module = GetModuleHandleA(nullptr);
-    return module;
-}
-
-}  // namespace
 
 Dialog::Dialog(UINT template_id, HWND parent) : template_id_(template_id), parent_(parent) {}
 
@@ -25,7 +15,8 @@ Dialog::~Dialog() {
 INT_PTR Dialog::DoModal() {
     modal_ = true;
     HWND parent = parent_ ? parent_ : GetActiveWindow();
-    INT_PTR r = DialogBoxParamA(TemplateModule(template_id_), MAKEINTRESOURCEA(template_id_), parent, Proc,
+    INT_PTR r = DialogBoxParamA(ResourceModuleFor(MAKEINTRESOURCEA(template_id_), RT_DIALOG),
+                                MAKEINTRESOURCEA(template_id_), parent, Proc,
                                 reinterpret_cast<LPARAM>(this));
     hwnd_ = nullptr;
     return r;
@@ -33,7 +24,8 @@ INT_PTR Dialog::DoModal() {
 
 bool Dialog::Create() {
     modal_ = false;
-    HWND h = CreateDialogParamA(TemplateModule(template_id_), MAKEINTRESOURCEA(template_id_), parent_, Proc,
+    HWND h = CreateDialogParamA(ResourceModuleFor(MAKEINTRESOURCEA(template_id_), RT_DIALOG),
+                                MAKEINTRESOURCEA(template_id_), parent_, Proc,
                                 reinterpret_cast<LPARAM>(this));
     if (!h) return false;
     ShowWindow(h, SW_SHOW);

@@ -48,10 +48,7 @@ INT_PTR PropertySheet::DoModal() {
         p.dwSize = sizeof(p);
         p.dwFlags = PSP_DEFAULT;
         // A language library without this page's template leaves the program's own in use.
-        HINSTANCE module = ResourceHandle();
-        if (!FindResourceA(module, MAKEINTRESOURCEA(pages_[i]->TemplateId()), MAKEINTRESOURCEA(5)))
-            module = GetModuleHandleA(nullptr);
-        p.hInstance = module;
+        p.hInstance = ResourceModuleFor(MAKEINTRESOURCEA(pages_[i]->TemplateId()), RT_DIALOG);
         p.pszTemplate = MAKEINTRESOURCEA(pages_[i]->TemplateId());
         p.pfnDlgProc = &PropertyPage::PageProc;
         p.lParam = reinterpret_cast<LPARAM>(pages_[i]);

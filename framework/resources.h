@@ -8,5 +8,8 @@ namespace fw {
 
 HINSTANCE ResourceHandle();            // the program's own module until set
 void SetResourceHandle(HINSTANCE module);
+// The module to load the resource `name` of `type` from: the resource module when it holds it,
+// else the program's own (a language library may lack some of the program's resources).
+HINSTANCE ResourceModuleFor(LPCSTR name, LPCSTR type);
 
 }  // namespace fw

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "cardflash/app/conf_util_app.h"
+#include "cardflash/app/flash_dlg.h"
 #include "cardflash/app/please_wait.h"
 #include "cardflash/app/resource.h"
+#include "framework/property_sheet.h"
 
 namespace {
 
@@ -191,3 +193,52 @@ TEST(PleaseWaitTest, ShowsItsCaptionAndTextWithoutButtons) {
 
 }  // namespace
 
+
+namespace {
+
+// What the Update page's adapter lines did, seen from inside the running sheet.
+struct LineChoice {
+    CFlashDlg* page = nullptr;
+    CConfUtilApp* app = nullptr;
+    int lines = -1;
+    std::vector<int> selected;  // the modem-list entry after choosing line 1, then line 0
+};
+LineChoice g_choice;
+
+VOID CALLBACK ChooseLines(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    HWND page = g_choice.page->hwnd();
+    HWND combo = GetDlgItem(page, IDC_UPD_ADAPTERS);
+    g_choice.lines = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
+    for (int line : {1, 0}) {
+        SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(line), 0);
+        SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_UPD_ADAPTERS, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+        g_choice.selected.push_back(g_choice.app->SelectedIndex());
+    }
+    PostMessageA(g_choice.page->SheetWindow(), WM_COMMAND, IDCANCEL, 0);
+}
+
+}  // namespace
+
+// An entry whose modem could not be bound has no line on the Update page: the lines after it
+// choose the entries they stand for, not the entries of their own number.
+TEST_F(AppObjectTest, AdapterLinesChooseTheirOwnEntries) {
+    auto unbound = std::make_unique<CCardInfo>("PCMCIA\\DORVEX-MODEM_56K-77C2\\3", FALSE);
+    unbound->m_Flags = CCardInfo::kFlagModem;
+    unbound->m_DeviceDesc = "Unbound modem";
+    CModemInfo first;
+    first.m_Card = unbound.get();
+    app_.m_Modems.insert(app_.m_Modems.begin(), std::move(first));
+    cards_.push_back(std::move(unbound));
+
+    fw::PropertySheet sheet("Lines", PSH_NOAPPLYNOW);
+    CFlashDlg page;
+    sheet.AddPage(&page);
+    g_choice = LineChoice{};
+    g_choice.page = &page;
+    g_choice.app = &app_;
+    ASSERT_NE(SetTimer(nullptr, 0, 200, &ChooseLines), 0u);
+    sheet.DoModal();
+    EXPECT_EQ(g_choice.lines, 2);
+    EXPECT_EQ(g_choice.selected, (std::vector<int>{2, 1}));
+}

@@ -90,6 +90,14 @@ void CResourceLibrary::Free() {
     h_ = nullptr;
 }
 
+CUpdateRun::CUpdateRun(CConfUtilApp* app) : app_(app) {
+    if (app_) ++app_->m_UpdateDepth;
+}
+
+CUpdateRun::~CUpdateRun() {
+    if (app_) --app_->m_UpdateDepth;
+}
+
 CConfUtilApp::CConfUtilApp() = default;
 
 CConfUtilApp::~CConfUtilApp() {
@@ -259,6 +267,15 @@ CModem* CConfUtilApp::CurrentModem() const {
 
 CCardInfo* CConfUtilApp::CurrentCard() const {
     return m_Selected >= 0 && m_Selected < ModemCount() ? m_Modems[static_cast<size_t>(m_Selected)].m_Card : nullptr;
+}
+
+int CConfUtilApp::IndexOfCard(const CString& pnpId) const {
+    if (pnpId.IsEmpty()) return -1;
+    for (int i = 0; i < ModemCount(); ++i) {
+        const CCardInfo* card = m_Modems[static_cast<size_t>(i)].m_Card;
+        if (card && card->m_PnPID.CompareNoCase(pnpId) == 0) return i;
+    }
+    return -1;
 }
 
 BOOL CConfUtilApp::Select(int index) {

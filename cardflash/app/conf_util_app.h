@@ -42,6 +42,20 @@ private:
     HMODULE h_ = nullptr;
 };
 
+class CConfUtilApp;
+
+// Marks the stretch in which an update holds a modem of the application's list.
+class CUpdateRun {
+public:
+    explicit CUpdateRun(CConfUtilApp* app);
+    ~CUpdateRun();
+    CUpdateRun(const CUpdateRun&) = delete;
+    CUpdateRun& operator=(const CUpdateRun&) = delete;
+
+private:
+    CConfUtilApp* app_;
+};
+
 class CConfUtilApp : public fw::App {
 public:
     // Monitor periods (ms) while another program holds the port and while it is free.
@@ -63,6 +77,8 @@ public:
     CModem* CurrentModem() const;
     CCardInfo* CurrentCard() const;
     int SelectedIndex() const { return m_Selected; }
+    // The modem-list entry of the adapter with this Plug and Play id; -1 when none.
+    int IndexOfCard(const CString& pnpId) const;
     BOOL Select(int index);
 
     // The ISDN add-on of `modem` appeared or went: the adapter's description follows, and the
@@ -76,6 +92,10 @@ public:
     void StopMonitor();
     void StopMonitorUnlessSticky();
     BOOL IsMonitorRunning() const;
+
+    // TRUE while an update (or the post-reboot check) holds a modem of the list: the list is
+    // not rebuilt then (CUpdateRun marks the stretch).
+    BOOL UpdateRunning() const { return m_UpdateDepth > 0; }
     CGetLastCall* Monitor() const { return m_Monitor.get(); }
 
     // The Update page registers its window here while it exists; the application posts to it.
@@ -107,6 +127,7 @@ public:
     // Set when this run registered the RunOnce command of a DOS-flasher hand-over; apart from the
     // post-restart flag, which says that this run is the one after that reboot.
     int m_RunOnceRegistered = 0;
+    int m_UpdateDepth = 0;  // CUpdateRun stretches in progress
 
     const CString& BaseName() const { return m_BaseName; }
     // The language library in use; empty when the program's own resources are.

@@ -30,7 +30,7 @@ CString FolderForSearch(const CString& folder) {
 CFlashDlg::CFlashDlg() : fw::PropertyPage(IDD_UPDATE_PAGE) {}
 
 void CFlashDlg::RestartVersionRead(CFlashDlg* page) {
-    if (page && page->hwnd()) page->StartVersionRead();
+    if (page && page->hwnd() && !page->m_SystemChanging) page->StartVersionRead();
 }
 
 bool CFlashDlg::OnInitDialog() {
@@ -59,6 +59,7 @@ void CFlashDlg::EnableControls(BOOL update, BOOL browse, BOOL list) {
 
 void CFlashDlg::FillAdapterCombo() {
     CConfUtilApp* app = CConfUtilApp::Get();
+    m_SystemChanging = 0;
     m_VersionBusy = 0;
     SetItemText(IDC_UPD_STATUS, "");
     SetItemText(IDC_UPD_MODEM_STATE, "");
@@ -122,6 +123,8 @@ void CFlashDlg::HandleModemResult(int code, int result) {
     CModem* modem = app->CurrentModem();
     CCardInfo* card = app->CurrentCard();
     if (!modem || !card || !card->m_FlashModeAT) return;
+    // The modems are about to be rebuilt: a late answer must not bring the controls back.
+    if (m_SystemChanging) return;
     if (code == kOpAddOnChanged) {
         app->OnAddOnStateChanged(modem, result);
         return;
@@ -203,7 +206,7 @@ void CFlashDlg::FillFileList() {
 void CFlashDlg::OnUpdate() {
     CConfUtilApp* app = CConfUtilApp::Get();
     CModem* modem = app->CurrentModem();
-    if (!modem || !app->CurrentCard()) return;
+    if (!modem || !app->CurrentCard() || m_SystemChanging) return;
     m_Folder = ItemText(IDC_UPD_FOLDER);
     fw::ListView files(Item(IDC_UPD_FILES));
     int item = files.FirstSelected();
@@ -265,6 +268,7 @@ void CFlashDlg::OnAppNote(WPARAM what) {
         break;
     case kAppAdapterRemoved:
     case kAppSystemChanging: {
+        m_SystemChanging = 1;
         fw::ComboList combo(Item(IDC_UPD_ADAPTERS));
         combo.Reset();
         combo.Select(combo.Add(fw::App::Text(IDS_PAGE_SYSTEM_CHANGING), kNoEntry));
@@ -273,7 +277,7 @@ void CFlashDlg::OnAppNote(WPARAM what) {
         break;
     }
     case kAppPortFree:
-        if (!app->CurrentModem()) break;
+        if (!app->CurrentModem() || m_SystemChanging) break;
         if (m_VersionBusy) {
             m_VersionBusy = 0;
             StartVersionRead();

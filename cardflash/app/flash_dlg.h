@@ -36,6 +36,7 @@ public:
     int m_VersionPending = 0;    // the version read runs (or waits for the port)
     int m_CapabilityPending = 0;
     int m_Failures = 0;          // failures in a row, shared by both queries
+    int m_SystemChanging = 0;    // told that the system is changing; the adapters are not refilled yet
 
 protected:
     bool OnInitDialog() override;

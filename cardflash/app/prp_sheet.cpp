@@ -78,6 +78,7 @@ void PrpSheet::OnInitDialog() {
     }
     CConfUtilApp* app = CConfUtilApp::Get();
     if (app && app->m_PostRestart) {
+        CUpdateRun running(app);
         CUpdModSetDlg dialog(nullptr, hwnd());
         dialog.DoModal();
     }
@@ -112,7 +113,10 @@ LRESULT PrpSheet::OnDeviceChange(WPARAM event, LPARAM lparam) {
         }
     }
 
-    const DevnodeHeader* header = reinterpret_cast<const DevnodeHeader*>(lparam);
+    // Only arrivals and removals carry a device header; the other notices carry a drive number
+    // (disk space) or nothing (configuration) in lParam.
+    const bool carriesHeader = event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE;
+    const DevnodeHeader* header = carriesHeader ? reinterpret_cast<const DevnodeHeader*>(lparam) : nullptr;
     if (header && header->deviceType == kDevTypeDevnode) {
         if (event == DBT_DEVICEARRIVAL) {
             CString path;
@@ -167,6 +171,9 @@ void PrpSheet::Rebuild(WPARAM note) {
 VOID CALLBACK PrpSheet::RedetectTimer(HWND window, UINT, UINT_PTR, DWORD) {
     PrpSheet* sheet = g_sheet;
     if (!sheet) return;
+    // An update holds its modem across message boxes and dialogs, whose message loops run this
+    // timer: the lists are rebuilt only once it has ended (the timer keeps firing till then).
+    if (CConfUtilApp* app = CConfUtilApp::Get(); app && app->UpdateRunning()) return;
     const bool nt = sheet->m_Version.dwPlatformId == VER_PLATFORM_WIN32_NT;
     if (nt || g_lastEvent == DBT_DEVICEARRIVAL) {
         if (g_timer) KillTimer(window, kRedetectTimer);

@@ -60,6 +60,10 @@
 #define IDS_UPD_REMOVE_ADDON 60237
 #define IDS_UPD_INSERT_ADDON 60238
 #define IDS_UPD_NOT_ISDN_ENABLED 60239
+#define IDS_UPD_REGISTRY_FAILED 60240
+#define IDS_UPD_COUNTRY_FAILED 60241
+#define IDS_UPD_ADAPTER_GONE 60242
+#define IDS_UPD_RUNONCE_FAILED 60243
 
 // --- The main property sheet, the Update page and the About page ---------------------------------
 #define IDI_PROGRAM 128

@@ -24,6 +24,16 @@ TEST(SettingsHeader, NamesThatAreNoBareFileName) {
         {"", false, ""},
         {"C:\\WINDOWS\\", false, ""},
         {"..", false, ""},
+        // Device names, with or without an extension, in any case: never a file.
+        {"NUL", false, ""},
+        {"COM3", false, ""},
+        {"aux.inf", false, ""},
+        {"C:\\TEMP\\Lpt1.INF", false, ""},
+        {"CON .INF", false, ""},
+        {"CONOUT$", false, ""},
+        {"COM10.INF", true, "COM10.INF"},
+        {"NULL.INF", true, "NULL.INF"},
+        {"UP?.INF", false, ""},
         {std::string(260, 'A'), false, ""},  // not terminated inside its field
     };
     for (const Case& c : cases) {

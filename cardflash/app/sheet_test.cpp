@@ -432,3 +432,60 @@ TEST_F(SheetTest, Windows9xRemovalWaitsForTheDevnodeToGo) {
     EXPECT_EQ(ui::ComboItems(s.page, IDC_UPD_ADAPTERS)[0], CardA());
     Close(s);
 }
+
+// Windows 9x: the notices other than arrival and removal carry no device header (a drive number
+// for the disk-space notices, the new screen size for a monitor change, nothing for the
+// configuration ones); they change nothing.
+TEST_F(SheetTest, Windows9xNoticesWithoutADeviceHeaderChangeNothing) {
+    Write("EM56.MPK", ModemPackage(true));
+    Sheet s = StartFilled();
+    ASSERT_NE(s.sheet, nullptr);
+    const size_t reads = CountOf(sim.Commands(), "AT+GMR");
+    const std::pair<WPARAM, LPARAM> notices[] = {
+        {DBT_LOW_DISK_SPACE, 2}, {DBT_NO_DISK_SPACE, 3}, {DBT_CONFIGCHANGED, 0}, {DBT_QUERYCHANGECONFIG, 0},
+        {DBT_MONITORCHANGE, MAKELPARAM(1024, 768)}, {DBT_MONITORCHANGE, MAKELPARAM(1600, 1200)}};
+    for (const auto& n : notices) SendMessageA(s.sheet, WM_DEVICECHANGE, n.first, n.second);
+    Sleep(500);
+    ASSERT_FALSE(p_.Wait(0)) << "cardflash ended";
+    EXPECT_EQ(ui::ComboItems(s.page, IDC_UPD_ADAPTERS)[0], CardA());
+    ExpectControls(s.page, true, true, true);
+    EXPECT_EQ(CountOf(sim.Commands(), "AT+GMR"), reads);
+    Close(s);
+}
+
+// A device change while an update holds its modem: the page is told at once and nothing brings
+// its controls back, but the lists are rebuilt only after the update has ended.
+TEST_F(SheetTest, AnUpdateHoldsTheRebuildBackUntilItEnds) {
+    winetest::RegFixture nodes(Devnodes("C2F00050", "C2F00060"));
+    Write("EM56.MPK", ModemPackage(true));
+    Sheet s = StartFilled();
+    ASSERT_NE(s.sheet, nullptr);
+    ASSERT_TRUE(ui::Click(s.page, IDC_UPD_UPDATE));
+    HWND dlg = ui::WaitDialog(p_.pid(), "Update", 20000);
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_NE(dlg, s.sheet);
+
+    DevnodeNotice(s.sheet, DBT_DEVICEARRIVAL, 0xC2F00060);
+    EXPECT_TRUE(WaitFor([&] { return ui::ComboItems(s.page, IDC_UPD_ADAPTERS) == std::vector<std::string>{kChanging}; }));
+    // Late answers of the page's queries.
+    ASSERT_TRUE(PostMessageA(s.page, WM_USER, 8, 0));
+    ASSERT_TRUE(PostMessageA(s.page, WM_USER, 1, 0));
+    // The re-detection would follow within 50 ms.
+    Sleep(1000);
+    EXPECT_EQ(ui::ComboItems(s.page, IDC_UPD_ADAPTERS), std::vector<std::string>{kChanging});
+    ExpectControls(s.page, false, false, false);
+
+    ASSERT_TRUE(ui::Click(dlg, IDC_PROG_START));
+    Answer("The firmware update has completed successfully!", IDOK);
+    HWND settings = ui::WaitDialog(p_.pid(), "Update Modem Settings", 20000);
+    ASSERT_NE(settings, nullptr);
+    ASSERT_TRUE(ui::Click(settings, IDC_MODSET_UPDATE));
+    Answer("The update completed successfully!", IDOK);
+    EXPECT_TRUE(sim.State().bootFlashed);
+
+    // Once the update is over the lists are rebuilt and the page fills itself again.
+    EXPECT_TRUE(WaitFor([&] { return ui::IsEnabled(s.page, IDC_UPD_BROWSE); }));
+    EXPECT_EQ(ui::ComboItems(s.page, IDC_UPD_ADAPTERS)[0], CardA());
+    EXPECT_TRUE(WaitFor([&] { return ui::ControlText(s.page, IDC_UPD_MODEM_STATE) == "1.90"; }));
+    Close(s);
+}

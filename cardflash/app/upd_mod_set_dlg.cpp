@@ -5,6 +5,7 @@
 #include "cardflash/app/settings_header.h"
 #include "cardflash/app/update_dialogs.h"
 #include "cardflash/app/update_routine.h"
+#include "cardflash/flash/modemreplies.h"
 #include "cardflash/inventory/card_info.h"
 #include "cardflash/inventory/inf_to_reg.h"
 #include "cardflash/inventory/qorv_error.h"
@@ -62,10 +63,29 @@ bool CUpdModSetDlg::HasSettings() const {
     return IsNt(CConfUtilApp::Get()) ? has(5) || has(7) : has(4) || has(6);
 }
 
+// The modem of the adapter that the [Update] record names; null when that adapter has no modem
+// in the list (it is gone, or its modem could not be bound).
+CModem* CUpdModSetDlg::RecordedModem() const {
+    CConfUtilApp* app = CConfUtilApp::Get();
+    const int index = app->IndexOfCard(m_PnPID);
+    return index >= 0 ? app->ModemAt(index).m_Modem.get() : nullptr;
+}
+
 bool CUpdModSetDlg::PostRebootCheckFails() {
     CConfUtilApp* app = CConfUtilApp::Get();
+    // The check runs once, whatever it finds: a later update of this session is no post-reboot run.
+    app->m_PostRestart = 0;
     const CString wanted = CUpdateSettings::ReadText(IDS_UPD_NEW_VER);
-    if (CModem* modem = app->CurrentModem()) {
+    const int index = app->IndexOfCard(m_PnPID);
+    if (index < 0) {
+        // Nothing can be checked or set on an adapter that is not there: TEMP.PAK and the record
+        // stay for a run with the adapter in place.
+        app->Message(FormatMessage2(fw::App::Text(IDS_UPD_ADAPTER_GONE), m_PnPID, wanted), MB_OK | MB_ICONEXCLAMATION);
+        return true;
+    }
+    // The sheet shows the adapter the update was for.
+    app->Select(index);
+    if (CModem* modem = app->ModemAt(index).m_Modem.get()) {
         // A modem that says nothing gives no reason to doubt the flasher.
         if (modem->ReadFirmwareVersion() == kModemOk && !modem->m_FirmwareVersion.IsEmpty() &&
             modem->m_FirmwareVersion != wanted) {
@@ -78,7 +98,6 @@ bool CUpdModSetDlg::PostRebootCheckFails() {
         }
     }
     DeleteFileA(app->m_ProgramFolder + "\\" + fw::App::Text(IDS_UPD_TEMP_PAK));
-    app->m_PostRestart = 0;
     return false;
 }
 
@@ -93,7 +112,7 @@ bool CUpdModSetDlg::OnInitDialog() {
         return true;
     }
 
-    if (m_Package.SetFile(m_PackagePath) == 0 && m_Package.SelectForCard(m_PnPID, app->CurrentModem()) == 0 &&
+    if (m_Package.SetFile(m_PackagePath) == 0 && m_Package.SelectForCard(m_PnPID, RecordedModem()) == 0 &&
         m_Kinds.empty())
         m_Package.GetSectionKinds(&m_Kinds);
     const bool settings = HasSettings();
@@ -170,8 +189,23 @@ void CUpdModSetDlg::Update() {
 
     SetItemText(IDC_MODSET_STATUS, fw::App::Text(IDS_UPD_REGISTRY));
     fw::Repaint(hwnd());
-    CInfToReg().Install(m_PnPID, CString(status.infName.c_str()), app->m_ProgramFolder, "Modem", kInfSection);
-    if (CModem* modem = app->CurrentModem()) modem->SetCountryCode(m_CountryCode);
+    // A positive result is a failure; -1 (Windows NT, no responses key name) leaves the section
+    // installed.
+    if (CInfToReg().Install(m_PnPID, CString(status.infName.c_str()), app->m_ProgramFolder, "Modem", kInfSection) > 0) {
+        app->MessageId(IDS_UPD_REGISTRY_FAILED, MB_OK | MB_ICONEXCLAMATION);
+        End(2);
+        return;
+    }
+    // The code goes to the modem of the adapter the record names. A code that was never read
+    // (-1) is not sent.
+    CString countryCommand;
+    if (CModem* modem = RecordedModem(); modem && CountryCodeCommand(m_CountryCode, countryCommand)) {
+        if (modem->SetCountryCode(m_CountryCode) != kModemOk) {
+            app->MessageId(IDS_UPD_COUNTRY_FAILED, MB_OK | MB_ICONEXCLAMATION);
+            End(2);
+            return;
+        }
+    }
     app->MessageId(IDS_UPD_DONE, MB_OK | MB_ICONINFORMATION);
     End(IDOK);
 }

@@ -13,6 +13,8 @@
 #include "framework/cstring.h"
 #include "framework/dialog.h"
 
+class CModem;
+
 class CFlashProgDlg : public fw::Dialog {
 public:
     // The package to flash, the adapter's Plug and Play id, and whether the package's record has no
@@ -60,5 +62,6 @@ private:
     void Update();
     void OnCancel();
     bool PostRebootCheckFails();
+    CModem* RecordedModem() const;
     bool HasSettings() const;
 };

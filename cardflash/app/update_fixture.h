@@ -56,15 +56,15 @@ inline const char kInf[] =
     "HKR,Init,1,,\"AT<cr>\"\r\n";
 
 // A settings section: the 357-byte file status, then the INF.
-inline Bytes SettingsSection(const std::string& infName, uint8_t attributes) {
+inline Bytes SettingsSection(const std::string& infName, uint8_t attributes, const std::string& inf = kInf) {
     Bytes header(mpk::kSettingsHeaderSize, 0);
     fwtest::Put32(&header, 0, kInfWritten);
     fwtest::Put32(&header, 4, kInfWritten);
     fwtest::Put32(&header, 8, kInfWritten);
-    fwtest::Put32(&header, 12, static_cast<uint32_t>(sizeof kInf - 1));
+    fwtest::Put32(&header, 12, static_cast<uint32_t>(inf.size()));
     header[16] = attributes;
     std::copy(infName.begin(), infName.end(), header.begin() + 17);
-    return fwtest::Cat({header, fwtest::Text(kInf)});
+    return fwtest::Cat({header, fwtest::Text(inf)});
 }
 
 inline Bytes ModemImage(const std::string& version) {
@@ -78,15 +78,15 @@ inline Bytes ModemImage(const std::string& version) {
 
 // The modem package of card A: its image (when `image`), and settings for Windows 9x and NT.
 inline Bytes ModemPackage(bool image, const std::string& infName = "DVXUPG.INF", uint8_t attributes = FILE_ATTRIBUTE_ARCHIVE,
-                          const std::string& version = "1.90") {
+                          const std::string& version = "1.90", const std::string& inf = kInf) {
     std::vector<fwtest::MpkSection> sections;
     if (image) {
         sections.push_back({mpk::kKindCis, {0x01, 0x03, 0xD9, 0x01, 0xFF, 0x1C}});
         sections.push_back({mpk::kKindPatchList, {0, 0}});
         sections.push_back({mpk::kKindImage, ModemImage(version)});
     }
-    sections.push_back({mpk::kKindSettings9x, SettingsSection(infName, attributes)});
-    sections.push_back({mpk::kKindSettingsNt, SettingsSection(infName, attributes)});
+    sections.push_back({mpk::kKindSettings9x, SettingsSection(infName, attributes, inf)});
+    sections.push_back({mpk::kKindSettingsNt, SettingsSection(infName, attributes, inf)});
     return fwtest::MpkFile(static_cast<uint8_t>(sections.size()), {{3, kRecord9x, 0x1143, 3, "EM56", "EtherModem firmware", sections}});
 }
 

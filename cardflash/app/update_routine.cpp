@@ -112,9 +112,16 @@ BOOL HandOverToFlasher(CConfUtilApp* app, CModem* modem, CMPKFile& package) {
     }
 
     const CString valueName = app->Title();
+    BOOL registered = FALSE;
     {
         CQuickReg runOnce(TRUE, kRunOnceKey);
-        runOnce.SetString(valueName, RunOnceCommand(*app));
+        registered = runOnce.m_Open && runOnce.SetString(valueName, RunOnceCommand(*app));
+    }
+    if (!registered) {
+        // Nothing would check the flash after the reboot, nor install the settings.
+        DeleteFileA(tempPak);
+        app->MessageId(IDS_UPD_RUNONCE_FAILED, MB_OK | MB_ICONEXCLAMATION);
+        return FALSE;
     }
     app->m_RunOnceRegistered = 1;
 
@@ -173,6 +180,9 @@ void SetPageVersionReadRestart(PageVersionReadRestart restart) { g_restart = res
 BOOL PerformUpdate(CModem* modem, const CString& fileName, const CString& folder, CFlashDlg* page) {
     CConfUtilApp* app = CConfUtilApp::Get();
     if (!app || !modem || fileName.IsEmpty()) return FALSE;
+    // The message boxes and dialogs below run message loops; a device change noticed in them
+    // must not rebuild the modem list under `modem`.
+    CUpdateRun running(app);
     const CString path = folder + "\\" + fileName;
     const bool nt = app->OSInfo().m_PlatformId == VER_PLATFORM_WIN32_NT;
     const bool commandLine = app->m_TvlMode || app->m_FlashBoth;
@@ -226,8 +236,7 @@ BOOL PerformUpdate(CModem* modem, const CString& fileName, const CString& folder
 
     if (settings && !image) {
         CUpdModSetDlg dialog(&kinds);
-        dialog.DoModal();
-        return TRUE;
+        return dialog.DoModal() == IDOK ? TRUE : FALSE;
     }
 
     if (!modem->m_InPlaceCapable) return HandOverToFlasher(app, modem, package);
@@ -246,14 +255,15 @@ BOOL PerformUpdate(CModem* modem, const CString& fileName, const CString& folder
         Sleep(kSettleAfterFlashMs);
     }
     lock.Take(app);  // a Cancel here only goes on without the lock
-    const bool flashed = ended == IDOK;
-    if (flashed && settings) {
+    bool done = ended == IDOK;
+    if (done && settings) {
+        // The modem runs the new firmware either way; the update is complete only with its settings.
         CUpdModSetDlg dialog(&kinds);
-        dialog.DoModal();
+        done = dialog.DoModal() == IDOK;
     }
     if (page && g_restart) g_restart(page);
     lock.Release();
-    return flashed ? TRUE : FALSE;
+    return done ? TRUE : FALSE;
 }
 
 CString CUpdateSettings::ReadText(UINT keyId, const char* defaultValue) {

@@ -12,9 +12,9 @@ class CModem;
 class CFlashDlg;
 
 // Upgrades `modem` with the package `folder`\`fileName`. `page` (the Update page; null in the
-// command-line mode) has its version read restarted after an in-place flash. TRUE when something
-// was done (settings installed, flashed in place, flasher started) or a command-line run found
-// the firmware current; FALSE otherwise.
+// command-line mode) has its version read restarted after an in-place flash. TRUE when the update
+// was done (settings installed, flashed in place with its settings, flasher started) or a
+// command-line run found the firmware current; FALSE otherwise (a failed settings step included).
 BOOL PerformUpdate(CModem* modem, const CString& fileName, const CString& folder, CFlashDlg* page);
 
 // How the routine restarts the page's version read: the page registers this once (the routine

@@ -5,6 +5,13 @@
 
 using namespace updatetest;
 
+#include <set>
+
+namespace {
+// The boot loader's "PROGRAMMING ERROR" (128) has no text of its own in the error table.
+const char kProgrammingError[] = "Error code 128";
+}
+
 TEST_F(UpdateTest, InPlaceUpgradeFlashesInstallsTheSettingsAndSendsTheCountryBack) {
     const std::string package = Write("EM56.MPK", ModemPackage(true));
     Run("PERFORM:EM56.MPK");
@@ -46,24 +53,62 @@ TEST_F(UpdateTest, InPlaceUpgradeFlashesInstallsTheSettingsAndSendsTheCountryBac
     EXPECT_TRUE(HasLine(report, "progress dialog none")) << report;
 }
 
-// A flash that ends with an error is no success: the routine says so and the settings stay.
+// A flash that fails half way through the image is no success: the user is told the boot loader's
+// error, no settings are installed, and the [Update] record stays for another try.
 TEST_F(UpdateTest, AFailedFlashIsNoSuccess) {
     Write("EM56.MPK", ModemPackage(true));
-    sim.Update([](modemsim::ModemState& s) { s.errorCommands = {"AT!XCIS"}; });  // the card's CIS is not read
+    sim.Update([](modemsim::ModemState& s) {
+        // The boot loader gives up after the tenth block and does not ask for a new start.
+        s.bootFaults = {{1, 9, "\r\nPROGRAMMING ERROR\r\n", false}};
+        s.bootSilentAfterError = true;
+    });
     Run("PERFORM:EM56.MPK");
     HWND dlg = ui::WaitDialog(p_.pid(), "Update", 20000);
     ASSERT_NE(dlg, nullptr);
     ASSERT_TRUE(ui::Click(dlg, IDC_PROG_START));
-    HWND box = ui::WaitMessageBox(p_.pid(), 60000);
-    ASSERT_NE(box, nullptr);
-    EXPECT_NE(ui::MessageBoxText(box), "The firmware update has completed successfully!");
-    ui::Click(box, IDOK);
+    Answer(kProgrammingError, IDOK);
     Finish();
-    EXPECT_FALSE(sim.State().bootFlashed);
+    const modemsim::ModemState st = sim.State();
+    EXPECT_EQ(st.bootStarts, 1);
+    EXPECT_GT(st.bootReceived.size(), 9u * 1024);  // the failure came in the middle of the image
+    EXPECT_LT(st.bootReceived.size(), kImageSize);
+    EXPECT_FALSE(st.bootFlashed);
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey9x, "FirmwareLevel"), "<none>");
+    EXPECT_EQ(Key("UpdateFile"), "EM56.MPK");
+    EXPECT_EQ(Key("UpdateNewVer"), "1.90");
+    EXPECT_EQ(Key("UpdateOldVer"), "1.80");
+    EXPECT_EQ(Key("MdmCountryCode"), "61");
     const std::string report = Report();
     EXPECT_TRUE(HasLine(report, "perform 0")) << report;
     EXPECT_TRUE(HasLine(report, "progress dialog none")) << report;
+}
+
+// The modem-settings step can fail after its INF was written: the user is told, and the update is
+// no success.
+TEST_F(UpdateTest, AFailedSettingsStepIsNoSuccess) {
+    struct Case {
+        const char* name;
+        std::string inf;                 // the package's INF
+        std::set<std::string> errors;    // commands the card answers with ERROR
+        const char* message;
+    } cases[] = {
+        {"the INF lacks its section", std::string(kInf).replace(std::string(kInf).find("Modem1-Upgrade"), 14, "Modem2-Upgrade"),
+         {}, "Error: Unable to update the modem settings in the Windows registry."},
+        {"the country code is refused", kInf, {"AT+GCI=B5"}, "Error: Unable to set the modem's country code."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Prepare("run");
+        Write("SET.MPK", ModemPackage(false, "DVXUPG.INF", FILE_ATTRIBUTE_ARCHIVE, "1.90", c.inf));
+        sim.Update([&](modemsim::ModemState& s) { s.errorCommands = c.errors; });
+        Run("PERFORM:SET.MPK");
+        HWND settings = ui::WaitDialog(p_.pid(), "Update Modem Settings", 20000);
+        ASSERT_NE(settings, nullptr);
+        ASSERT_TRUE(ui::Click(settings, IDC_MODSET_UPDATE));
+        Answer(c.message, IDOK);
+        Finish();
+        EXPECT_TRUE(HasLine(Report(), "perform 0")) << Report();
+    }
 }
 
 // Settings only: the INF is written under its bare name in the program folder, whatever folder
@@ -146,12 +191,81 @@ TEST_F(DosFlasherTest, HandsOverWithTempPakAndRunOnce) {
     EXPECT_FALSE(sim.State().bootFlashed);
 }
 
+// A translation that lacks texts and dialogs the program needs: the program's own stand in, for
+// the settings dialog, the message boxes and the word of the RunOnce command.
+TEST_F(DosFlasherTest, AnIncompleteTranslationKeepsTheProgramsOwnResources) {
+    const std::string dutch = folder_ + "\\Dutch";
+    ASSERT_TRUE(CreateDirectoryA(dutch.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA((winetest::ProgramFolder() + "\\cardflash_Dutch.dll").c_str(),
+                          (dutch + "\\cardflash_Dutch.dll").c_str(), FALSE));
+    WritePrivateProfileStringA("Application", "CurLanguage", "Dutch", Ini().c_str());
+    Write("SET.MPK", ModemPackage(false));
+    Run("PERFORM:SET.MPK");
+    HWND settings = ui::WaitDialog(p_.pid(), "Update Modem Settings", 20000);
+    ASSERT_NE(settings, nullptr);
+    ASSERT_TRUE(ui::Click(settings, IDC_MODSET_UPDATE));
+    Answer("The update completed successfully!", IDOK);
+    Finish();
+    EXPECT_TRUE(HasLine(Report(), "perform 1")) << Report();
+
+    CopyFlasher();
+    Run("PERFORM:EM56.MPK");
+    Answer(kShutdown, IDYES);
+    Finish();
+    EXPECT_EQ(RunOnceValue(), "\"" + folder_ + "\\cardflash.EXE\" UPGRADE");
+    EXPECT_TRUE(HasLine(Report(), "perform 1")) << Report();
+}
+
+namespace {
+
+// Puts a registry link in the place of the RunOnce key for its life (the key goes while it
+// exists; it holds no values in the tests).
+class RunOnceLink {
+public:
+    RunOnceLink() {
+        if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRunOnce) != ERROR_SUCCESS) return;
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, 0, nullptr, REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK,
+                            KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr) != ERROR_SUCCESS)
+            return;
+        const wchar_t target[] = L"\\Registry\\Machine\\Software\\NoSuchKey\\RunOnce";
+        made_ = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
+                               sizeof target - sizeof(wchar_t)) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        HKEY probe = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_READ, &probe) == ERROR_SUCCESS) {
+            RegCloseKey(probe);
+            made_ = false;  // the link leads somewhere: it proves nothing
+        }
+    }
+    ~RunOnceLink() {
+        HKEY link = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &link) == ERROR_SUCCESS) {
+            using DeleteKey = LONG(WINAPI*)(HANDLE);
+            auto zwDelete = reinterpret_cast<DeleteKey>(
+                reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+            if (zwDelete) zwDelete(link);
+            RegCloseKey(link);
+        }
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS)
+            RegCloseKey(key);
+    }
+    bool made() const { return made_; }
+
+private:
+    bool made_ = false;
+};
+
+}  // namespace
+
 // Every way the hand-over stops short of a running flasher leaves no RunOnce command behind (a
 // restart with "UPGRADE" would check a flash that never happened) and starts nothing.
 TEST_F(DosFlasherTest, NoFlasherRunLeavesNoRestartBehind) {
     struct Case {
         const char* name;
-        enum { kFlasher, kBadFlasher, kNoFlasher, kTempPakFolder } prepare;
+        enum { kFlasher, kBadFlasher, kNoFlasher, kTempPakFolder, kNoRunOnceKey } prepare;
         std::vector<std::pair<std::string, int>> answers;  // message texts ("" any) and buttons
     } cases[] = {
         {"the user says no", Case::kFlasher,
@@ -165,13 +279,23 @@ TEST_F(DosFlasherTest, NoFlasherRunLeavesNoRestartBehind) {
          {{"<locate>", IDOK}}},
         {"TEMP.PAK cannot be written", Case::kTempPakFolder,
          {{"", IDOK}}},
+        {"the restart cannot be registered", Case::kNoRunOnceKey,
+         {{"Error: Unable to register the update's restart in the Windows registry. The adapter will not be updated.",
+           IDOK}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Prepare("run dir");
         sim.Update([](modemsim::ModemState& s) { s.firmwareVersion = "1.60"; });
         Write("EM56.MPK", ModemPackage(true));
-        if (c.prepare == Case::kFlasher || c.prepare == Case::kTempPakFolder) CopyFlasher();
+        if (c.prepare == Case::kFlasher || c.prepare == Case::kTempPakFolder || c.prepare == Case::kNoRunOnceKey)
+            CopyFlasher();
+        // RunOnce as a link to a key that does not exist: it can be neither opened nor created.
+        std::unique_ptr<RunOnceLink> link;
+        if (c.prepare == Case::kNoRunOnceKey) {
+            link = std::make_unique<RunOnceLink>();
+            ASSERT_TRUE(link->made());
+        }
         if (c.prepare == Case::kBadFlasher) WriteFileText(folder_ + "\\Ostrel.EXE", "not a program");
         if (c.prepare == Case::kTempPakFolder) CreateDirectoryA((folder_ + "\\TEMP.PAK").c_str(), nullptr);
         Run("PERFORM:EM56.MPK");
@@ -191,8 +315,12 @@ TEST_F(DosFlasherTest, NoFlasherRunLeavesNoRestartBehind) {
             ui::WaitGone(box);
         }
         Finish();
+        link.reset();
         EXPECT_EQ(RunOnceValue(), "<none>");
         EXPECT_EQ(FlasherLine(), "");
+        if (c.prepare == Case::kNoRunOnceKey) {
+            EXPECT_EQ(GetFileAttributesA((folder_ + "\\TEMP.PAK").c_str()), INVALID_FILE_ATTRIBUTES);
+        }
         const std::string report = Report();
         EXPECT_TRUE(HasLine(report, "perform 0")) << report;
         EXPECT_TRUE(HasLine(report, "runonce registered 0")) << report;
@@ -232,8 +360,62 @@ TEST_F(UpdateTest, AfterTheRebootTheNewVersionIsChecked) {
         Finish();
         const std::string report = Report();
         EXPECT_TRUE(HasLine(report, c.ended)) << report;
-        EXPECT_TRUE(HasLine(report, c.tempPakStays ? "post-restart 1" : "post-restart 0")) << report;
+        // The check runs once, passed or not.
+        EXPECT_TRUE(HasLine(report, "post-restart 0")) << report;
         EXPECT_EQ(GetFileAttributesA((folder_ + "\\TEMP.PAK").c_str()) != INVALID_FILE_ATTRIBUTES, c.tempPakStays);
+    }
+}
+
+// A failed check after the reboot does not stand in the way of a later update in the same run.
+TEST_F(UpdateTest, AFailedRebootCheckRunsOnce) {
+    Write("SET.MPK", ModemPackage(false));
+    WritePostRebootRecord();
+    Run("UPGRADE PERFORM:SET.MPK");
+    Answer("The adapter was to be updated to version 1.90. Ostrel.exe failed to update the adapter to the newer version.",
+           IDOK);
+    HWND settings = ui::WaitDialog(p_.pid(), "Update Modem Settings", 20000);
+    ASSERT_NE(settings, nullptr);
+    ASSERT_TRUE(ui::Click(settings, IDC_MODSET_UPDATE));
+    Answer("The update completed successfully!", IDOK);
+    Finish();
+    const std::string report = Report();
+    EXPECT_TRUE(HasLine(report, "settings dialog 2")) << report;
+    EXPECT_TRUE(HasLine(report, "perform 1")) << report;
+}
+
+// After the reboot the check and the country code go to the adapter that the record names: here
+// card B, which the simulated card now answers for while card A's port is dead. An adapter that
+// is not in the computer is told to the user and nothing is sent to any modem.
+TEST_F(UpdateTest, AfterTheRebootTheRecordedAdapterIsChecked) {
+    winetest::RegFixture ports(
+        std::string("[HKEY_LOCAL_MACHINE\\Enum\\MF\\CHILD0000\\PCMCIA&DORVEX-ETHERMODEM_56-3F1A&1]\n\"PORTNAME\"=\"COM97\"\n") +
+        "[HKEY_LOCAL_MACHINE\\Enum\\PCMCIA\\DORVEX-MODEM_56K-77C2\\1]\n\"PORTNAME\"=\"" + pair.a + "\"\n");
+    struct Case {
+        const char* pnp;
+        std::string message;
+    } cases[] = {
+        {"PCMCIA\\DORVEX-MODEM_56K-77C2\\1",
+         "The adapter was to be updated to version 1.90. Ostrel.exe failed to update the adapter to the newer version."},
+        {"PCMCIA\\DORVEX-MODEM_56K-77C2\\2",
+         "The adapter that was to be updated to version 1.90 (PCMCIA\\DORVEX-MODEM_56K-77C2\\2) is not in the computer. "
+         "Insert it and start the program again."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pnp);
+        Prepare("run");
+        WritePostRebootRecord();
+        WritePrivateProfileStringA("Update", "UpdatePnP", c.pnp, Ini().c_str());
+        const size_t before = sim.Commands().size();
+        Run("UPGRADE");
+        Answer(c.message, IDOK);
+        Finish();
+        const std::string report = Report();
+        EXPECT_TRUE(HasLine(report, "settings dialog 2")) << report;
+        EXPECT_NE(GetFileAttributesA((folder_ + "\\TEMP.PAK").c_str()), INVALID_FILE_ATTRIBUTES);
+        const std::vector<std::string> commands = sim.Commands();
+        const std::vector<std::string> sent(commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end());
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "ATZ&F&W"), 0);
+        EXPECT_EQ(std::find(sent.begin(), sent.end(), "AT+GCI=3D"), sent.end());
     }
 }
 
@@ -318,6 +500,43 @@ TEST_F(UpdateTest, FlashBothUpgradesTheAddOnAndTheModemAroundTheSwap) {
         EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey9x, "FirmwareLevel"), "1.90");
         EXPECT_EQ(sim.State().addOnVersion, "2.20");
     }
+}
+
+// "/FLASH_BOTH" with both adapters already current: the add-on is "a newer version", the modem
+// "already ISDN enabled"; nothing is flashed and the user is asked only for the swap.
+TEST_F(UpdateTest, FlashBothWithCurrentFirmwareFlashesNothing) {
+    Write("EM56.MPK", ModemPackage(true));
+    Write("TVL.MPK", AddOnPackage());
+    sim.Update([](modemsim::ModemState& s) {
+        s.firmwareVersion = "1.90";
+        s.addOnVersion = "2.20";
+    });
+    sim.SetAddOn(true);
+    Run("/FLASH_BOTH");
+    Answer("The NUDO firmware is a newer version and does not need to be upgraded.", IDOK);
+    HWND box = ui::WaitMessageBox(p_.pid(), 60000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(ui::MessageBoxText(box), "Please remove the ISDN adapter and press ok when done.");
+    sim.SetAddOn(false);
+    ui::Click(box, IDOK);
+    ui::WaitGone(box);
+    Answer(kIsdnEnabled, IDOK);
+    Finish();
+    EXPECT_EQ(sim.State().bootStarts, 0);
+    EXPECT_EQ(sim.State().addOnPackets, 0);
+}
+
+// A package that has nothing for this adapter on this Windows: only Windows NT settings on
+// Windows 98. Refused before anything is written.
+TEST_F(UpdateTest, APackageWithNothingForThisWindowsIsRefused) {
+    Write("NT.MPK", fwtest::MpkFile(1, {{3, kRecord9x, 0x1143, 3, "EM56", "EtherModem settings",
+                                         {{mpk::kKindSettingsNt, SettingsSection("DVXUPG.INF", FILE_ATTRIBUTE_ARCHIVE)}}}}));
+    Run("PERFORM:NT.MPK");
+    Answer("This update file is not suitable for the current Adapter or Operating System.", IDOK);
+    Finish();
+    EXPECT_TRUE(HasLine(Report(), "perform 0")) << Report();
+    EXPECT_EQ(Key("UpdateFile"), "<none>");
+    EXPECT_EQ(GetFileAttributesA((folder_ + "\\DVXUPG.INF").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // Nothing to flash is no success: without a selected modem the dialog fails with a message.

@@ -105,9 +105,10 @@ int OpenFlashDriver(InfoBlock* info, CardRecord** cards, HMODULE module) {
         }
     }
     if (result != kOk) {
-        // The block never reads as ready after a failed open.
+        // The block never reads as ready after a failed open. The driver stays open (a flash then
+        // fails at its own steps, such as the card look-up without name rows) until
+        // CloseFlashDriver or the next open; no card array is handed out.
         if (info->status == 0) info->status = 0xFFFF;
-        CloseFlashDriver();
         return result;
     }
     *cards = s.cards.data();

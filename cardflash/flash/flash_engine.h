@@ -14,7 +14,8 @@
 // Opens the driver, loads the card-name table from string 33000 onward of `module`, prepares the
 // card records the driver announces and enumerates the cards: 0, or 1 no card found, 2 no memory,
 // 3 the driver is not ready, 4 another driver version, 5 no driver, 6 no card-name row. On failure
-// nothing stays open.
+// no card array is handed out; a driver that opened stays open until CloseFlashDriver (or the next
+// open), so a later FlashImage fails at its own step.
 int OpenFlashDriver(flashdrv::InfoBlock* info, flashdrv::CardRecord** cards, HMODULE module);
 // Frees the card array and the card-name rows and closes the driver.
 void CloseFlashDriver();

@@ -225,8 +225,8 @@ bool KeepCardValuesInImage(uint8_t* image, size_t size, const CardRecord& card) 
             const bool words = image[at + 2] != 0;
             const uint32_t area = static_cast<uint32_t>(image[at + 8]) | image[at + 9] << 8 |
                                   image[at + 10] << 16 | static_cast<uint32_t>(image[at + 11]) << 24;
-            // The checksum in the last two bytes stays outside the area.
-            if (size < 2 || area > size - 2 || size - 2 - area < fis::kCisAreaSize || image[area] != 1) return false;
+            // The entry's data may be only part of an image: its last two bytes are left as they are.
+            if (area > size || size - area < fis::kCisAreaSize || image[area] != 1) return false;
             uint8_t* cis = image + area;
             if (words) {
                 KeepCardValues(cis, fis::kCisAreaSize, card, false);
@@ -236,7 +236,6 @@ bool KeepCardValuesInImage(uint8_t* image, size_t size, const CardRecord& card) 
                 const std::vector<uint8_t> b = Narrow(w.data(), w.size());
                 std::memcpy(cis, b.data(), b.size());
             }
-            fis::StoreChecksum(image, size);
             return true;
         }
         at += length + 2;

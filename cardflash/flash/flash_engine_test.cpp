@@ -180,20 +180,24 @@ TEST_F(FlashEngineTest, OpenFindsThePcCardsAndLooksEachUp) {
     EXPECT_EQ(driver.open_handles(), 0);
 }
 
-TEST_F(FlashEngineTest, OpenFailuresLeaveNothingOpen) {
+// A failed open hands out no card array; a driver that did open stays open until the engine is
+// closed, so a flash after the open fails at its own step: 10 without the driver (or with one of
+// another version), 4 when the card look-up finds no name rows.
+TEST_F(FlashEngineTest, OpenFailuresHandOutNoCards) {
     struct Case {
         const char* what;
         int result;
         void (*setup)(FlashDriver&);
         bool ownRows;
+        int flashed;       // FlashImage after the failed open
+        int handlesOpen;   // until CloseFlashDriver
     } cases[] = {
-        {"no driver", 5, [](FlashDriver& d) { d.FailOpens(2); }, true},
-        {"driver 1.1", 4, [](FlashDriver& d) { d.SetVersion(0x0101); }, true},
-        {"version request fails", 4, [](FlashDriver& d) { d.Refuse(1, Failure::kReturnFalse); }, true},
-        {"driver not ready", 3, [](FlashDriver& d) { d.SetInfoStatus(1); }, true},
-        {"short information block", 3, [](FlashDriver& d) { d.Refuse(10, Failure::kShortCount); }, true},
-        {"no card-name rows", 6, [](FlashDriver&) {}, false},
-        {"no records to prepare", 1, [](FlashDriver& d) { d.SetRecordCount(0); }, true},
+        {"no driver", 5, [](FlashDriver& d) { d.FailOpens(2); }, true, 10, 0},
+        {"driver 1.1", 4, [](FlashDriver& d) { d.SetVersion(0x0101); }, true, 10, 1},
+        {"version request fails", 4, [](FlashDriver& d) { d.Refuse(1, Failure::kReturnFalse); }, true, 10, 1},
+        {"driver not ready", 3, [](FlashDriver& d) { d.SetInfoStatus(1); }, true, 4, 1},
+        {"short information block", 3, [](FlashDriver& d) { d.Refuse(10, Failure::kShortCount); }, true, 4, 1},
+        {"no card-name rows", 6, [](FlashDriver&) {}, false, 4, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -208,12 +212,27 @@ TEST_F(FlashEngineTest, OpenFailuresLeaveNothingOpen) {
         EXPECT_EQ(OpenFlashDriver(&block, &cards, module), c.result);
         EXPECT_NE(Field(block.status), 0);
         EXPECT_EQ(cards, nullptr);
+        EXPECT_EQ(d.open_handles(), c.handlesOpen);
+        // Nothing is erased or written.
+        EXPECT_EQ(FlashImage(kModemCard, "C:\\none.pak", nullptr), c.flashed);
+        for (const auto& r : d.requests()) EXPECT_TRUE(r.code != 5 && r.code != 7 && r.code != 16) << r.code;
+        CloseFlashDriver();
         EXPECT_EQ(d.open_handles(), 0);
-        // A flash without an open engine is refused before any request.
-        const size_t before = d.requests().size();
-        EXPECT_EQ(FlashImage(kModemCard, "C:\\none.pak", nullptr), 10);
-        EXPECT_EQ(d.requests().size(), before);
     }
+    // No records to prepare: the open ends with 1; the look-up itself still works, so a flash
+    // goes on to the file.
+    FlashDriver d;
+    d.AddCard(kModemCard, FlashDriver::Card{});
+    d.SetRecordCount(0);
+    standins::StandinDrivers only;
+    only.Add(flashdrv::kDriverPath, &d);
+    flashdrv::InfoBlock block{};
+    flashdrv::CardRecord* cards = nullptr;
+    EXPECT_EQ(OpenFlashDriver(&block, &cards, GetModuleHandleA(nullptr)), 1);
+    EXPECT_EQ(cards, nullptr);
+    EXPECT_EQ(FlashImage(kModemCard, "C:\\none.pak", nullptr), 1);
+    CloseFlashDriver();
+    EXPECT_EQ(d.open_handles(), 0);
 }
 
 TEST_F(FlashEngineTest, PlainEntryOf1000BytesInTwoBlocks) {
@@ -378,16 +397,19 @@ TEST_F(FlashEngineTest, CardOf0x1046KeepsItsValuesInTheImagesCis) {
     // The CIS area at 0x4100 holds byte-form tuples (flag 0 after the entry's length byte).
     const Bytes cis = CisBytes(false);
     Bytes image = fwtest::FisImage(0x4400).Cis(static_cast<uint16_t>(cis.size()), 0x4100).Put(0x4100, cis).Build();
-    const std::string path = Write(Pak(0x1146, 1, 4, {{0x8000, 0x3000, image}}));
+    // The image in two entries: the first holds the information block and the CIS, and its last
+    // two bytes are image bytes like any other.
+    const size_t split = 0x4300;
+    const Bytes head(image.begin(), image.begin() + split), tail(image.begin() + split, image.end());
+    const std::string path = Write(Pak(0x1146, 1, 4, {{0x0000, 0x3000, head}, {0x8000, 0x3000 + split, tail}}));
     Open();
     ASSERT_EQ(FlashImage(kComboCard, path.c_str(), nullptr), 0);
 
-    // Byte form: each value word gives its low byte.
+    // Byte form: each value word gives its low byte; nothing else changes.
     Bytes want = image;
     const Bytes serial = fwtest::Cat({fwtest::Le32(combo.serialFirst), fwtest::Le32(combo.serialSecond)});
     for (int i = 0; i < 4; ++i) want[0x4100 + 4 + 2 + i] = serial[2 * i];
     for (int i = 0; i < 8; ++i) want[0x4100 + 14 + 2 + i] = static_cast<uint8_t>(combo.values88[i]);
-    fwtest::Put16(&want, want.size() - 2, fwtest::Sum16(want, 0, want.size() - 2));
     EXPECT_EQ(FlashDriver::Range(driver.Flash(kComboCard), 0x3000, want.size()), want);
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -173,6 +174,38 @@ TEST_F(MonitorTest, SixFailedReadsAreReportedOnce) {
     std::vector<std::string> c = sim.Commands();
     EXPECT_EQ(std::count(c.begin(), c.end(), "ATE0V1"), 6);
     EXPECT_EQ(Reads(), 0u);
+}
+
+// Each period belongs to its port state: polls come often while another program holds the port and
+// seldom while it is free. A start on a port already held counts the call from that start.
+TEST_F(MonitorTest, PeriodsFollowThePortAndABusyStartCountsTheCall) {
+    modem.m_PortState = CModem::kPortBusy;
+    manager.SetPortFree(path, false);
+    CGetLastCall monitor(&modem, Callback, 100, 1500);
+    const std::time_t started = std::time(nullptr);
+    ASSERT_TRUE(monitor.Start());
+    EXPECT_GE(monitor.CallStart(), started);
+    EXPECT_LE(monitor.CallStart(), std::time(nullptr));
+    PumpFor(1000);
+    EXPECT_GE(Count(2), 1u);  // the first poll after 0.1 s, not 1.5 s
+    PumpFor(2000);
+    EXPECT_GE(Count(2), 6u);  // every 0.1 s: about 30
+
+    manager.SetPortFree(path, true);
+    ASSERT_TRUE(PumpUntil([] { return Count(3) >= 1; }, 10000));
+    // Counted from the start, not from 1970.
+    EXPECT_LE(modem.m_LastCallSeconds, static_cast<DWORD>(std::time(nullptr) - started + 1));
+    const size_t freeFrom = Count(1);
+    PumpFor(3000);
+    EXPECT_LE(Count(1) - freeFrom, 3u);  // every 1.5 s: two
+
+    // A start on a free port waits the free period for its first poll.
+    monitor.Stop();
+    const size_t before = g_seen.size();
+    ASSERT_TRUE(monitor.Start());
+    PumpFor(1000);
+    EXPECT_EQ(g_seen.size(), before);
+    EXPECT_EQ(Reads(), 1u);
 }
 
 TEST_F(MonitorTest, AStopFromAReportHoldsAndAStartArmsAgain) {

@@ -39,6 +39,13 @@ const char kInf[] =
     "[Modem1-BadName]\r\n"
     "AddReg=Upgrade.AddReg, BadName.AddReg\r\n"
     "\r\n"
+    "[Modem1-Inis]\r\n"
+    "AddReg=Upgrade.AddReg, Named.AddReg\r\n"
+    "UpdateInis=Upgrade.Inis\r\n"
+    "\r\n"
+    "[Upgrade.Inis]\r\n"
+    "dvxupg.ini,Modem,,\"FirmwareLevel=1.90\"\r\n"
+    "\r\n"
     "[Upgrade.AddReg]\r\n"
     "HKR,,FirmwareLevel,,\"1.90\"\r\n"
     "HKR,Init,1,,\"AT<cr>\"\r\n"
@@ -203,6 +210,21 @@ TEST_F(InfToRegTest, SectionReplacesTheDriverKeysTree) {
     // The INF in the INF folder, and under the name Windows keeps the card's copied INF.
     for (const std::string& f : copied) EXPECT_TRUE(FileExists(f)) << f;
     EXPECT_NE(before, Dump(HKEY_LOCAL_MACHINE, road.driverKey));
+}
+
+// The section's settings-file lines are installed with its registry lines.
+TEST_F(InfToRegTest, SettingsFileLinesAreInstalledToo) {
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    const std::string ini = std::string(windows) + "\\dvxupg.ini";
+    DeleteFileA(ini.c_str());
+    CInfToReg inf;
+    ASSERT_EQ(inf.Install(road.pnp, kInfName, WriteInf("Modem").c_str(), "Modem", "Modem1-Inis"), 0);
+    char value[64] = {};
+    GetPrivateProfileStringA("Modem", "FirmwareLevel", "(none)", value, sizeof value, ini.c_str());
+    EXPECT_STREQ(value, "1.90");
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, road.driverKey, "FirmwareLevel"), "1.90");
+    DeleteFileA(ini.c_str());
 }
 
 TEST_F(InfToRegTest, RefusalsLeaveTheRegistryAsItWas) {

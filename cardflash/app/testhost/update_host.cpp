@@ -48,7 +48,9 @@ protected:
             }
             BOOL done = PerformUpdate(modem, file, m_ProgramFolder, nullptr);
             std::fprintf(report, "perform %d\n", done);
-            if (modem && modem->ReadFirmwareVersion() == 0)
+            // After a failed flash the card may still sit in its boot loader: it is asked only
+            // after a success.
+            if (done && modem && modem->ReadFirmwareVersion() == 0)
                 std::fprintf(report, "version %s\n", modem->m_FirmwareVersion.c_str());
         }
         std::fprintf(report, "post-restart %d\nrunonce registered %d\nprogress dialog %s\n", m_PostRestart,
