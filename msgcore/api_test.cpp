@@ -373,7 +373,7 @@ TEST_F(MsgcoreApi, EleventhOpenIsRefused) {
 TEST_F(MsgcoreApi, X25AddressesOutOfRangeSendNothing) {
     sim().SetMode(CAPISIM_MANUAL);
     ISDN_X25_PARAMS x{"1234567890123456", "1", 0, nullptr, 0, nullptr};
-    EXPECT_EQ(isdnConnect(c, "1", nullptr, &x), 0x1107u);
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, &x), 0x2007u);  // illegal message parameter coding
     EXPECT_TRUE(sim().Puts().empty());
     ISDN_X25_PARAMS ok{"123", "45", 0, nullptr, 0, nullptr};
     EXPECT_EQ(isdnConnect(c, "1", nullptr, &ok), 0u);
