@@ -105,6 +105,21 @@ void preset(CCapiMessageHandler* h, uint16_t b1, uint16_t b2, uint16_t b3, uint1
 uint32_t globalOptions() { return uint32_t(g_profile[4]) | (uint32_t(g_profile[5]) << 8) |
                                   (uint32_t(g_profile[6]) << 16) | (uint32_t(g_profile[7]) << 24); }
 
+// Waits (bounded) for the end of a call. An owner may forward its events with SendMessage to the
+// thread that closes: those messages are served meanwhile, or the receive thread would stand
+// still until the wait gave up.
+void waitServingSentMessages(HANDLE ended) {
+    const DWORD limit = msgcoreCloseWaitMs(), start = GetTickCount();
+    for (;;) {
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= limit) return;
+        DWORD r = MsgWaitForMultipleObjects(1, &ended, FALSE, limit - spent, QS_SENDMESSAGE);
+        if (r != WAIT_OBJECT_0 + 1) return;  // ended, timed out or failed
+        MSG m;
+        PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);  // delivers the sent messages only
+    }
+}
+
 }  // namespace
 
 DWORD msgcoreMapInitResult(DWORD code) {
@@ -193,8 +208,7 @@ DWORD WINAPI isdnClose(ISDN_CONNECTION connection) {
     // clearing goes out whole at once and the port answers what follows.
     const bool fromCallback = port->onReceiveThread();
     if (h->ended()) ResetEvent(h->ended());
-    if (h->clearForClose(!fromCallback) && !fromCallback && h->ended())
-        WaitForSingleObject(h->ended(), msgcoreCloseWaitMs());
+    if (h->clearForClose(!fromCallback) && !fromCallback && h->ended()) waitServingSentMessages(h->ended());
     // Deleted when this call (and any dispatch inside it) has let go of it.
     port->destroyHandler(h.get());
     return 0;
