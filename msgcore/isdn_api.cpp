@@ -168,11 +168,8 @@ DWORD WINAPI isdnDone(ISDN_PORT port) {
     p->shutDown();
     // From an owner callback the receive thread is below us on the stack; a thread that did not
     // end in time still uses the port. Either way the port goes when that thread has ended.
-    if (fromCallback || p->threadRunning()) {
-        p->deleteWhenThreadEnds();
-        return 0;
-    }
-    delete p;
+    if ((fromCallback || p->threadRunning()) && p->deleteWhenThreadEnds()) return 0;
+    delete p;  // joined, or it ended just now: its destructor frees what is left
     return 0;
 }
 
