@@ -701,6 +701,9 @@ bool CCapiMessageHandler::clearForClose(bool graceful) {
     HandlerGuard g(lock_);
     if (!messageBuffer_) return false;
     hangupMode_ = 1;
+    // A connection that goes takes no further call: the end of this one must not bring it back
+    // to listening (and an ownerless handler would accept what it is offered).
+    listenFlag_ = 0;
     switch (state_) {
     case csOutgoingCall:
         // Without a PLCI yet the confirmation brings it and the clearing follows: from this
