@@ -16,7 +16,6 @@ CCapiPort::CCapiPort(const CCapiPort& other) : CDoubleListNode(other) {
 
 // The registration and the settings are copied; the buffers are not: each pool and the
 // application buffer belong to one port, which frees them in its shutDown.
-
 CCapiPort& CCapiPort::operator=(const CCapiPort& other) {
     if (this == &other) return *this;
     CDoubleListNode::operator=(other);

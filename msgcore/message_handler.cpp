@@ -953,6 +953,8 @@ int CCapiMessageHandler::selectBProtocolConfirmation(tagAPIMsg* message) {
 
 int CCapiMessageHandler::dispatchMessage(tagAPIMsg* message) {
     HandlerGuard g(lock_);
+    // Closed while the dispatch was on its way here: what CAPI needs answered, the port answers.
+    if (!messageBuffer_) return 0;
     View v(message);
     if (v.size() < capi::kHeader) return 0;
     lastOfferedNumber_ = v.number();
