@@ -86,6 +86,41 @@ TEST(commonLists, AppendInsertAndRemoveKeepBothDirections) {
     list.removeNode();
 }
 
+TEST(commonLists, ANodeNotLinkedHereIsRefused) {
+    std::vector<std::string> journal;
+    CDoubleList list, other;
+    Node a(1, nullptr), b(2, nullptr), loose(3, nullptr), otherHead(4, nullptr), otherTail(5, nullptr);
+    list.appendNode(&a);
+    list.appendNode(&b);
+    other.appendNode(&otherHead);
+    other.appendNode(&otherTail);
+    EXPECT_EQ(list.removeNode(&b), 1);
+    const struct {
+        const char* what;
+        CDoubleListNode* node;
+    } cases[] = {
+        {"removed already", &b}, {"never linked", &loose}, {"another list's head", &otherHead},
+        {"another list's tail", &otherTail},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        EXPECT_EQ(list.removeNode(k.node), 0);
+        EXPECT_EQ(list.removeNodeInterlocked(k.node), 0);
+        EXPECT_EQ(Ids(list), (std::vector<int>{1}));
+    }
+    Node* foreign = new Node(6, &journal);
+    EXPECT_EQ(list.deleteNode(foreign), 0);
+    EXPECT_TRUE(journal.empty());  // not destroyed either
+    delete foreign;
+    EXPECT_EQ(Ids(other), (std::vector<int>{4, 5}));
+    // The list stays whole: its last node comes out, then it is empty.
+    EXPECT_EQ(list.removeNode(), &a);
+    EXPECT_EQ(list.removeNode(), nullptr);
+    EXPECT_EQ(list.getSize(), 0);
+    other.removeNode();
+    other.removeNode();
+}
+
 TEST(commonLists, ShutDownAndDeleteNodeDestroyHeadFirst) {
     std::vector<std::string> journal;
     CDoubleList list;

@@ -102,20 +102,21 @@ inline Bytes ConnectInd() {
         .Build();
 }
 
-// A CONNECT_REQ with a V.110 B protocol.
+// A CONNECT_REQ with a V.110 B protocol; every structure has contents of its own, so a reader
+// that takes one for another shows.
 inline Bytes ConnectReqV110() {
     return Msg(kCapiConnectReq, 1, 7)
         .U32(1)
         .U16(2)
         .Struct(Number("0301234"))
         .Struct(Number("999", true))
-        .Empty()
-        .Empty()
+        .Struct(Number("55"))
+        .Struct(Number("66"))
         .Struct(BProtocol(2, 1, 0, V110(9600, 8, 0, 1)))
-        .Empty()
-        .Empty()
-        .Empty()
-        .Empty()
+        .Struct({0x88, 0x90})
+        .Struct({0x88, 0x90, 0x21})
+        .Struct({0x91, 0x84})
+        .Struct({0, 2, 0x31, 0x32, 0, 0})
         .Build();
 }
 

@@ -426,34 +426,45 @@ void CCapiMessageTrace::infoElementLines() {
 
 // X.25 NCPI: flags, logical group and channel, packed addresses, facilities and user data, or
 // (disconnect) cause and diagnostic. Every byte is read inside the structure, and the structure
-// inside the message; what does not fit gives the coding-error line.
+// inside the message; what does not fit gives the coding-error line, which names the length a
+// message of its command needs to hold the NCPI's length byte.
 void CCapiMessageTrace::ncpiLines(uint16_t command, unsigned offset) {
+    unsigned minimum = 9;
+    switch (command) {
+    case 0x8082: case 0x8084: case 0x8282: case 0x8283: case 0x8288: minimum = 13; break;
+    case 0x8284: case 0x8382: minimum = 15; break;
+    }
     const unsigned length = u8(offset);
-    if (length == 0) return;
-    auto bad = [&](unsigned expected) {
+    auto bad = [&] {
         if (variant_ == CommonVariant::portbridge)
             line(kTraceClassError, "bad NCPI coding for ncpi length %d and message length %d", length, bound_);
         else
             line(kTraceClassError, "bad NCPI coding for ncpi length %d and message length %d, expected %d", length,
-                 bound_, expected);
+                 bound_, minimum);
     };
+    // A message that ends before its NCPI's length byte.
+    if (bound_ < minimum) {
+        bad();
+        return;
+    }
+    if (length == 0) return;
     // The NCPI byte i (1 = the first after the length byte) is at offset + i.
     auto need = [&](unsigned lastByte) { return lastByte <= length && inside(offset, lastByte + 1); };
     if (!inside(offset, 1 + length)) {
-        bad(offset + 1 + length);
+        bad();
         return;
     }
     const uint8_t* n = bytes_ + offset;
     if (command == 0x8084 || command == 0x8284) {
         if (!need(5)) {
-            bad(offset + 6);
+            bad();
             return;
         }
         line(kTraceClassSub, "%scause %.2X diag %.2X", kSub, n[4], n[5]);
         return;
     }
     if (!need(3)) {
-        bad(offset + 4);
+        bad();
         return;
     }
     line(kTraceClassSub, "%s flags=%.02X lg=%.02X  lc=%.02X", kSub, n[1], n[2], n[3]);
@@ -464,7 +475,7 @@ void CCapiMessageTrace::ncpiLines(uint16_t command, unsigned offset) {
     const unsigned addressBytes = (digits + 1) / 2;
     const unsigned facilityAt = 5 + addressBytes;  // the facility length byte
     if (!need(facilityAt) || !need(facilityAt + n[facilityAt])) {
-        bad(offset + 1 + facilityAt + (need(facilityAt) ? n[facilityAt] : 0));
+        bad();
         return;
     }
     char remote[16], local[16];
@@ -596,9 +607,13 @@ void CCapiMessageTrace::traceManufacturer(uint8_t subCommand) {
         if (variant_ == CommonVariant::portbridge)
             line(kTraceClassMain, "%smanufacturerIndication controller %lu, external device control digit %X", p,
                  controller, digit);
+        else if (digit == 0)
+            // Printed as a character, the digit 0 ends the text: the line stops at the bracket.
+            line(kTraceClassMain, "%smanufacturerIndication controller %lu, external device control digit <", p,
+                 controller);
         else
             line(kTraceClassMain, "%smanufacturerIndication controller %lu, external device control digit <%c> %Xh", p,
-                 controller, digit ? static_cast<char>(digit) : ' ', digit);
+                 controller, static_cast<char>(digit), digit);
         break;
     }
     default: line(kTraceClassMain, "%smanufacturerResponse controller %lu, code %X", p, controller, code); break;

@@ -68,9 +68,10 @@ TEST_F(commonTrace, LinesForEachCommandGroup) {
         {"CONNECT_REQ with V.110", M, capitest::ConnectReqV110(), 1,
          {"[ 1:    7] connectRequest controller 1, profile 2 <unrestricted digital information>",
           S8 + "  called party number <0301234>", S8 + "  calling party number <999>",
-          S8 + "  B1 protocol <V 110 asynchron>", S8 + "   baud rate          9600", S8 + "   bits per character 8",
-          S8 + "   parity             0", S8 + "   stopbits           1", S8 + "  B2 protocol <transparent>",
-          S8 + "  B3 protocol <transparent>"}},
+          S8 + "  called party subaddress <55>", S8 + "  B1 protocol <V 110 asynchron>",
+          S8 + "   baud rate          9600", S8 + "   bits per character 8", S8 + "   parity             0",
+          S8 + "   stopbits           1", S8 + "  B2 protocol <transparent>", S8 + "  B3 protocol <transparent>",
+          S8 + "  bc: 88 90", S8 + "  llc: 88 90 21", S8 + "  hlc: 91 84", S8 + "  additional info: 00 02 31 32 00 00"}},
         {"DISCONNECT_REQ", M, Msg(0x8004).U32(0x10101).Empty().Build(), 1, {"[ 1:    1] disconnectRequest plci 00010101"}},
         {"LISTEN_REQ", M, Msg(0x8005, 12, 345).U32(1).U32(0x205).U32(0x1FFF03FF).U32(0).Struct(Number("555", true)).Empty().Build(), 1,
          {"[12:  345] listenRequest ctrl. 1 info 00000205h  cip 1FFF03FFh", S8 + "  calling party number <555>",
@@ -85,6 +86,17 @@ TEST_F(commonTrace, LinesForEachCommandGroup) {
         {"DATA_B3_REQ", M, Msg(0x8086).U32(0x10101).U32(0).U16(10).U16(5).U16(4).Build(), 1,
          {"[ 1:    1] dataB3Request      ncci 00010101,no     5,len   10,4"}},
         {"RESET_B3_REQ", M, Msg(0x8087).U32(0x10101).Empty().Build(), 1, {"[ 1:    1] resetB3Request 00010101"}},
+        {"CONNECT_B3_REQ with 3 NCPI bytes", M, Msg(0x8082).U32(0x101).Struct({1, 2, 3}).Build(), 1,
+         {"[ 1:    1] connectB3Request plci 00000101, ncpi length 3", S8 + " flags=01 lg=02  lc=03"}},
+        {"DISCONNECT_B3_REQ cause (NCPI at 12)", M, Msg(0x8084).U32(0x10101).Struct({0, 1, 7, 0x09, 0x41}).Build(), 1,
+         {"[ 1:    1] disconnectB3Request ncci 00010101, ncpi length 5", S8 + "cause 09 diag 41"}},
+        {"ALERT_CONF", M, Msg(0x8101).U32(0x101).U16(0).Build(), 1, {"[ 1:    1] AlertConfirmation"}},
+        {"INFO_CONF", M, Msg(0x8108).U32(0x101).U16(0x2001).Build(), 1, {"[ 1:    1] InfoConfirmation info 2001"}},
+        {"CONNECT_B3_CONF", M, Msg(0x8182).U32(0x10101).U16(0).Build(), 1,
+         {"[ 1:    1] connectB3Confirmation ncci 00010101, info 0000h (ok)"}},
+        {"DISCONNECT_B3_CONF", M, Msg(0x8184).U32(0x10101).U16(0x2002).Build(), 1,
+         {"[ 1:    1] disconnectB3Confirmation ncci 00010101, info 2002h (illegal Controller / PLCI / NCCI)"}},
+        {"RESET_B3_CONF", M, Msg(0x8187).U32(0x10101).U16(0).Build(), 1, {"[ 1:    1] resetB3Confirmation 00010101"}},
         {"CONNECT_CONF", M, Msg(0x8102).U32(0x101).U16(0).Build(), 1,
          {"[ 1:    1] connectConfirmation plci 00000101  info 0000 (ok)"}},
         {"DISCONNECT_CONF", M, Msg(0x8104).U32(0x101).U16(0x2002).Build(), 1,
@@ -137,6 +149,13 @@ TEST_F(commonTrace, LinesForEachCommandGroup) {
          {"[ 1:    1] connectResponse plci 00000101  reject 0000", S8 + "  B1 protocol <modem, b2Protocol=7 required>",
           S8 + "  B2 protocol <modem (V.42bis, MNP 5 ..)>", S8 + "  B3 protocol <modem (add. info in NCPI ..)>"}},
         {"CONNECT_ACTIVE_RESP", M, Msg(0x8303).U32(0x101).Build(), 1, {"[ 1:    1] connectActiveResponse plci 00000101 "}},
+        {"DISCONNECT_RESP", M, Msg(0x8304).U32(0x101).Build(), 1, {"[ 1:    1] disconnectResponse plci 00000101"}},
+        {"INFO_RESP", M, Msg(0x8308).U32(0x101).Build(), 1, {"[ 1:    1] InfoResponse 00000101"}},
+        {"CONNECT_B3_ACTIVE_RESP", M, Msg(0x8383).U32(0x10101).Build(), 1,
+         {"[ 1:    1] connectB3ActiveResponse ncci 00010101 "}},
+        {"DISCONNECT_B3_RESP", M, Msg(0x8384).U32(0x10101).Build(), 1, {"[ 1:    1] disconnectB3Response ncci 00010101"}},
+        {"CONNECT_B3_T90_ACTIVE_RESP", M, Msg(0x8388).U32(0x10101).Build(), 1,
+         {"[ 1:    1] ConnectB3T90ActiveResponse ncci 00010101"}},
         {"FACILITY_RESP", M, Msg(0x8380).U32(0x101).U16(3).Struct({4, 0, 0}).Build(), 1,
          {"[ 1:    1] FacilityResponse identifier 101, (4 Suspend)"}},
         {"CONNECT_B3_RESP", M, Msg(0x8382).U32(0x10101).U16(0).Empty().Build(), 1,
@@ -158,8 +177,48 @@ TEST_F(commonTrace, LinesForEachCommandGroup) {
           "  " + S8 + "free device 2 failed, <Device not assigned>"}},
         {"kolv unknown function", M, Msg(0x81FF).U32(1).Text("kolv").U16(0x1008).U16(9).U32(2).U16(0).Build(), 1,
          {"[ 1:    1] manufacturerConfirmation controller 1, code 1008, info 0000", "  unknown external device function 9"}},
+        {"MANUFACTURER_IND of another maker", M, Msg(0x82FF).U32(1).U32(0x12345678).U16(0x2101).U16(0x3001).Build(), 1,
+         {"[ 1:    1] manufacturerIndication controller 1, code 2101, info 3001"}},
+        {"MANUFACTURER_RESP of another maker", M, Msg(0x83FF).U32(1).U32(0x12345678).U16(0x2101).Build(), 1,
+         {"[ 1:    1] manufacturerResponse controller 1, code 2101"}},
+        {"kolv assign in standard mode", M, Msg(0x80FF).U32(1).Text("kolv").U16(0x1008).U16(0).U32(2).U32(0).Build(), 1,
+         {"[ 1:    1] manufacturerRequest controller 1, code 1008", "  " + S8 + "assign external device 2, standard mode"}},
+        {"kolv free", M, Msg(0x80FF).U32(1).Text("kolv").U16(0x1008).U16(1).U32(2).U32(0).Build(), 1,
+         {"[ 1:    1] manufacturerRequest controller 1, code 1008", "  " + S8 + "free external device 2"}},
+        {"kolv detach", M, Msg(0x80FF).U32(1).Text("kolv").U16(0x1008).U16(3).U32(3).U32(2).Build(), 1,
+         {"[ 1:    1] manufacturerRequest controller 1, code 1008", "  " + S8 + "detach B-channel 2, device number 3"}},
+        {"kolv ring on", M, Msg(0x80FF).U32(1).Text("kolv").U16(0x1008).U16(4).U32(2).U32(1).Build(), 1,
+         {"[ 1:    1] manufacturerRequest controller 1, code 1008", "  " + S8 + "ring ON, device 2"}},
+        {"kolv ring off", M, Msg(0x80FF).U32(1).Text("kolv").U16(0x1008).U16(4).U32(2).U32(0).Build(), 1,
+         {"[ 1:    1] manufacturerRequest controller 1, code 1008", "  " + S8 + "ring OFF, device 2"}},
+        {"kolv DTMF", M, Msg(0x80FF).U32(1).Text("kolv").U16(0x1008).U16(5).U32(2).U32(0).Build(), 1,
+         {"[ 1:    1] manufacturerRequest controller 1, code 1008", "  " + S8 + "generate DTMF"}},
+        {"kolv assigned", M, Msg(0x81FF).U32(1).Text("kolv").U16(0x1008).U16(0).U32(2).U16(0).Build(), 1,
+         {"[ 1:    1] manufacturerConfirmation controller 1, code 1008, info 0000", "  " + S8 + "assign device 2 successfully"}},
+        {"kolv assign failed", M, Msg(0x81FF).U32(1).Text("kolv").U16(0x1008).U16(0).U32(2).U16(0xE006).Build(), 1,
+         {"[ 1:    1] manufacturerConfirmation controller 1, code 1008, info E006",
+          "  " + S8 + "assign device 2 failed <Device is busy>"}},
+        {"kolv freed", M, Msg(0x81FF).U32(1).Text("kolv").U16(0x1008).U16(1).U32(2).U16(0).Build(), 1,
+         {"[ 1:    1] manufacturerConfirmation controller 1, code 1008, info 0000", "  " + S8 + "free device 2 successfully"}},
+        {"kolv attached", M, Msg(0x81FF).U32(1).Text("kolv").U16(0x1008).U16(2).U32(2).U16(0).Build(), 1,
+         {"[ 1:    1] manufacturerConfirmation controller 1, code 1008, info 0000",
+          "  " + S8 + "attach B-channel for device 2 successfully"}},
+        {"kolv attach failed", M, Msg(0x81FF).U32(1).Text("kolv").U16(0x1008).U16(2).U32(2).U16(0xE003).Build(), 1,
+         {"[ 1:    1] manufacturerConfirmation controller 1, code 1008, info E003",
+          "  " + S8 + "attach B-channel for device 2 failed <Illegal B-channel>"}},
+        {"kolv detached", M, Msg(0x81FF).U32(1).Text("kolv").U16(0x1008).U16(3).U32(2).U16(0).Build(), 1,
+         {"[ 1:    1] manufacturerConfirmation controller 1, code 1008, info 0000",
+          "  " + S8 + "detach B-channel or device 2 successfully"}},
+        {"kolv detach failed", M, Msg(0x81FF).U32(1).Text("kolv").U16(0x1008).U16(3).U32(2).U16(0xE005).Build(), 1,
+         {"[ 1:    1] manufacturerConfirmation controller 1, code 1008, info E005",
+          "  " + S8 + "detach B-channel for device 2 failed <Device not assigned>"}},
         {"kolv digit", M, Msg(0x82FF).U32(1).Text("kolv").U16(0x1008).U16(0).U32('7').Build(), 1,
          {"[ 1:    1] manufacturerIndication controller 1, external device control digit <7> 37h"}},
+        // The digit is printed as a character: a digit 0 ends the line there.
+        {"kolv digit 0", M, Msg(0x82FF).U32(1).Text("kolv").U16(0x1008).U16(0).U32(0).Build(), 1,
+         {"[ 1:    1] manufacturerIndication controller 1, external device control digit <"}},
+        {"kolv response", M, Msg(0x83FF).U32(1).Text("kolv").U16(0x1008).U16(0).Build(), 1,
+         {"[ 1:    1] manufacturerResponse controller 1, code 1008"}},
         {"kolv digit in portbridge", P, Msg(0x82FF).U32(1).Text("kolv").U16(0x1008).U16(0).U32('7').Build(), 1,
          {"[ 1:    1] manufacturerIndication controller 1, external device control digit 37"}},
         {"kolv other class request", M, Msg(0x80FF).U32(1).Text("kolv").U16(0x1007).Build(), 1, {}},
@@ -185,16 +244,26 @@ TEST_F(commonTrace, BadNcpiCoding) {
     const Bytes addressesOverrun = Msg(0x8282).U32(0x10101).Struct({1, 2, 3, 0x99, 0x12}).Build();
     const Bytes facilitiesOverrun = Msg(0x8282).U32(0x10101).Struct({1, 2, 3, 0x00, 9, 1}).Build();
     const Bytes shortCause = Msg(0x8284).U32(0x10101).U16(0).Struct({1, 2, 3}).Build();
+    // Messages that end before the NCPI's length byte.
+    const Bytes noNcpi = Msg(0x8282).U32(0x10101).Build();
+    const Bytes noNcpiReq = Msg(0x8084).U32(0x10101).Build();
+    const Bytes noNcpiAfterInfo = Msg(0x8284).U32(0x10101).U16(0x3301).Build();
+    const Bytes noNcpiAfterReject = Msg(0x8382).U32(0x10101).U16(0).Build();
     struct Case {
         CommonVariant variant;
         const Bytes* message;
         std::string expected;
     } cases[] = {
-        {M, &overrunsMessage, "bad NCPI coding for ncpi length 20 and message length 16, expected 33"},
+        {M, &overrunsMessage, "bad NCPI coding for ncpi length 20 and message length 16, expected 13"},
         {P, &overrunsMessage, "bad NCPI coding for ncpi length 20 and message length 16"},
-        {M, &addressesOverrun, "bad NCPI coding for ncpi length 5 and message length 18, expected 27"},
-        {M, &facilitiesOverrun, "bad NCPI coding for ncpi length 6 and message length 19, expected 27"},
-        {M, &shortCause, "bad NCPI coding for ncpi length 3 and message length 18, expected 20"},
+        {M, &addressesOverrun, "bad NCPI coding for ncpi length 5 and message length 18, expected 13"},
+        {M, &facilitiesOverrun, "bad NCPI coding for ncpi length 6 and message length 19, expected 13"},
+        {M, &shortCause, "bad NCPI coding for ncpi length 3 and message length 18, expected 15"},
+        {M, &noNcpi, "bad NCPI coding for ncpi length 0 and message length 12, expected 13"},
+        {P, &noNcpi, "bad NCPI coding for ncpi length 0 and message length 12"},
+        {M, &noNcpiReq, "bad NCPI coding for ncpi length 0 and message length 12, expected 13"},
+        {M, &noNcpiAfterInfo, "bad NCPI coding for ncpi length 0 and message length 14, expected 15"},
+        {M, &noNcpiAfterReject, "bad NCPI coding for ncpi length 0 and message length 14, expected 15"},
     };
     for (const Case& c : cases) {
         lines().clear();
@@ -247,11 +316,12 @@ TEST_F(commonTrace, ClassWordsAndOutputProcedure) {
     g_classed.clear();
     const Bytes req = capitest::ConnectReqV110();
     EXPECT_EQ(trace.traceMessage(capitest::AsMsg(req), Classed), 1);
-    ASSERT_EQ(g_classed.size(), 10u);
+    ASSERT_EQ(g_classed.size(), 15u);
     EXPECT_EQ(g_classed[0].first, 0xA5u);
     EXPECT_EQ(g_classed[1].first, 0x10001A5u);
-    EXPECT_EQ(g_classed[4].first, 0x10002A5u);  // baud rate
-    EXPECT_EQ(g_classed[4].second, S8 + "   baud rate          9600");
+    EXPECT_EQ(g_classed[5].first, 0x10002A5u);  // baud rate
+    EXPECT_EQ(g_classed[5].second, S8 + "   baud rate          9600");
+    EXPECT_EQ(g_classed[14].first, 0x10001A5u);  // additional info
 
     g_classed.clear();
     const Bytes data = Msg(0x8286).U32(0x10101).U32(0).U16(10).U16(5).U16(0).Build();

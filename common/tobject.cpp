@@ -99,6 +99,11 @@ int CDoubleList::dlRemove(CDoubleListNode* node, int destroyFlag) {
     if (!node || count_ == 0) return 0;
     CDoubleListNode* before = node->prev();
     CDoubleListNode* after = node->next();
+    // A node is linked here when its neighbours point back at it and an end without a neighbour
+    // is this list's end. A node never linked, taken out already, or at an end of another list
+    // fails that, and unlinking it would corrupt the count and the ends.
+    if (!(before ? before->next() == node : head_ == node) || !(after ? after->prev() == node : tail_ == node))
+        return 0;
     if (before) before->setNext(after);
     if (after) after->setPrev(before);
     if (head_ == node) head_ = after;

@@ -66,11 +66,12 @@ public:
     virtual int appendNode(CDoubleListNode* node);
     // Links at the head; a null node does nothing.
     virtual void insertNode(CDoubleListNode* node);
-    // Unlinks and destroys the node: 1, or 0 for null or an empty list.
+    // Unlinks and destroys the node: 1, or 0 for null, an empty list or a node not linked here.
     virtual int deleteNode(CDoubleListNode* node);
     // Unlinks and returns the head; null when empty.
     virtual CDoubleListNode* removeNode();
-    // Unlinks the node (not destroyed): 1, or 0 for null or an empty list.
+    // Unlinks the node (not destroyed): 1, or 0 for null, an empty list or a node not linked here
+    // (found in constant time from its links; a node inside another list is the caller's care).
     virtual int removeNode(CDoubleListNode* node);
     virtual CDoubleListNode* next(CDoubleListNode* node);
     virtual CDoubleListNode* prev(CDoubleListNode* node);
@@ -102,7 +103,7 @@ protected:
     void enableAccess() { mutex_.leave(); }
 
 private:
-    // Unlinks `node` (which must be in this list) and with destroyFlag destroys it.
+    // Unlinks `node` when it is linked here and with destroyFlag destroys it.
     int dlRemove(CDoubleListNode* node, int destroyFlag);
 
     CDoubleListNode* head_ = nullptr;

@@ -2,7 +2,9 @@
 // place of the system's (the test runs with WINEDLLOVERRIDES=capi2032=n).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,7 +22,7 @@ using capiwire::FromHex;
 namespace cw = capiwire;
 
 class MsgcoreApi : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         sim().Reset();
         ASSERT_EQ(isdnInit(&port, 2, 2048), 0u);
@@ -39,6 +41,36 @@ protected:
 };
 
 DWORD_PTR Str(const char* s) { return reinterpret_cast<DWORD_PTR>(s); }
+
+bool Poll(const std::function<bool()>& done, int tries = 1000) {
+    for (int i = 0; i < tries; ++i) {
+        if (done()) return true;
+        Sleep(10);
+    }
+    return done();
+}
+
+uint16_t Word(const uint8_t* m) { return uint16_t(m[4] | (m[5] << 8)); }
+
+// The index of the first put of `word` at or after `from`, or -1.
+long FindPut(Sim& sim, uint16_t word, size_t from) {
+    std::vector<uint16_t> w = sim.PutWords();
+    for (size_t i = from; i < w.size(); ++i)
+        if (w[i] == word) return long(i);
+    return -1;
+}
+
+// Every message put after the application's release (nothing may go out then).
+std::vector<uint16_t> PutsAfterRelease(Sim& sim) {
+    std::vector<uint16_t> after;
+    bool released = false;
+    for (const Sim::Logged& l : sim.Log()) {
+        if (l.e.kind == CAPISIM_RELEASE) released = true;
+        else if (released && l.e.kind == CAPISIM_PUT) after.push_back(l.word());
+    }
+    return after;
+}
+
 
 TEST(MsgcoreApiInit, ConnectRequestIsAPortsFirstMessage) {
     Sim& sim = Sim::Get();
@@ -234,8 +266,15 @@ TEST_F(MsgcoreApi, FailedB3SetUpClearsTheCall) {
     ASSERT_EQ(ev.back().event, uint32_t(ieCallFailed));
     EXPECT_EQ(ev.back().p2, 0x3008u);  // the B3 reason
     // A request the library refuses comes back to the caller unchanged, and the next one goes out.
+    sim().SetMode(CAPISIM_MANUAL);
+    const size_t before = sim().Puts().size();
     sim().FailPut(0x8002, 0x1108);
     EXPECT_EQ(isdnConnect(c, "2", nullptr, nullptr), 0x1108u);
+    EXPECT_EQ(isdnConnect(c, "3", nullptr, nullptr), 0u);
+    EXPECT_EQ(sim().PutWords(before), (std::vector<uint16_t>{0x8002, 0x8002}));
+    std::vector<Sim::Logged> puts = sim().Puts(before);
+    EXPECT_EQ(puts[0].e.result, 0x1108u);
+    EXPECT_EQ(puts[1].e.result, 0u);
 }
 
 TEST_F(MsgcoreApi, HangupBeforeTheConfirmationWaitsForThePlci) {
@@ -258,6 +297,164 @@ TEST_F(MsgcoreApi, CloseOfAConnectedCallClearsItFirst) {
     // Both sides of the clearing went out before the connection was gone.
     EXPECT_EQ(sim().PutWords(4), (std::vector<uint16_t>{0x8084, 0x8384, 0x8004, 0x8304}));
     EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
+}
+
+TEST_F(MsgcoreApi, CloseClearsTheCallInEveryState) {
+    const struct {
+        const char* what;
+        std::function<void(MsgcoreApi&)> reach;
+        uint16_t clearing;  // the request or answer that ends the call
+    } cases[] = {
+        {"B3 being cleared (hangup, then close at once)",
+         [](MsgcoreApi& t) {
+             EXPECT_EQ(isdnConnect(t.c, "1", nullptr, nullptr), 0u);
+             ASSERT_TRUE(t.owner.WaitFor(ieConnection));
+             EXPECT_EQ(isdnDisconnect(t.c, 0), 0u);
+         },
+         0x8004},
+        {"an offered call the owner left unanswered",
+         [](MsgcoreApi& t) {
+             t.owner.incomingAnswer = 2;
+             EXPECT_EQ(isdnListen(t.c, 0), 0u);
+             ASSERT_TRUE(t.owner.WaitFor(ieListenConfirmed));
+             ASSERT_NE(t.sim().IncomingCall(2, "1", "2", "", 0), 0u);
+             ASSERT_TRUE(t.owner.WaitFor(ieIncomingCall));
+         },
+         0x8302},
+        {"an accepted call waiting for B3",
+         [](MsgcoreApi& t) {
+             t.sim().SetOption(CAPISIM_REMOTE_B3, 0);
+             EXPECT_EQ(isdnListen(t.c, 0), 0u);
+             ASSERT_TRUE(t.owner.WaitFor(ieListenConfirmed));
+             ASSERT_NE(t.sim().IncomingCall(2, "1", "2", "", 0), 0u);
+             ASSERT_TRUE(Poll([&] { return FindPut(t.sim(), 0x8303, 0) >= 0; }));  // CONNECT_ACTIVE_RESP
+         },
+         0x8004},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        sim().Reset();
+        owner.incomingAnswer = 1;
+        ISDN_CONNECTION h = nullptr;
+        ASSERT_EQ(isdnOpen(port, 1, Owner::Proc, &owner, &h), 0u);
+        std::swap(h, c);
+        k.reach(*this);
+        std::swap(h, c);
+        const size_t before = sim().Puts().size();
+        EXPECT_EQ(isdnClose(h), 0u);
+        EXPECT_TRUE(Poll([&] { return FindPut(sim(), k.clearing, before) >= 0; })) << "the call was left up";
+        EXPECT_TRUE(Poll([&] { return FindPut(sim(), 0x8304, before) >= 0; })) << "its end was not answered";
+        if (k.clearing == 0x8302) {
+            EXPECT_NE(cw::Get16(&sim().Puts()[size_t(FindPut(sim(), 0x8302, before))].bytes[12]), 0);
+        }
+        EXPECT_EQ(sim().ViolationText(), "");
+    }
+}
+
+// A window on its own thread: the owner forwards every event to it with SendMessage, and that
+// thread closes the connection.
+struct ForwardingWindow {
+    HWND hwnd = nullptr;
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE forwarding = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ISDN_CONNECTION c = nullptr;
+    std::atomic<DWORD> closed{0xFFFF};
+    static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+        return m == WM_APP ? LRESULT(1) : DefWindowProcA(w, m, wp, lp);
+    }
+    static DWORD WINAPI Thread(void* self) {
+        ForwardingWindow* f = static_cast<ForwardingWindow*>(self);
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = Proc;
+        wc.lpszClassName = "MsgcoreForwardingWindow";
+        RegisterClassA(&wc);
+        f->hwnd = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        SetEvent(f->ready);
+        // Closes while the receive thread is inside an event, blocked in its SendMessage to us.
+        WaitForSingleObject(f->forwarding, 10000);
+        f->closed = isdnClose(f->c);
+        DestroyWindow(f->hwnd);
+        return 0;
+    }
+};
+
+TEST_F(MsgcoreApi, CloseWhileTheOwnerForwardsEventsToTheClosingThread) {
+    ForwardingWindow fw;
+    fw.c = c;
+    HANDLE t = CreateThread(nullptr, 0, ForwardingWindow::Thread, &fw, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(fw.ready, 10000), WAIT_OBJECT_0);
+    owner.inside = [&](uint32_t event, uintptr_t) {
+        if (event != ieConnection) return;
+        SetEvent(fw.forwarding);
+        SendMessageA(fw.hwnd, WM_APP, 0, 0);
+    };
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    // A close that waits for the dispatch (or waits without serving sent messages) never ends, or
+    // only after its whole clearing wait.
+    EXPECT_EQ(WaitForSingleObject(t, 8000), WAIT_OBJECT_0) << "isdnClose deadlocked with the owner's SendMessage";
+    EXPECT_EQ(fw.closed.load(), 0u);
+    EXPECT_TRUE(Poll([&] { return FindPut(sim(), 0x8304, 0) >= 0; }));
+    owner.inside = nullptr;
+    CloseHandle(t);
+}
+
+TEST_F(MsgcoreApi, DoneDuringTrafficSendsNothingAfterTheRelease) {
+    sim().SetOption(CAPISIM_LOOPBACK, 1);
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr), go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    owner.inside = [&](uint32_t event, uintptr_t) {
+        if (event != ieB3Receive) return;
+        SetEvent(inside);
+        WaitForSingleObject(go, 10000);
+    };
+    EXPECT_EQ(isdnSend(c, "hello", 5, 0), 0u);
+    ASSERT_EQ(WaitForSingleObject(inside, 10000), WAIT_OBJECT_0);
+    struct Done {
+        ISDN_PORT port;
+        DWORD rc = 0xFFFF;
+        static DWORD WINAPI Run(void* p) {
+            Done* d = static_cast<Done*>(p);
+            d->rc = isdnDone(d->port);
+            return 0;
+        }
+    } d{port};
+    HANDLE t = CreateThread(nullptr, 0, Done::Run, &d, 0, nullptr);
+    // The receive thread goes on (acknowledging the data) only once the application is released.
+    EXPECT_TRUE(Poll([&] { return !sim().Log(CAPISIM_RELEASE).empty(); }));
+    SetEvent(go);
+    EXPECT_EQ(WaitForSingleObject(t, 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(d.rc, 0u);
+    EXPECT_EQ(PutsAfterRelease(sim()), std::vector<uint16_t>{});
+    owner.inside = nullptr;
+    CloseHandle(t);
+    CloseHandle(inside);
+    CloseHandle(go);
+    port = nullptr;
+    sim().Reset();  // the data indication was left to the release
+}
+
+TEST_F(MsgcoreApi, SendLongerThanTheBlockSizeIsRefused) {
+    sim().SetMode(CAPISIM_MANUAL);
+    static char block[70000];
+    EXPECT_EQ(isdnSend(c, block, 2049, 0), 0x300Cu);
+    EXPECT_EQ(isdnSend(c, block, 65536 + 5, 0), 0x300Cu);  // not cut to 5
+    EXPECT_TRUE(sim().Puts().empty());
+    EXPECT_EQ(isdnSend(c, block, 2048, 0), 0u);
+    EXPECT_EQ(sim().PutWords(), (std::vector<uint16_t>{0x8086}));
+}
+
+TEST(MsgcoreApiInit, AFailingWaitForSignalStopsReceivingInsteadOfSpinning) {
+    Sim& sim = Sim::Get();
+    sim.Reset();
+    sim.SetOption(CAPISIM_WAIT_FAILS, 0x1101);
+    ISDN_PORT port;
+    ASSERT_EQ(isdnInit(&port, 1, 2048), 0u);
+    ASSERT_TRUE(Poll([&] { return !sim.Log(CAPISIM_WAIT).empty(); }));
+    Sleep(300);  // a receive loop that asks again would have asked thousands of times by now
+    EXPECT_EQ(sim.Log(CAPISIM_WAIT).size(), 1u);
+    EXPECT_EQ(isdnDone(port), 0u);
+    sim.Reset();
 }
 
 TEST_F(MsgcoreApi, CloseWhileListeningSendsNothing) {
@@ -373,7 +570,7 @@ TEST_F(MsgcoreApi, EleventhOpenIsRefused) {
 TEST_F(MsgcoreApi, X25AddressesOutOfRangeSendNothing) {
     sim().SetMode(CAPISIM_MANUAL);
     ISDN_X25_PARAMS x{"1234567890123456", "1", 0, nullptr, 0, nullptr};
-    EXPECT_EQ(isdnConnect(c, "1", nullptr, &x), 0x1107u);
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, &x), 0x2007u);  // illegal message parameter coding
     EXPECT_TRUE(sim().Puts().empty());
     ISDN_X25_PARAMS ok{"123", "45", 0, nullptr, 0, nullptr};
     EXPECT_EQ(isdnConnect(c, "1", nullptr, &ok), 0u);
@@ -450,6 +647,118 @@ TEST_F(MsgcoreApi, PortDoneFromInsideACallback) {
     EXPECT_EQ(sim().Waiters(), 0u);
     EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
     port = nullptr;
+}
+
+// --- close and done from inside the owner's events --------------------------------------------------
+
+enum Scenario { kOutgoing, kData, kIncoming, kRemoteClear, kLocalClear, kFailed };
+
+TEST(MsgcoreApiInsideEvents, CloseAndDoneFromEveryEvent) {
+    const struct {
+        const char* what;
+        Scenario scenario;
+        uint32_t event;
+        uint16_t traceWord;  // with ieMessageTrace: the incoming message whose trace it is
+        bool callUp;         // a call exists when the event comes
+    } events[] = {
+        {"0x100C", kOutgoing, ieCallAccepted, 0, true},
+        {"0x1001", kOutgoing, ieConnection, 0, true},
+        {"trace of CONNECT_ACTIVE_IND", kOutgoing, ieMessageTrace, 0x8203, true},
+        {"0x1005", kData, ieB3Transmit, 0, true},
+        {"0x1006", kData, ieB3Receive, 0, true},
+        {"trace of DATA_B3_IND", kData, ieMessageTrace, 0x8286, true},
+        {"0x100D", kIncoming, ieListenConfirmed, 0, false},
+        {"0x1009", kIncoming, ieIncomingCall, 0, true},
+        {"0x1003", kRemoteClear, ieDisconnected, 0, false},
+        {"0x1004", kLocalClear, ieHangupDone, 0, false},
+        {"0x1002", kFailed, ieCallFailed, 0, false},
+    };
+    Sim& sim = Sim::Get();
+    for (const auto& k : events)
+        for (int done = 0; done < 2; ++done) {
+            SCOPED_TRACE(std::string(done ? "isdnDone in " : "isdnClose in ") + k.what);
+            sim.Reset();
+            sim.SetOption(CAPISIM_LOOPBACK, 1);
+            ISDN_PORT port = nullptr;
+            ISDN_CONNECTION c = nullptr;
+            ASSERT_EQ(isdnInit(&port, 2, 2048), 0u);
+            Owner owner;
+            ASSERT_EQ(isdnOpen(port, 1, Owner::Proc, &owner, &c), 0u);
+            std::atomic<int> acted{0};
+            std::atomic<DWORD> result{0xFFFF};
+            std::atomic<size_t> putsBefore{0};
+            auto act = [&] {
+                if (acted.exchange(1)) return;
+                putsBefore = sim.Puts().size();
+                result = done ? isdnDone(port) : isdnClose(c);
+            };
+            owner.inside = [&](uint32_t event, uintptr_t) {
+                if (event == k.event) act();
+            };
+            owner.insideTrace = [&](const uint8_t* m) {
+                if (k.event == ieMessageTrace && m[5] == 0x82 && Word(m) == k.traceWord) act();
+            };
+            switch (k.scenario) {
+            case kOutgoing: EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u); break;
+            case kData:
+                EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+                ASSERT_TRUE(owner.WaitFor(ieConnection));
+                EXPECT_EQ(isdnSend(c, "hello", 5, 0), 0u);
+                break;
+            case kIncoming:
+                EXPECT_EQ(isdnListen(c, 0), 0u);
+                if (k.event != ieListenConfirmed) {
+                    ASSERT_TRUE(owner.WaitFor(ieListenConfirmed));
+                    ASSERT_NE(sim.IncomingCall(2, "1", "2", "", 0), 0u);
+                }
+                break;
+            case kRemoteClear:
+                EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+                ASSERT_TRUE(owner.WaitFor(ieConnection));
+                EXPECT_EQ(sim.RemoteDisconnect(0x0101, 0x3490), 0u);
+                break;
+            case kLocalClear:
+                EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+                ASSERT_TRUE(owner.WaitFor(ieConnection));
+                EXPECT_EQ(isdnDisconnect(c, 0), 0u);
+                break;
+            case kFailed:
+                sim.FailConf(0x8002, 0x2003);
+                EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+                break;
+            }
+            ASSERT_TRUE(Poll([&] { return acted.load() != 0 && result.load() != 0xFFFF; }));
+            EXPECT_EQ(result.load(), 0u);
+            if (done) {
+                // The release went out, the receive thread left, and nothing was sent after.
+                ASSERT_TRUE(Poll([&] { return !sim.Log(CAPISIM_RELEASE).empty() && sim.Waiters() == 0; }));
+                EXPECT_EQ(PutsAfterRelease(sim), std::vector<uint16_t>{});
+                // Indications a release leaves unanswered are the controller's to drop; nothing else.
+                std::string v = sim.ViolationText();
+                for (size_t at = 0; (at = v.find("indication", at)) != std::string::npos; ++at) {
+                    size_t end = v.find('\n', at);
+                    std::string line = v.substr(at, end == std::string::npos ? std::string::npos : end - at);
+                    EXPECT_NE(line.find("unanswered at release"), std::string::npos) << line;
+                }
+                EXPECT_EQ(v.find("response"), std::string::npos) << v;
+                owner.inside = nullptr;
+                owner.insideTrace = nullptr;
+                continue;
+            }
+            if (k.callUp) {
+                // The call was cleared and its end answered, by the handler or by the port.
+                EXPECT_TRUE(Poll([&] {
+                    return FindPut(sim, 0x8004, putsBefore) >= 0 || FindPut(sim, 0x8302, putsBefore) >= 0;
+                })) << "no clearing went out";
+                EXPECT_TRUE(Poll([&] { return FindPut(sim, 0x8304, putsBefore) >= 0; })) << "the call's end unanswered";
+            }
+            owner.inside = nullptr;
+            owner.insideTrace = nullptr;
+            EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
+            EXPECT_EQ(isdnDone(port), 0u);
+            EXPECT_EQ(sim.ViolationText(), "");
+        }
+    sim.Reset();
 }
 
 // The strict checks that every case above relies on, driven through the bare CAPI entry points.

@@ -76,11 +76,12 @@ public:
     void empty() { u8(0); }
     size_t length() const { return at_; }
     bool overflowed() const { return overflow_; }
-    uint8_t* at() { return p_ + at_; }
+    uint8_t* at() { return p_ ? p_ + at_ : nullptr; }
 
 private:
     bool room(size_t n) {
-        if (at_ + n > cap_) { overflow_ = true; return false; }
+        // A closed connection has no buffer: nothing is written, nothing goes out.
+        if (!p_ || at_ + n > cap_) { overflow_ = true; return false; }
         return true;
     }
     uint8_t* p_;

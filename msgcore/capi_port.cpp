@@ -6,27 +6,21 @@
 
 CCapiPort::CCapiPort() {
     name_ = "CCapiPort";
-    dispatchLock_.init();
     poolLock_.init();
 }
 
 CCapiPort::CCapiPort(const CCapiPort& other) : CDoubleListNode(other) {
-    dispatchLock_.init();
     poolLock_.init();
     *this = other;
 }
 
+// The registration and the settings are copied; the buffers are not: each pool and the
+// application buffer belong to one port, which frees them in its shutDown.
 CCapiPort& CCapiPort::operator=(const CCapiPort& other) {
     if (this == &other) return *this;
     CDoubleListNode::operator=(other);
     applicationId_ = other.applicationId_;
     for (int i = 0; i < kHandlers; ++i) handlers_[i] = other.handlers_[i];
-    applicationBuffer_ = other.applicationBuffer_;
-    applicationBufferSize_ = other.applicationBufferSize_;
-    for (int i = 0; i < kPoolSize; ++i) {
-        messagePool_[i] = other.messagePool_[i];
-        b3Pool_[i] = other.b3Pool_[i];
-    }
     maxBDataLen_ = other.maxBDataLen_;
     maxLogicalConnection_ = other.maxLogicalConnection_;
     maxBDataBlocks_ = other.maxBDataBlocks_;
@@ -162,11 +156,8 @@ int CCapiPort::registerHandler(CCapiMessageHandlerBase* handler) {
     return done;
 }
 
-// Waits for a dispatch in progress (on another thread) to end, so the handler is never left while
-// the receive thread is inside it.
 int CCapiPort::unregisterHandler(CCapiMessageHandlerBase* handler) {
     int done = 0;
-    lockDispatch();
     poolLock_.enter();
     for (int i = 0; i < kHandlers && handler; ++i)
         if (handlers_[i] == handler) {
@@ -176,11 +167,10 @@ int CCapiPort::unregisterHandler(CCapiMessageHandlerBase* handler) {
             break;
         }
     poolLock_.leave();
-    unlockDispatch();
     return done;
 }
 
-// Not under the dispatch lock: an owner callback may hand requests to other threads and wait for
+// Not waiting for a dispatch: an owner callback may hand requests to other threads and wait for
 // them, and those check their handles here.
 int CCapiPort::isValidHandler(CCapiMessageHandlerBase* handler) {
     int found = 0;
@@ -189,6 +179,32 @@ int CCapiPort::isValidHandler(CCapiMessageHandlerBase* handler) {
         if (handlers_[i] == handler) found = 1;
     poolLock_.leave();
     return found;
+}
+
+int CCapiPort::pinHandler(CCapiMessageHandlerBase* handler) {
+    int found = 0;
+    poolLock_.enter();
+    for (int i = 0; i < kHandlers && handler; ++i)
+        if (handlers_[i] == handler) found = 1;
+    if (found) ++users_;
+    poolLock_.leave();
+    return found;
+}
+
+void CCapiPort::unpin() { leaveUse(); }
+
+void CCapiPort::enterUse() {
+    poolLock_.enter();
+    ++users_;
+    poolLock_.leave();
+}
+
+void CCapiPort::leaveUse() {
+    std::vector<CCapiMessageHandlerBase*> done;
+    poolLock_.enter();
+    if (users_ > 0 && --users_ == 0) done.swap(doomed_);
+    poolLock_.leave();
+    for (CCapiMessageHandlerBase* h : done) delete h;
 }
 
 CCapiMessageHandlerBase* CCapiPort::getHandler(int slot) {
@@ -206,23 +222,71 @@ int CCapiPort::signalEvent() {
 
 void CCapiPort::destroyHandler(CCapiMessageHandlerBase* handler) {
     if (!handler) return;
-    lockDispatch();
-    // Holding the lock, a dispatch in progress can only be our own.
-    if (dispatchDepth_ > 0) {
-        handler->shutDown();
-        unregisterHandler(handler);
-        doomed_.push_back(handler);
-        unlockDispatch();
-        return;
+    // Out of the table and without its buffer first: no new dispatch reaches it, and one that is
+    // inside it finds nothing to send with.
+    handler->shutDown();
+    unregisterHandler(handler);
+    poolLock_.enter();
+    const bool inUse = users_ > 0;
+    if (inUse) doomed_.push_back(handler);
+    poolLock_.leave();
+    if (!inUse) delete handler;
+}
+
+int CCapiPort::answerUnclaimed(const tagAPIMsg* message) {
+    if (!applicationId_) return 0;  // released: nothing may go out any more
+    capi::View v(message);
+    const uint8_t cmd = v.command(), sub = v.sub();
+    uint8_t b[capi::kHeader + 16] = {};
+    capi::Writer w(b, sizeof b);
+    uint8_t answerSub = capi::kResp;
+    uint16_t number = v.number();
+    if (sub == capi::kInd) {
+        switch (cmd) {
+        case capi::kConnect:  // ignored, so another application may take the call
+            w.u32(v.u32(8));
+            w.u16(1);
+            for (int i = 0; i < 5; ++i) w.empty();
+            break;
+        case capi::kConnectB3:  // rejected: its call was closed
+            w.u32(v.u32(8));
+            w.u16(2);
+            w.empty();
+            break;
+        case capi::kDataB3:
+            w.u32(v.u32(8));
+            w.u16(v.u16(18));
+            break;
+        case capi::kConnectActive: case capi::kDisconnect: case capi::kConnectB3Active:
+        case capi::kDisconnectB3: case capi::kResetB3: case capi::kInfo:
+            w.u32(v.u32(8));
+            break;
+        default:
+            return 0;
+        }
+    } else if (sub == capi::kConf && cmd == capi::kConnect && v.u16(12) == 0 && v.size() >= 14) {
+        // A call that came up for a connection closed before its confirmation: nobody would
+        // ever clear it.
+        w.u32(v.u32(8));
+        w.empty();
+        answerSub = capi::kReq;
+        number = getNextMessageNumber();
+        b[4] = capi::kDisconnect;
+    } else {
+        return 0;
     }
-    unlockDispatch();
-    TObject::destroy(handler);
+    capi::put16(b, uint16_t(w.length()));
+    capi::put16(b + 2, uint16_t(applicationId_));
+    if (answerSub == capi::kResp) b[4] = cmd;
+    b[5] = answerSub;
+    capi::put16(b + 6, number);
+    putMessage(reinterpret_cast<tagAPIMsg*>(b));
+    return 1;
 }
 
 int CCapiPort::dispatchMessage(tagAPIMsg* message) {
     if (!message) return 0;
-    lockDispatch();
-    ++dispatchDepth_;
+    enterUse();
     CCapiMessageHandlerBase* first = nullptr;
     int taken = 0;
     for (int i = 0; i < kHandlers; ++i) {
@@ -237,27 +301,25 @@ int CCapiPort::dispatchMessage(tagAPIMsg* message) {
         taken = h->dispatchMessage(message);
         if (taken) break;
     }
-    if (!taken && first && isValidHandler(first)) {
+    if (!taken) {
         capi::View v(message);
         const uint8_t cmd = v.command(), sub = v.sub();
+        const bool throughFirst = first && isValidHandler(first);
         if (cmd == capi::kListen && sub == capi::kConf) {
             taken = 0;
-        } else if (cmd == capi::kConnect && sub == capi::kInd) {
+        } else if (cmd == capi::kConnect && sub == capi::kInd && throughFirst) {
             first->rejectCall(v.u32(8));
             taken = 1;
-        } else if (cmd == capi::kDisconnect && sub == capi::kInd) {
+        } else if (cmd == capi::kDisconnect && sub == capi::kInd && throughFirst) {
             first->disconnectResponse(v.u32(8));
             taken = 1;
-        } else {
+        } else if (answerUnclaimed(message)) {
+            taken = 1;
+        } else if (first) {
             size_t n = v.size() < 32 ? v.size() : 32;
             debugHexDump(message, uint16_t(n));
         }
     }
-    if (--dispatchDepth_ == 0 && !doomed_.empty()) {
-        std::vector<CCapiMessageHandlerBase*> done;
-        done.swap(doomed_);
-        for (CCapiMessageHandlerBase* h : done) delete h;
-    }
-    unlockDispatch();
+    leaveUse();
     return taken;
 }

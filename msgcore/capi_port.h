@@ -5,9 +5,14 @@
 //
 // Handlers are offered a message in slot order; the first that takes it ends the walk. A message
 // nobody takes is answered through the first handler where CAPI needs an answer (CONNECT_IND is
-// rejected, DISCONNECT_IND answered) and dumped otherwise. The walk and unregisterHandler share the
-// port's dispatch lock, so a handler leaves the table only between two dispatches; looking a
-// handler up does not wait for a dispatch.
+// rejected, DISCONNECT_IND answered); with no handler left, and for the indications of a call
+// whose connection was closed (B3 clearing, data, the connection coming up), the port answers
+// itself, and a successful CONNECT_CONF nobody asked for is cleared. Anything else is dumped.
+//
+// No port-wide lock is held while a handler (and so an owner callback) runs: an owner that waits
+// for another thread which closes a connection never deadlocks. A handler that leaves the table
+// while a dispatch or a pinned request may still be inside it is destroyed when the last of them
+// has ended (destroyHandler).
 #pragma once
 
 #include <cstdint>
@@ -64,20 +69,24 @@ public:
     // 1, 2, ... 0x7FFF, 0, 1, ...
     uint16_t getNextMessageNumber();
     int registerHandler(CCapiMessageHandlerBase* handler);
+    // Takes the handler out of the table; a dispatch already inside it may still be running.
     int unregisterHandler(CCapiMessageHandlerBase* handler);
     int isValidHandler(CCapiMessageHandlerBase* handler);
-    // Takes the handler out of the table and destroys it (shutDown, delete). Called from inside
-    // a dispatch (an owner callback on the receive thread), the object lives on until that
-    // dispatch has returned, since the handler's own code is still on the stack.
+    // Like isValidHandler, and on success keeps the handler alive until unpin(): a request made
+    // through a handle cannot have the object deleted under it by a close on another thread.
+    int pinHandler(CCapiMessageHandlerBase* handler);
+    void unpin();
+    // Takes the handler out of the table and destroys it (shutDown, delete). While a dispatch or
+    // a pinned request is in progress (an owner callback, a request on another thread) the object
+    // lives on until the last of them has ended, since its code may still be on a stack.
     void destroyHandler(CCapiMessageHandlerBase* handler);
     int handlerCount() const { return handlerCount_; }
     CCapiMessageHandlerBase* getHandler(int slot);
 
 protected:
     uint16_t startApplication();
-    // The lock that the handler walk and unregisterHandler share (recursive).
-    void lockDispatch() { dispatchLock_.enter(); }
-    void unlockDispatch() { dispatchLock_.leave(); }
+    // The answer a message nobody took needs, built by the port itself; non-zero when one went out.
+    int answerUnclaimed(const tagAPIMsg* message);
 
     uint32_t applicationId_ = 0;
     CCapiMessageHandlerBase* handlers_[kHandlers] = {};
@@ -98,9 +107,10 @@ protected:
 private:
     void* allocFrom(void** pool, uint32_t size);
     void freeFrom(void** pool, void* buffer, uint32_t size);
+    void enterUse();
+    void leaveUse();
 
-    TMutex dispatchLock_;  // the handler table and the walk over it
-    int dispatchDepth_ = 0;  // dispatches in progress on the thread that holds dispatchLock_
-    std::vector<CCapiMessageHandlerBase*> doomed_;  // destroyed when the outermost dispatch ends
-    TMutex poolLock_;      // pools, message numbers and the table's slots (short holds only)
+    int users_ = 0;  // dispatches and pinned requests in progress, on any thread
+    std::vector<CCapiMessageHandlerBase*> doomed_;  // destroyed when users_ comes back to 0
+    TMutex poolLock_;      // pools, message numbers, the table, users_ and doomed_ (short holds only)
 };

@@ -115,9 +115,9 @@ uint16_t CCapiPortWin32::startReceiveTask() {
 DWORD WINAPI CCapiPortWin32::threadEntry(void* self) {
     CCapiPortWin32* port = static_cast<CCapiPortWin32*>(self);
     DWORD rc = port->getMessageThread();
-    if (port->deleteOnExit_) {
-        // Shut down from one of our own callbacks: nobody else waits for this thread, and its
-        // connections go with it.
+    if (InterlockedExchange(&port->handoff_, 2) == 1) {
+        // Handed over (shut down from one of our own callbacks, or not joined in time): nobody
+        // else waits for this thread, and its connections go with it.
         for (int i = 0; i < kHandlers; ++i)
             if (CCapiMessageHandlerBase* h = port->getHandler(i)) TObject::destroy(h);
         CloseHandle(port->thread_);
@@ -132,36 +132,46 @@ DWORD CCapiPortWin32::getMessageThread() {
         DWORD id = applicationId_;
         if (!id) break;
         InterlockedIncrement(&waiters_);
-        waitForSignal_(id);
+        DWORD rc = waitForSignal_(id);
         InterlockedDecrement(&waiters_);
-        if (!applicationId_ || deleteOnExit_) break;
+        if (!applicationId_ || handoff_) break;
+        if (rc != 0) {
+            // A library that cannot wait cannot deliver either: asking again would only spin.
+            debugPrint(0x08000000, "CAPI_WAIT_FOR_SIGNAL failed (0x%04lX); receiving stopped",
+                       static_cast<unsigned long>(rc));
+            break;
+        }
         if (tagAPIMsg* m = getMessage()) dispatchMessage(m);
     }
-    if (!deleteOnExit_) WaitForSingleObject(stopEvent_, INFINITE);
+    WaitForSingleObject(stopEvent_, INFINITE);
     SetEvent(doneEvent_);
     return 0;
 }
 
 void CCapiPortWin32::stopSignalHandling() {
     if (!thread_) return;
-    if (onReceiveThread()) {
-        // Called from a callback on the thread itself: it leaves its loop when the callback
-        // returns, since the application is released; waiting here would wait for ourselves.
-        SetEvent(stopEvent_);
+    SetEvent(stopEvent_);
+    // Called from a callback on the thread itself: it leaves its loop when the callback returns,
+    // since the application is released; waiting here would wait for ourselves.
+    if (onReceiveThread()) return;
+    if (WaitForSingleObject(thread_, kJoinTimeoutMs) != WAIT_OBJECT_0) {
+        debugPrint(0x08000000, "receive thread %lu did not end; the port stays until it does",
+                   static_cast<unsigned long>(threadId_));
         return;
     }
-    SetEvent(stopEvent_);
-    if (WaitForSingleObject(thread_, kJoinTimeoutMs) != WAIT_OBJECT_0)
-        debugPrint(0x08000000, "receive thread %lu did not end; left running", threadId_);
     CloseHandle(thread_);
     thread_ = nullptr;
     threadId_ = 0;
 }
 
 void CCapiPortWin32::shutDown() {
-    CCapiPort::shutDown();
+    // The release first: it wakes the receive thread out of its wait, so the join below is short.
+    if (applicationId_) releaseApplication();
     stopSignalHandling();
-    if (thread_) return;  // our own thread: it ends after this callback; the library stays for it
+    // Still running (our own thread, or one that did not end in time): the buffers and the
+    // library stay for it, and are freed when it has ended.
+    if (thread_) return;
+    CCapiPort::shutDown();
     if (library_) FreeLibrary(library_);
     library_ = nullptr;
     release_ = nullptr;

@@ -3,9 +3,10 @@
 // CAPI_WAIT_FOR_SIGNAL and dispatches one message per signal to the port's handlers.
 //
 // The thread's events exist before it starts; it ends when the application is released (the wait
-// wakes) and the port sets its stop event, and is joined, never terminated. A port shut down from
-// inside an owner callback, on its own receive thread, does not wait for itself: the thread
-// finishes when the callback returns.
+// wakes, or fails) and the port sets its stop event, and is joined, never terminated. The buffers
+// and the library are freed only after the join: never under a live thread. A port shut down from
+// inside an owner callback, on its own receive thread, does not wait for itself, and one whose
+// thread does not end in time is not freed: either way the thread deletes the port when it ends.
 #pragma once
 
 #include <windows.h>
@@ -24,7 +25,7 @@ public:
     typedef DWORD(WINAPI* CapiInstalled)(void);
     typedef DWORD(WINAPI* CapiGetProfile)(void*, DWORD);
 
-    // How long a shut-down waits for the receive thread before it lets it go.
+    // How long a shut-down waits for the receive thread before it hands the port over to it.
     static constexpr DWORD kJoinTimeoutMs = 10000;
 
     CCapiPortWin32();
@@ -50,8 +51,11 @@ public:
 
     // True on the port's own receive thread (inside a dispatch or an owner callback).
     bool onReceiveThread() const { return thread_ && GetCurrentThreadId() == threadId_; }
-    // Called on the receive thread: the port deletes itself once that thread has left its loop.
-    void deleteWhenThreadEnds() { deleteOnExit_ = true; }
+    // True while the receive thread exists (not joined yet).
+    bool threadRunning() const { return thread_ != nullptr; }
+    // After a shutDown that left the thread running: the port deletes itself once that thread has
+    // left its loop. False when the thread has ended already: the caller deletes the port.
+    bool deleteWhenThreadEnds() { return InterlockedCompareExchange(&handoff_, 1, 0) == 0; }
     LONG waiters() const { return waiters_; }
 
 private:
@@ -75,5 +79,5 @@ private:
     HANDLE doneEvent_ = nullptr;
     HANDLE stopEvent_ = nullptr;
     volatile LONG waiters_ = 0;
-    volatile bool deleteOnExit_ = false;
+    volatile LONG handoff_ = 0;  // 1: the thread deletes the port; 2: the thread has ended
 };

@@ -91,8 +91,11 @@ uintptr_t MSGCORE_STDCALL Owner::Proc(void* instance, uint32_t event, uintptr_t 
                                       uintptr_t p2, uintptr_t p3, uintptr_t p4) {
     Owner* o = static_cast<Owner*>(instance);
     if (event == ieMessageTrace) {
-        std::lock_guard<std::mutex> g(o->m_);
-        ++o->traces;
+        {
+            std::lock_guard<std::mutex> g(o->m_);
+            ++o->traces;
+        }
+        if (o->insideTrace) o->insideTrace(reinterpret_cast<const uint8_t*>(p2));
         return 0;
     }
     Event e{event, p1, p2, p3, p4, GetCurrentThreadId(), "", "", ""};

@@ -81,6 +81,8 @@ public:
     int traces = 0;
     // Runs inside the owner procedure for an event, on the thread that raised it.
     std::function<void(uint32_t event, uintptr_t connection)> inside;
+    // Runs inside the owner procedure for a trace event, with the traced message.
+    std::function<void(const uint8_t* message)> insideTrace;
 
 private:
     std::mutex m_;

@@ -2,6 +2,7 @@
 // builds, and the checks on what it receives. No Windows header: also runs natively.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -24,7 +25,12 @@ class RecordingPort : public COfflineCapiPort {
 public:
     RecordingPort() : COfflineCapiPort(7) {}
     std::vector<Bytes> sent;
+    uint16_t refuse = 0;  // what putMessage answers for the next message (not recorded then)
     uint16_t putMessage(tagAPIMsg* m) override {
+        if (uint16_t rc = refuse) {
+            refuse = 0;
+            return rc;
+        }
         const uint8_t* p = reinterpret_cast<const uint8_t*>(m);
         sent.emplace_back(p, p + cw::Get16(p));
         return 0;
@@ -100,7 +106,8 @@ Bytes Conf(uint8_t command, uint16_t number, std::function<void(Builder&)> param
 Bytes ConnectInd(uint32_t plci, const std::string& called, const std::string& calling, bool waiting = false) {
     return Ind(cw::kConnect, 0x4001, [&](Builder& b) {
         b.U32(plci).U16(16).Number(0x80, called).Number(0x00, 0x80, calling).Empty().Empty().Empty().Empty().Empty();
-        if (waiting) b.Struct({0x03, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00});
+        // Additional info: B channel information (channel 2, no B channel), keypad, user data, facility.
+        if (waiting) b.Struct({0x02, 0x02, 0x00, 0x00, 0x00, 0x00});
         else b.Empty();
     });
 }
@@ -187,8 +194,15 @@ const std::vector<Row>& Table() {
          {ieIncomingCall}},
         {"CONNECT_IND when not listening (the port rejects it)", csIdle, 0, 0, 0, 0,
          [](Fixture& f) { f.offer(ConnectInd(kPlci, "12", "34")); }, csIdle, {0x8302}, {}},
-        {"CONNECT_IND of a waiting call", csConnected, 0x201, kNcci, 1, 0,
-         [](Fixture& f) { f.offer(ConnectInd(kPlci, "12", "34", true)); }, csConnected, {0x8302}, {}},
+        // A listening handler would take the call: only the waiting-call check refuses it.
+        {"CONNECT_IND of a waiting call", csListening, 0, 0, 1, 1,
+         [](Fixture& f) {
+             f.offer(ConnectInd(kPlci, "12", "34", true));
+             ASSERT_EQ(f.port.sent.size(), 1u);
+             EXPECT_EQ(cw::Get16(&f.port.sent[0][12]), 1);  // ignored
+             EXPECT_EQ(f.h.getPLCI(), 0u);
+         },
+         csListening, {0x8302}, {}},
         {"CONNECT_ACTIVE_IND, B3 to set up", csOutgoingCall, kPlci, 0, 1, 0,
          [](Fixture& f) { f.offer(Ind(cw::kConnectActive, 9, [](Builder& b) { b.U32(kPlci).Empty().Empty().Empty(); })); },
          csB3Requested, {0x8303, 0x8082}, {}},
@@ -334,8 +348,11 @@ TEST(MsgcoreHandlerMessages, DestroyedFromInsideItsOwnEvent) {
     EXPECT_EQ(port.dispatchMessage(reinterpret_cast<tagAPIMsg*>(ind.data())), 1);
     EXPECT_EQ(d.events, 1);
     EXPECT_EQ(port.handlerCount(), 0);
-    // Gone from the table: the next message for its call is answered by nobody (no handler).
-    EXPECT_EQ(port.dispatchMessage(reinterpret_cast<tagAPIMsg*>(ind.data())), 0);
+    // Gone from the table: the next message for its call is answered by the port itself.
+    const size_t before = port.sent.size();
+    EXPECT_EQ(port.dispatchMessage(reinterpret_cast<tagAPIMsg*>(ind.data())), 1);
+    ASSERT_EQ(port.sent.size(), before + 1);
+    EXPECT_EQ(cw::Hex(port.sent.back()), "0C 00 07 00 04 83 09 00 01 01 00 00");
     // Outside a dispatch it goes at once.
     TestHandler* other = new TestHandler;
     ASSERT_EQ(other->init(&port, 1, 2048), 0);
@@ -463,6 +480,162 @@ TEST(MsgcoreHandlerMessages, X31BProtocolCarriesTheTeiAddress) {
     const size_t bp = 8 + 4 + 2 + 3 + 3 + 1 + 1;
     EXPECT_EQ(Bytes(req.begin() + long(bp), req.begin() + long(bp) + 15),
               cw::FromHex("0E 00 00 03 00 00 00 00 05 0B 00 00 07 00 00"));
+}
+
+// An owner that closes its connection from inside one event: the handler must not write after it.
+struct Closer {
+    CCapiPort* port;
+    CCapiMessageHandler* h;
+    uint32_t event;        // the event to close in
+    uint16_t traceWord;    // with ieMessageTrace: the traced message's command word
+    int closed = 0;
+};
+uintptr_t MSGCORE_STDCALL CloseInEvent(void* instance, uint32_t event, uintptr_t, uintptr_t p1, uintptr_t p2,
+                                       uintptr_t, uintptr_t) {
+    Closer* c = static_cast<Closer*>(instance);
+    bool now = event == c->event && !c->closed;
+    if (now && event == ieMessageTrace) {
+        const uint8_t* m = reinterpret_cast<const uint8_t*>(p2);
+        now = p1 == 20 && uint16_t(m[4] | (m[5] << 8)) == c->traceWord;
+    }
+    if (now) {
+        ++c->closed;
+        c->port->destroyHandler(c->h);
+    }
+    return 1;  // acknowledge, accept
+}
+
+TEST(MsgcoreHandlerMessages, ClosedFromInsideEveryEvent) {
+    const struct {
+        const char* what;
+        TConnectionState from;
+        uint32_t plci, ncci, listenFlag;
+        Bytes message;
+        uint32_t event;
+        uint16_t traceWord;
+        std::vector<uint16_t> sent;  // what goes out for the message, by the handler or the port
+    } cases[] = {
+        {"data acknowledged inside 0x1006", csConnected, kPlci, kNcci, 0,
+         Ind(cw::kDataB3, 9, [](Builder& b) { b.U32(kNcci).U32(0).U16(0).U16(3).U16(0); }), ieB3Receive, 0, {0x8386}},
+        {"incoming call accepted inside 0x1009", csListening, 0, 0, 1, ConnectInd(kPlci, "1", "2"), ieIncomingCall,
+         0, {0x8302}},
+        {"listen confirmed inside 0x100D", csListenRequested, 0, 0, 1,
+         Conf(cw::kListen, 1, [](Builder& b) { b.U32(1).U16(0); }), ieListenConfirmed, 0, {}},
+        {"B3 up inside 0x1001", csB3SettingUp, kPlci, kNcci, 0,
+         Ind(cw::kConnectB3Active, 9, [](Builder& b) { b.U32(kNcci).Empty(); }), ieConnection, 0, {0x8383}},
+        {"sent data confirmed inside 0x1005", csConnected, kPlci, kNcci, 0,
+         Conf(cw::kDataB3, 3, [](Builder& b) { b.U32(kNcci).U16(0).U16(0); }), ieB3Transmit, 0, {}},
+        {"far end cleared inside 0x1003", csB3Cleared, kPlci, 0, 1,
+         Ind(cw::kDisconnect, 9, [](Builder& b) { b.U32(kPlci).U16(0x3490); }), ieDisconnected, 0, {0x8304}},
+        {"hangup done inside 0x1004", csClearing, kPlci, 0, 0,
+         Ind(cw::kDisconnect, 9, [](Builder& b) { b.U32(kPlci).U16(0); }), ieHangupDone, 0, {0x8304}},
+        {"call failed inside 0x1002", csOutgoingCall, kPlci, 0, 0,
+         Ind(cw::kDisconnect, 9, [](Builder& b) { b.U32(kPlci).U16(0x34A2); }), ieCallFailed, 0, {0x8304}},
+        {"trace of a data indication", csConnected, kPlci, kNcci, 0,
+         Ind(cw::kDataB3, 9, [](Builder& b) { b.U32(kNcci).U32(0).U16(0).U16(3).U16(0); }), ieMessageTrace, 0x8286,
+         {0x8386}},
+        {"trace of an incoming call", csListening, 0, 0, 1, ConnectInd(kPlci, "1", "2"), ieMessageTrace, 0x8202,
+         {0x8302}},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        RecordingPort port;
+        TestHandler* h = new TestHandler;
+        ASSERT_EQ(h->init(&port, 1, 2048), 0);
+        Closer c{&port, h, k.event, k.traceWord};
+        h->registerOwnerInstance(&c, CloseInEvent);
+        h->force(k.from, k.plci, k.ncci, 1, k.listenFlag);
+        Bytes m = k.message;
+        port.dispatchMessage(reinterpret_cast<tagAPIMsg*>(m.data()));
+        EXPECT_EQ(c.closed, 1);
+        EXPECT_EQ(port.handlerCount(), 0);
+        EXPECT_EQ(port.words(), k.sent);
+        // An answer carries its indication's number, and a call nobody owns is ignored.
+        for (const Bytes& b : port.sent) EXPECT_EQ(cw::Get16(&b[6]), cw::Get16(&m[6]));
+        if (!port.sent.empty() && port.words()[0] == 0x8302) {
+            EXPECT_EQ(cw::Get16(&port.sent[0][12]), 1);
+        }
+    }
+}
+
+TEST(MsgcoreHandlerMessages, ARefusedRequestLeavesTheState) {
+    const struct {
+        const char* what;
+        TConnectionState from;
+        uint32_t plci, ncci, listenFlag;
+        std::function<uint16_t(TestHandler&)> request;
+    } cases[] = {
+        {"call", csIdle, 0, 0, 0, [](TestHandler& h) { return h.call("1", nullptr, 1); }},
+        {"listen", csIdle, 0, 0, 0, [](TestHandler& h) { return h.listen(1); }},
+        {"hangup with the D channel up", csDChannelUp, kPlci, 0, 0, [](TestHandler& h) { return h.hangup(1); }},
+        {"hangup when connected", csConnected, kPlci, kNcci, 0, [](TestHandler& h) { return h.hangup(1); }},
+        {"hangup with the PLCI known", csOutgoingCall, kPlci, 0, 0, [](TestHandler& h) { return h.hangup(1); }},
+        {"B3 connection", csDChannelUp, kPlci, 0, 0, [](TestHandler& h) { return h.getB3Connection(); }},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        Fixture f;
+        f.h.force(k.from, k.plci, k.ncci, 1, k.listenFlag);
+        f.port.refuse = 0x1108;
+        EXPECT_EQ(k.request(f.h), 0x1108);
+        EXPECT_EQ(f.h.getState(), k.from);
+        // Nothing is under way: the same request goes out when the library takes it.
+        EXPECT_EQ(k.request(f.h), 0);
+        EXPECT_EQ(f.port.sent.size(), 1u);
+    }
+}
+
+struct CallOnListen {
+    TestHandler* h;
+    uint16_t rc = 0xFFFF;
+};
+uintptr_t MSGCORE_STDCALL CallInsideListenConfirmed(void* instance, uint32_t event, uintptr_t, uintptr_t, uintptr_t,
+                                                    uintptr_t, uintptr_t) {
+    CallOnListen* c = static_cast<CallOnListen*>(instance);
+    if (event == ieListenConfirmed) c->rc = c->h->call("1", nullptr, 1);
+    return 0;
+}
+
+TEST(MsgcoreHandlerMessages, AStateTheOwnerSetsInsideTheListenConfirmationStands) {
+    Fixture f;
+    f.h.force(csListenRequested, 0, 0, 1, 1);
+    CallOnListen caller{&f.h};
+    f.h.registerOwnerInstance(&caller, CallInsideListenConfirmed);
+    f.offer(Conf(cw::kListen, 1, [](Builder& b) { b.U32(1).U16(0); }));
+    EXPECT_EQ(caller.rc, 0);
+    EXPECT_EQ(f.h.getState(), csOutgoingCall);
+    EXPECT_EQ(f.port.words(), (std::vector<uint16_t>{0x8005, 0x8002}));
+}
+
+// Frees are counted across ports: every buffer must be freed once.
+class FreeCountingPort : public RecordingPort {
+public:
+    explicit FreeCountingPort(std::vector<void*>* freed) : freed_(freed) {}
+    ~FreeCountingPort() override { shutDown(); }
+    void freeBuffer(void* p, uint32_t size) override {
+        freed_->push_back(p);
+        RecordingPort::freeBuffer(p, size);
+    }
+
+private:
+    std::vector<void*>* freed_;
+};
+
+TEST(MsgcoreHandlerMessages, ACopiedPortFreesOnlyItsOwnBuffers) {
+    std::vector<void*> freed;
+    {
+        FreeCountingPort a(&freed);
+        ASSERT_NE(a.allocMessageBuffer(), nullptr);
+        ASSERT_NE(a.allocB3DataBuffer(), nullptr);
+        FreeCountingPort b(a);
+        FreeCountingPort c(&freed);
+        c = a;
+        ASSERT_NE(b.allocMessageBuffer(), nullptr);
+    }
+    std::vector<void*> sorted = freed;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "a buffer was freed twice";
+    EXPECT_EQ(freed.size(), 3u);
 }
 
 // --- X.25 NCPI ---------------------------------------------------------------------------------------

@@ -34,34 +34,63 @@ CCapiPortWin32* validPort(void* handle) {
     return nullptr;
 }
 
-CCapiMessageHandler* validConnection(void* handle) {
-    if (!handle) return nullptr;
-    CDoubleList& list = ports();
-    for (CDoubleListNode* n = list.headInterlocked(); n; n = n->next()) {
-        CCapiPortWin32* port = static_cast<CCapiPortWin32*>(n);
-        if (port->isValidHandler(static_cast<CCapiMessageHandlerBase*>(handle)))
-            return static_cast<CCapiMessageHandler*>(handle);
+// A connection of the C API: the library's handler, which also tells isdnClose when its call has
+// ended. The event lives as long as the handler, so a report that races with the end of a close
+// never finds it gone.
+class CApiConnection : public CCapiMessageHandler {
+public:
+    CApiConnection() { ended_ = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+    ~CApiConnection() override {
+        if (ended_) CloseHandle(ended_);
     }
-    return nullptr;
-}
+    HANDLE ended() const { return ended_; }
+    void postFailedCall(uint16_t reason, uint16_t reasonB3) override {
+        if (ended_) SetEvent(ended_);
+        CCapiMessageHandler::postFailedCall(reason, reasonB3);
+    }
+    void postDisconnect(uint16_t reason, uint16_t reasonB3) override {
+        if (ended_) SetEvent(ended_);
+        CCapiMessageHandler::postDisconnect(reason, reasonB3);
+    }
+    void postHangup() override {
+        if (ended_) SetEvent(ended_);
+        CCapiMessageHandler::postHangup();
+    }
 
-// Stands in for the owner while isdnClose waits for the end of a connected call.
-struct CloseWait {
-    HANDLE ended;
+private:
+    HANDLE ended_ = nullptr;
 };
 
-uintptr_t WINAPI closeOwner(void* instance, uint32_t event, uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t) {
-    CloseWait* wait = static_cast<CloseWait*>(instance);
-    switch (event) {
-    case ieHangupDone: case ieDisconnected: case ieCallFailed:
-        SetEvent(wait->ended);
-        return 0;
-    case ieB3Receive:
-        return 1;  // acknowledged at once: nothing stays unanswered when the port lets go
-    default:
-        return 0;
+// A connection handle found on one of the ports, pinned there for the length of the call: a close
+// on another thread cannot delete the handler while this request (and its trace event) runs.
+class Connection {
+public:
+    explicit Connection(void* handle) {
+        if (!handle) return;
+        CDoubleList& list = ports();
+        for (CDoubleListNode* n = list.headInterlocked(); n; n = n->next()) {
+            CCapiPortWin32* port = static_cast<CCapiPortWin32*>(n);
+            if (port->pinHandler(static_cast<CCapiMessageHandlerBase*>(handle))) {
+                port_ = port;
+                h_ = static_cast<CApiConnection*>(handle);
+                return;
+            }
+        }
     }
-}
+    ~Connection() {
+        if (port_) port_->unpin();
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    explicit operator bool() const { return h_ != nullptr; }
+    CApiConnection* operator->() const { return h_; }
+    CApiConnection* get() const { return h_; }
+    CCapiPortWin32* port() const { return port_; }
+
+private:
+    CCapiPortWin32* port_ = nullptr;
+    CApiConnection* h_ = nullptr;
+};
 
 void preset(CCapiMessageHandler* h, uint16_t b1, uint16_t b2, uint16_t b3, uint16_t cip, uint32_t cipMask,
             uint32_t infoMask) {
@@ -75,6 +104,21 @@ void preset(CCapiMessageHandler* h, uint16_t b1, uint16_t b2, uint16_t b3, uint1
 
 uint32_t globalOptions() { return uint32_t(g_profile[4]) | (uint32_t(g_profile[5]) << 8) |
                                   (uint32_t(g_profile[6]) << 16) | (uint32_t(g_profile[7]) << 24); }
+
+// Waits (bounded) for the end of a call. An owner may forward its events with SendMessage to the
+// thread that closes: those messages are served meanwhile, or the receive thread would stand
+// still until the wait gave up.
+void waitServingSentMessages(HANDLE ended) {
+    const DWORD limit = msgcoreCloseWaitMs(), start = GetTickCount();
+    for (;;) {
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= limit) return;
+        DWORD r = MsgWaitForMultipleObjects(1, &ended, FALSE, limit - spent, QS_SENDMESSAGE);
+        if (r != WAIT_OBJECT_0 + 1) return;  // ended, timed out or failed
+        MSG m;
+        PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);  // delivers the sent messages only
+    }
+}
 
 }  // namespace
 
@@ -115,18 +159,17 @@ DWORD WINAPI isdnDone(ISDN_PORT port) {
     CCapiPortWin32* p = validPort(port);
     if (!p) return ISDN_INVALID_HANDLE;
     ports().removeNodeInterlocked(p);
-    if (p->onReceiveThread()) {
-        // From an owner callback: the receive thread is below us on the stack. The port and its
-        // connections go when that thread has left its loop.
-        p->shutDown();
-        p->deleteWhenThreadEnds();
-        return 0;
-    }
-    p->shutDown();
-    // The thread is gone: no dispatch can be inside a connection any more.
+    // The connections go first, each with its buffer: a dispatch or an event still running in one
+    // of them finds nothing to write to. One that is still on a stack is deleted when it returns.
     for (int i = 0; i < CCapiPort::kHandlers; ++i)
-        if (CCapiMessageHandlerBase* h = p->getHandler(i)) TObject::destroy(h);
-    delete p;
+        if (CCapiMessageHandlerBase* h = p->getHandler(i)) p->destroyHandler(h);
+    const bool fromCallback = p->onReceiveThread();
+    // Releases the application (which wakes the receive thread), joins it and frees the buffers.
+    p->shutDown();
+    // From an owner callback the receive thread is below us on the stack; a thread that did not
+    // end in time still uses the port. Either way the port goes when that thread has ended.
+    if ((fromCallback || p->threadRunning()) && p->deleteWhenThreadEnds()) return 0;
+    delete p;  // joined, or it ended just now: its destructor frees what is left
     return 0;
 }
 
@@ -138,7 +181,7 @@ DWORD WINAPI isdnOpen(ISDN_PORT port, DWORD controller, TOwnerProc ownerProc, vo
     if (!connection) return ISDN_INVALID_HANDLE;
     // A handler the port's table cannot take would never be reachable again.
     if (p->handlerCount() >= CCapiPort::kHandlers) return ISDN_NO_MEMORY;
-    CCapiMessageHandler* h = new (std::nothrow) CCapiMessageHandler;
+    CApiConnection* h = new (std::nothrow) CApiConnection;
     if (!h) return ISDN_NO_MEMORY;
     h->registerOwnerInstance(ownerInstance, ownerProc);
     uint16_t rc = h->init(p, controller, p->getB3BufferSize());
@@ -152,25 +195,25 @@ DWORD WINAPI isdnOpen(ISDN_PORT port, DWORD controller, TOwnerProc ownerProc, vo
 }
 
 DWORD WINAPI isdnClose(ISDN_CONNECTION connection) {
-    CCapiMessageHandler* h = validConnection(connection);
+    Connection h(connection);
     if (!h) return ISDN_INVALID_HANDLE;
-    CCapiPortWin32* port = static_cast<CCapiPortWin32*>(h->getPort());
-    if (h->getState() == csConnected) {
-        CloseWait wait{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
-        h->registerOwnerInstance(&wait, closeOwner);
-        h->hangup(1);
-        // The end of the call comes on the receive thread: from there we cannot wait for it.
-        if (wait.ended && !port->onReceiveThread()) WaitForSingleObject(wait.ended, msgcoreCloseWaitMs());
-        h->registerOwnerInstance(nullptr, nullptr);
-        if (wait.ended) CloseHandle(wait.ended);
-    }
-    port->destroyHandler(h);
+    CCapiPortWin32* port = h.port();
+    // The owner hears nothing more: what arrives until the handler is gone is answered without it
+    // (data acknowledged at once).
+    h->registerOwnerInstance(nullptr, nullptr);
+    // The end of the call comes on the receive thread: from there we cannot wait for it, so the
+    // clearing goes out whole at once and the port answers what follows.
+    const bool fromCallback = port->onReceiveThread();
+    if (h->ended()) ResetEvent(h->ended());
+    if (h->clearForClose(!fromCallback) && !fromCallback && h->ended()) waitServingSentMessages(h->ended());
+    // Deleted when this call (and any dispatch inside it) has let go of it.
+    port->destroyHandler(h.get());
     return 0;
 }
 
 DWORD WINAPI isdnConnect(ISDN_CONNECTION connection, const char* number, const char* subaddress,
                          const ISDN_X25_PARAMS* x25) {
-    CCapiMessageHandler* h = validConnection(connection);
+    Connection h(connection);
     if (!h) return ISDN_INVALID_HANDLE;
     if (!x25) return h->call(number, subaddress, 1);
     return h->call(number, x25->called, x25->calling, x25->facilitiesLength, x25->facilities, x25->userDataLength,
@@ -178,37 +221,40 @@ DWORD WINAPI isdnConnect(ISDN_CONNECTION connection, const char* number, const c
 }
 
 DWORD WINAPI isdnListen(ISDN_CONNECTION connection, DWORD) {
-    CCapiMessageHandler* h = validConnection(connection);
+    Connection h(connection);
     if (!h) return ISDN_INVALID_HANDLE;
     return h->listen(1);
 }
 
 DWORD WINAPI isdnAcceptCall(ISDN_CONNECTION connection, DWORD reject) {
-    CCapiMessageHandler* h = validConnection(connection);
+    Connection h(connection);
     if (!h) return ISDN_INVALID_HANDLE;
     return h->acceptIncomingCall(uint16_t(reject));
 }
 
 DWORD WINAPI isdnSend(ISDN_CONNECTION connection, const void* data, DWORD length, DWORD flags) {
-    CCapiMessageHandler* h = validConnection(connection);
+    Connection h(connection);
     if (!h) return ISDN_INVALID_HANDLE;
+    // A block longer than the registered B3 block size would go out cut to 16 bits.
+    if (length > h->getPort()->getB3BufferSize()) return mcDataLength;
     return h->transmit(data, uint16_t(length), uint16_t(flags));
 }
 
 DWORD WINAPI isdnDataResponse(ISDN_CONNECTION connection) {
-    CCapiMessageHandler* h = validConnection(connection);
+    Connection h(connection);
     if (!h) return ISDN_INVALID_HANDLE;
     return h->dataResponse();
 }
 
 DWORD WINAPI isdnDisconnect(ISDN_CONNECTION connection, DWORD) {
-    CCapiMessageHandler* h = validConnection(connection);
+    Connection h(connection);
     if (!h) return ISDN_INVALID_HANDLE;
     return h->hangup(1);
 }
 
 DWORD WINAPI isdnCallControl(ISDN_CONNECTION connection, DWORD, DWORD, DWORD) {
-    if (!validConnection(connection)) return ISDN_INVALID_HANDLE;
+    Connection h(connection);
+    if (!h) return ISDN_INVALID_HANDLE;
     return ISDN_NOT_SUPPORTED;
 }
 
@@ -218,7 +264,7 @@ DWORD WINAPI isdnSetProperty(void* handle, DWORD id, DWORD_PTR value, DWORD) {
         if (!p) return ISDN_INVALID_HANDLE;
         return p->reinit(uint16_t(value));
     }
-    CCapiMessageHandler* h = validConnection(handle);
+    Connection h(handle);
     if (!h) return ISDN_INVALID_HANDLE;
     const char* text = reinterpret_cast<const char*>(uintptr_t(value));
     switch (id) {
@@ -237,13 +283,13 @@ DWORD WINAPI isdnSetProperty(void* handle, DWORD id, DWORD_PTR value, DWORD) {
     case ipParity: return h->setParity(value > 0xFFFF ? 0xFFFF : uint16_t(value));
     case ipBitsPerCharacter: return h->setBitsPerCharacter(value > 0xFFFF ? 0xFFFF : uint16_t(value));
     case ipStopBits: return h->setStopBits(value > 0xFFFF ? 0xFFFF : uint16_t(value));
-    case ipPresetSpeech: preset(h, 1, 1, 0, 4, 0x10012, 0x35E); return 0;
-    case ipPresetHdlc: preset(h, 0, 0, 0, 2, 4, 0x40); return 0;
-    case ipPresetX75: preset(h, 0, 1, 0, 2, 4, 0x40); return 0;
-    case ipPresetX25: preset(h, 0, 0, 2, 2, 4, 0x40); return 0;
-    case ipPresetV120: preset(h, 0, 9, 0, 2, 4, 0x40); return 0;
-    case ipPresetX31: preset(h, 0, 3, 2, 2, 4, 0x40); return 0;
-    case ipPresetTransparent: preset(h, 1, 1, 0, 2, 4, 0x40); return 0;
+    case ipPresetSpeech: preset(h.get(), 1, 1, 0, 4, 0x10012, 0x35E); return 0;
+    case ipPresetHdlc: preset(h.get(), 0, 0, 0, 2, 4, 0x40); return 0;
+    case ipPresetX75: preset(h.get(), 0, 1, 0, 2, 4, 0x40); return 0;
+    case ipPresetX25: preset(h.get(), 0, 0, 2, 2, 4, 0x40); return 0;
+    case ipPresetV120: preset(h.get(), 0, 9, 0, 2, 4, 0x40); return 0;
+    case ipPresetX31: preset(h.get(), 0, 3, 2, 2, 4, 0x40); return 0;
+    case ipPresetTransparent: preset(h.get(), 1, 1, 0, 2, 4, 0x40); return 0;
     default: return ISDN_BAD_PROPERTY;
     }
 }
@@ -270,7 +316,7 @@ DWORD WINAPI isdnGetProperty(void* handle, DWORD id, void* result, DWORD) {
     default: break;
     }
     if (id > 18) return ISDN_BAD_PROPERTY;
-    CCapiMessageHandler* h = validConnection(handle);
+    Connection h(handle);
     if (!h) return ISDN_INVALID_HANDLE;
     if (!result) return ISDN_INVALID_HANDLE;
     switch (id) {

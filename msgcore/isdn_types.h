@@ -93,8 +93,8 @@ enum {
 
 /* Results of the classes (16-bit). */
 enum {
-    mcOk = 0, mcWrongState = 1, mcBadCoding = 0x1107, mcNoBuffer = 0x1108, mcParameter = 0x3004,
-    mcNoLibrary = 0xA003, mcNoEntryPoint = 0xA004
+    mcOk = 0, mcWrongState = 1, mcBadCoding = 0x2007, mcNoBuffer = 0x1108, mcParameter = 0x3004,
+    mcDataLength = 0x300C, mcNoLibrary = 0xA003, mcNoEntryPoint = 0xA004
 };
 
 #endif

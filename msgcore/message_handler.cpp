@@ -368,9 +368,17 @@ int CCapiMessageHandler::unpackNCPI(const tagAPIMsg* message, char* called, char
 
 // --- owner events --------------------------------------------------------------------------------
 
+void CCapiMessageHandler::registerOwnerInstance(void* instance, TOwnerProc proc) {
+    HandlerGuard g(lock_);
+    owner_ = instance;
+    ownerProc_ = proc;
+}
+
 uintptr_t CCapiMessageHandler::signalProc(uint32_t event, uintptr_t p1, uintptr_t p2, uintptr_t p3, uintptr_t p4) {
+    lock_.lock();
     TOwnerProc proc = ownerProc_;
     void* owner = owner_;
+    lock_.unlock();
     if (!proc) return 1;
     // The owner may call back into this handler from any thread: it never meets our lock.
     int held = lock_.releaseAll();
@@ -578,8 +586,11 @@ uint16_t CCapiMessageHandler::call(const char* calledNumber, const char* calledS
     plci_ = 0;
     ncci_ = 0;
     disconnectPending_ = false;
+    const TConnectionState before = state_;
     setState(csOutgoingCall);
-    return sendConnectRequest();
+    uint16_t rc = sendConnectRequest();
+    if (rc) setState(before);  // refused: nothing is under way
+    return rc;
 }
 
 uint16_t CCapiMessageHandler::call(const char* number, const char* x25Called, const char* x25Calling,
@@ -602,10 +613,19 @@ uint16_t CCapiMessageHandler::listen(uint16_t b3Mode) {
     switch (state_) {
     case csIdle: case csRejected: case csCancellingListen: case csFailed: case csDisconnected:
     case csState19: case csIncomingEnded:
+    {
+        const TConnectionState before = state_;
+        const uint32_t flagBefore = listenFlag_;
         setState(csListenRequested);
         b3Mode_ = b3Mode;
         listenFlag_ = 1;
-        return sendListenRequest(cipMask_);
+        uint16_t rc = sendListenRequest(cipMask_);
+        if (rc) {
+            setState(before);
+            listenFlag_ = flagBefore;
+        }
+        return rc;
+    }
     case csListening:
         return mcOk;
     default:
@@ -624,30 +644,43 @@ uint16_t CCapiMessageHandler::listen(const char* x25Called, const char* x25Calli
 uint16_t CCapiMessageHandler::cancelListen() {
     HandlerGuard g(lock_);
     if (state_ != csListenRequested && state_ != csListening) return mcOk;
+    const TConnectionState before = state_;
     setState(csCancellingListen);
     b3Mode_ = 1;
     // The controller no longer offers calls: a call that ends later must not fall back to listening.
+    const uint32_t flagBefore = listenFlag_;
     listenFlag_ = 0;
-    return sendListenRequest(0);
+    uint16_t rc = sendListenRequest(0);
+    if (rc) {
+        setState(before);
+        listenFlag_ = flagBefore;
+    }
+    return rc;
 }
 
 uint16_t CCapiMessageHandler::hangup(uint16_t mode) {
     HandlerGuard g(lock_);
     hangupMode_ = mode;
+    const TConnectionState before = state_;
+    // A clearing the library refuses leaves the call as it was, so the caller may try again.
+    auto sent = [&](uint16_t rc) {
+        if (rc) setState(before);
+        return rc;
+    };
     switch (state_) {
     case csIdle: case csListenRequested: case csFailed: case csDisconnected:
         postHangup();
         return mcOk;
     case csOutgoingCall:
         setState(csClearing);
-        if (plci_) return sendDisconnectRequest();
+        if (plci_) return sent(sendDisconnectRequest());
         disconnectPending_ = true;  // the CONNECT_CONF brings the PLCI
         return mcOk;
     case csConnected:
         deleteNCPI(outgoingNcpi_);
         outgoingNcpi_ = nullptr;
         setState(csB3Clearing);
-        return sendDisconnectB3Request();
+        return sent(sendDisconnectB3Request());
     case csB3Clearing: case csB3Cleared:
         return mcOk;
     default:
@@ -661,8 +694,55 @@ uint16_t CCapiMessageHandler::hangup(uint16_t mode) {
         }
         // An accepted call (10) is cleared like any other: its CONNECT_RESP went out already.
         setState(csClearing);
-        return sendDisconnectRequest();
+        return sent(sendDisconnectRequest());
     }
+}
+
+bool CCapiMessageHandler::clearForClose(bool graceful) {
+    HandlerGuard g(lock_);
+    if (!messageBuffer_) return false;
+    hangupMode_ = 1;
+    // A connection that goes takes no further call: the end of this one must not bring it back
+    // to listening (and an ownerless handler would accept what it is offered).
+    listenFlag_ = 0;
+    switch (state_) {
+    case csOutgoingCall:
+        // Without a PLCI yet the confirmation brings it and the clearing follows: from this
+        // handler while it is still there, from the port (a confirmation nobody claims) after.
+        // Nothing to wait for here.
+        if (!plci_) {
+            hangup(1);
+            return false;
+        }
+        break;
+    case csIncomingCall:
+        // Offered and not answered: the answer is the clearing.
+        if (!plci_) return false;
+        setState(csRejected);
+        sendConnectResponse(plci_, 1, connectIndNumber_);
+        return false;
+    case csConnected:
+        if (graceful) return hangup(1) == mcOk;
+        break;
+    case csB3Clearing:
+        // DISCONNECT_B3_REQ is out; its indication sends the DISCONNECT_REQ (hangupMode_ 1).
+        if (graceful) return true;
+        break;
+    case csClearing:
+        if (plci_ || disconnectPending_) return true;  // the DISCONNECT_REQ is out or follows
+        return false;
+    default:
+        break;
+    }
+    if (!plci_) return false;
+    // Every other state with a call: the controller clears B3 with it.
+    const TConnectionState before = state_;
+    setState(csClearing);
+    if (sendDisconnectRequest()) {
+        setState(before);
+        return false;
+    }
+    return true;
 }
 
 uint16_t CCapiMessageHandler::hangup(uint8_t cause, uint8_t diagnostic, const char* x25Called,
@@ -684,14 +764,20 @@ uint16_t CCapiMessageHandler::acceptIncomingCall(uint16_t reject) {
 
 uint16_t CCapiMessageHandler::getB3Connection() {
     HandlerGuard g(lock_);
+    const TConnectionState before = state_;
     setState(csB3Requested);
-    return sendConnectB3Request();
+    uint16_t rc = sendConnectB3Request();
+    if (rc) setState(before);
+    return rc;
 }
 
 uint16_t CCapiMessageHandler::disconnectB2() {
     HandlerGuard g(lock_);
+    const TConnectionState before = state_;
     setState(csClearing);
-    return sendDisconnectRequest();
+    uint16_t rc = sendDisconnectRequest();
+    if (rc) setState(before);
+    return rc;
 }
 
 uint16_t CCapiMessageHandler::transmit(const void* data, uint16_t length, uint16_t flags) {
@@ -812,6 +898,8 @@ int CCapiMessageHandler::dataB3Indication(tagAPIMsg* message) {
     const uint16_t handle = v.u16(18), number = v.number();
     const uintptr_t data = reinterpret_cast<uintptr_t>(capib3::pointer(capib3::address(v.data(), v.size())));
     uintptr_t ack = postB3Receive(data, v.u16(16), handle, v.u16(20));
+    // Closed from inside the event: the handler has nothing left to answer with; the port does.
+    if (!messageBuffer_) return 0;
     if (ack || ringCount_ == kDataRing) {
         // Acknowledged by the owner; or the ring is full and would lose the oldest handle.
         if (!ack) debugPrint(0x08000000, "data ring full, handle %u acknowledged at once", handle);
@@ -869,6 +957,8 @@ int CCapiMessageHandler::selectBProtocolConfirmation(tagAPIMsg* message) {
 
 int CCapiMessageHandler::dispatchMessage(tagAPIMsg* message) {
     HandlerGuard g(lock_);
+    // Closed while the dispatch was on its way here: what CAPI needs answered, the port answers.
+    if (!messageBuffer_) return 0;
     View v(message);
     if (v.size() < capi::kHeader) return 0;
     lastOfferedNumber_ = v.number();
@@ -888,6 +978,8 @@ int CCapiMessageHandler::dispatchMessage(tagAPIMsg* message) {
             const uint16_t info = v.u16(12);
             lastReason_ = info;
             signalProc(ieListenConfirmed, info, 0, 0, 0);
+            // The owner may have called, cancelled or closed from inside its event: that stands.
+            if (state_ != csListenRequested || !messageBuffer_) return 1;
             if (info) {
                 setState(csFailed);
                 postFailedCall(info, 0);
@@ -972,6 +1064,7 @@ int CCapiMessageHandler::dispatchMessage(tagAPIMsg* message) {
         memcpy(subCopy, lastCallingSubaddress_, sizeof subCopy);
         uintptr_t answer = signalIncomingCall(calledCopy, callingCopy, subCopy);
         if (state_ != csIncomingCall) return 1;  // the owner answered from inside the event
+        if (!messageBuffer_) return 0;           // closed inside it: the port ignores the call
         if (answer == 1) acceptIncomingCall(0);
         else if (answer == 0) acceptIncomingCall(7);
         return 1;

@@ -166,7 +166,13 @@ public:
     static const char* getStateStr(TConnectionState state);
     int checkPLCI(uint32_t x) const { return plci_ == (x & 0xFFFF); }
     int checkNCCI(uint32_t x) const { return ncci_ == x; }
-    void registerOwnerInstance(void* instance, TOwnerProc proc) { owner_ = instance; ownerProc_ = proc; }
+    // The pair is swapped under the handler's lock, so an event never gets one without the other.
+    void registerOwnerInstance(void* instance, TOwnerProc proc);
+    // What isdnClose sends before a connection goes: nothing where no call exists, else the clearing
+    // its state needs (an offered call is ignored, a connected one cleared B3 first when `graceful`,
+    // directly otherwise). True when the end of the call will be reported (hangup done, disconnected
+    // or failed), so a caller may wait for it.
+    bool clearForClose(bool graceful);
     void* getOwnerInstance() const { return owner_; }
     TOwnerProc getOwnerProc() const { return ownerProc_; }
     CCapiPort* getPort() const { return port_; }

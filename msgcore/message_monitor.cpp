@@ -48,6 +48,9 @@ void CCapiMessageMonitor::donePort() {
     port->unregisterHandler(this);
     port->shutDown();
     port_ = nullptr;
+    // A receive thread that did not end in time still uses the port: it deletes it when it ends.
+    CCapiPortWin32* system = dynamic_cast<CCapiPortWin32*>(port);
+    if (system && system->threadRunning() && system->deleteWhenThreadEnds()) return;
     delete port;
 }
 

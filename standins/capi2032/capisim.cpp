@@ -87,7 +87,7 @@ struct Sim {
     std::map<WORD, DWORD> failPut;          // command word -> result of the next put
     std::map<WORD, WORD> failConf;          // request word -> info of its next confirmation
     DWORD mode = CAPISIM_AUTO;
-    DWORD loopback = 0, remoteReason = 0, remoteB3 = 1, strict = 1;
+    DWORD loopback = 0, remoteReason = 0, remoteB3 = 1, strict = 1, waitFails = 0;
     DWORD nextApp = 1, nextPlci = 1, nextNcci = 1;
     uint16_t nextDataHandle = 1;
     DWORD waiters = 0;
@@ -118,6 +118,7 @@ void ResetLocked(Sim& s) {
     s.remoteReason = 0;
     s.remoteB3 = 1;
     s.strict = 1;
+    s.waitFails = 0;
     s.nextApp = 1;
     s.nextPlci = 1;
     s.nextNcci = 1;
@@ -529,7 +530,9 @@ DWORD WINAPI CAPI_WAIT_FOR_SIGNAL(DWORD applId) {
     Sim& s = S();
     std::unique_lock<std::mutex> g(s.lock);
     DWORD result = 0;
-    if (!TakeFailCall(s, CAPISIM_WAIT, &result)) {
+    if (s.waitFails) {
+        result = s.waitFails;
+    } else if (!TakeFailCall(s, CAPISIM_WAIT, &result)) {
         ++s.waiters;
         s.changed.notify_all();
         s.changed.wait(g, [&] {
@@ -631,6 +634,7 @@ void WINAPI capisimSetOption(DWORD option, DWORD value) {
     case CAPISIM_REMOTE_B3: s.remoteB3 = value; break;
     case CAPISIM_STRICT: s.strict = value; break;
     case CAPISIM_NEXT_APP: s.nextApp = value; break;
+    case CAPISIM_WAIT_FAILS: s.waitFails = value; break;
     default: break;
     }
 }

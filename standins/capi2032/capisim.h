@@ -29,6 +29,7 @@ enum CapisimOption : DWORD {
     CAPISIM_REMOTE_B3 = 3,       // incoming calls: 1 = the caller sets up B3 (CONNECT_B3_IND), 0 = not
     CAPISIM_STRICT = 4,          // 1 = record protocol violations (default 1)
     CAPISIM_NEXT_APP = 5,        // the application id the next CAPI_REGISTER gives out
+    CAPISIM_WAIT_FAILS = 6,      // non-zero: every CAPI_WAIT_FOR_SIGNAL returns it at once (default 0)
 };
 
 #pragma pack(push, 1)
