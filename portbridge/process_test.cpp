@@ -34,6 +34,7 @@ struct CapiLibrary {
     DWORD(WINAPI* Wait)(DWORD) = nullptr;
     DWORD(WINAPI* Manufacturer)(char*) = nullptr;
     DWORD(WINAPI* Version)(DWORD*, DWORD*, DWORD*, DWORD*) = nullptr;
+    DWORD(WINAPI* SerialNumber)(char*) = nullptr;
     DWORD(WINAPI* Profile)(void*, DWORD) = nullptr;
     DWORD(WINAPI* Installed)() = nullptr;
 
@@ -51,9 +52,10 @@ struct CapiLibrary {
         bind(Wait, "CAPI_WAIT_FOR_SIGNAL");
         bind(Manufacturer, "CAPI_GET_MANUFACTURER");
         bind(Version, "CAPI_GET_VERSION");
+        bind(SerialNumber, "CAPI_GET_SERIAL_NUMBER");
         bind(Profile, "CAPI_GET_PROFILE");
         bind(Installed, "CAPI_INSTALLED");
-        return Register && Release && Put && Get && Wait && Manufacturer && Version && Profile && Installed;
+        return Register && Release && Put && Get && Wait && Manufacturer && Version && SerialNumber && Profile && Installed;
     }
     void unload() {
         if (module) FreeLibrary(module);
@@ -114,7 +116,8 @@ std::vector<uint8_t> dataB3Resp(uint32_t ncci, uint16_t handle) {
 }
 
 // A command of the test provider: 1 (indications of `length` bytes from `seed` on, `count` of
-// them) or 2 (one MANUFACTURER_IND of `length` bytes).
+// them; 5 the same in the CAPI 1.1 form), 2 (one MANUFACTURER_IND of `length` bytes), 3 (a
+// DISCONNECT_B3_IND for `ncci`) or 4 (`length` 1: take DATA_B3_REQ without confirming them).
 std::vector<uint8_t> testCommand(uint16_t command, uint32_t ncci, uint16_t length, uint8_t seed = 0, uint8_t count = 1) {
     std::vector<uint8_t> m(22, 0);
     put16(&m[0], 22);
@@ -302,6 +305,8 @@ TEST_F(ProviderProcess, SharedObjectsOfAnApplication) {
     DWORD v[4] = {};
     EXPECT_EQ(capi_.Version(&v[0], &v[1], &v[2], &v[3]), 0u);
     EXPECT_EQ(std::vector<DWORD>(v, v + 4), (std::vector<DWORD>{2, 0, 1, 7}));
+    EXPECT_EQ(capi_.SerialNumber(text), 0u);
+    EXPECT_STREQ(text, "0815");
     uint8_t profile[64];
     EXPECT_EQ(capi_.Profile(profile, 0), 0u);
     EXPECT_EQ(get16(profile), 1u) << "one controller";
@@ -368,6 +373,50 @@ TEST_F(ProviderProcess, DataBothWaysThroughTheSlots) {
     EXPECT_EQ(put(app, dataB3Req(ncci, block, 200, 3)), kInfoQueueFull);
     EXPECT_EQ(put(app, dataB3Req(ncci, block, 201, 3)), kInfoBadParameter) << "longer than a slot";
     EXPECT_EQ(count("put 1 8086 22"), 8);
+}
+
+// Requests still unconfirmed when their B3 connection ends (hang-up, lost link) give their TX
+// slots back with the DISCONNECT_B3_IND: none is ever confirmed now.
+TEST_F(ProviderProcess, TransmitSlotsComeBackWhenTheConnectionEnds) {
+    startProvider();
+    ASSERT_TRUE(capi_.load());
+    DWORD app = 0;
+    ASSERT_EQ(registerApp(1, 2, 200, &app), 0u);
+    const uint32_t ncci = 0x00010101;
+    ASSERT_EQ(put(app, testCommand(4, ncci, 1)), 0u);
+    uint8_t block[200] = {};
+    ASSERT_EQ(put(app, dataB3Req(ncci, block, 200, 1)), 0u);
+    ASSERT_EQ(put(app, dataB3Req(ncci, block, 200, 2)), 0u);
+    ASSERT_EQ(put(app, dataB3Req(ncci, block, 200, 3)), kInfoQueueFull);
+    ASSERT_EQ(put(app, testCommand(3, ncci, 0)), 0u);
+    bool ended = false;
+    for (int i = 0; i < 10 && !ended; ++i) {
+        const uint8_t* m = get(app);
+        ASSERT_NE(m, nullptr);
+        ended = commandWord(m) == 0x8284;
+        if (commandWord(m) == kDataB3Ind) put(app, dataB3Resp(ncci, get16(m + kDataHandle)));
+    }
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(put(app, dataB3Req(0x00010102, block, 200, 4)), 0u) << "the slots are free again";
+    EXPECT_EQ(put(app, dataB3Req(0x00010102, block, 200, 5)), 0u);
+}
+
+// A DATA_B3_IND in the CAPI 1.1 form (subcommand 0x02) crosses the sections as the 2.0 form does:
+// its Data names the client's RX slot, never an address of the provider.
+TEST_F(ProviderProcess, Capi11DataB3IndicationUsesTheSlots) {
+    startProvider();
+    ASSERT_TRUE(capi_.load());
+    DWORD app = 0;
+    ASSERT_EQ(registerApp(1, 2, 200, &app), 0u);
+    ASSERT_EQ(put(app, testCommand(5, 0x00010101, 40, 9)), 0u);
+    ASSERT_EQ(capi_.Wait(app), 0u);
+    const uint8_t* ind = get(app);
+    ASSERT_NE(ind, nullptr);
+    EXPECT_EQ(ind[5], 0x02);
+    ASSERT_EQ(get16(ind + kDataLength), 40u);
+    const uint8_t* payload = reinterpret_cast<const uint8_t*>(uintptr_t(get32(ind + kData)));
+    ASSERT_NE(payload, nullptr);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(payload[i], uint8_t(9 + i)) << i;
 }
 
 TEST_F(ProviderProcess, IndicationsCutLostAndAnsweredByHandle) {
@@ -480,6 +529,13 @@ TEST_F(ProviderProcess, FailedSharedObjectsReleaseTheApplication) {
     EXPECT_EQ(app, 0u);
     EXPECT_EQ(count("registered 1"), 1);
     EXPECT_EQ(count("release 1"), 1) << "the provider's object goes back";
+    CloseHandle(squatter);
+    // An application record that exists already, big enough but only reserved: a write to it
+    // would fault in the provider.
+    squatter = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_RESERVE, 0, 65536, "AP01");
+    ASSERT_NE(squatter, nullptr);
+    EXPECT_EQ(registerApp(2, 7, 2048, &app), kInfoResources);
+    EXPECT_TRUE(host_.running());
     CloseHandle(squatter);
     EXPECT_EQ(registerApp(2, 7, 2048, &app), 0u);
     EXPECT_EQ(app, 1u);

@@ -126,7 +126,10 @@ CTaConfig::CTaConfig() {
 }
 
 void CTaConfig::readConfiguration() {
-    link.windowSize = static_cast<uint8_t>(readInt("HDLC", "windowSize", 4));
+    // A value no byte holds is out of range as a whole (cut to 8 bits, 260 would run as 4): it
+    // becomes 0, which the link runs with 7 and reports.
+    const uint32_t window = readInt("HDLC", "windowSize", 4);
+    link.windowSize = window <= 0xFF ? static_cast<uint8_t>(window) : 0;
     link.t1 = static_cast<uint16_t>(readInt("HDLC", "t1", 1000));
     link.t2 = static_cast<uint16_t>(readInt("HDLC", "t2", 0));
     port.comPort = static_cast<uint16_t>(readInt("COMM", "comPort", 2));

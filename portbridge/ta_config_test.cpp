@@ -79,6 +79,9 @@ TEST_F(SerlinkIni, KeysOverTheDefaults) {
         {"[DEBUG]\ntraceCapiMessage=0x1A\n", "COM2", 115200, 4, 6, 26},
         {"[COMM]\nbaudRate=\nbufferSize=\n", "COM2", 115200, 4, 6, 0},  // empty: the defaults
         {"[comm]\nCOMPORT=3\n", "COM3", 115200, 4, 6, 0},               // names in any case
+        {"[HDLC]\nwindowSize=260\n", "COM2", 115200, 0, 6, 0},           // out of range, not 260 - 256
+        {"[HDLC]\nwindowSize=-3\n", "COM2", 115200, 0, 6, 0},
+        {"[HDLC]\nwindowSize=200\n", "COM2", 115200, 200, 6, 0},         // the link clamps it
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

@@ -106,7 +106,7 @@ uint16_t CTestProvider::putMessage(uint16_t applicationId, const uint8_t* m, con
         put16(&conf[6], get16(m + 6));
         put32(&conf[8], ncci);
         put16(&conf[12], handle);
-        queue(*a, applicationId, conf, {});
+        if (!a->holdConfirmations) queue(*a, applicationId, conf, {});
         std::vector<uint8_t> ind(kDataB3MinLength, 0);
         ind[4] = 0x86;
         ind[5] = 0x82;
@@ -118,12 +118,12 @@ uint16_t CTestProvider::putMessage(uint16_t applicationId, const uint8_t* m, con
     }
     if (commandWord(m) == 0x80FF && length >= 22 && std::memcmp(m + 12, "test", 4) == 0) {
         uint16_t command = get16(m + 16), n = get16(m + 18);
-        if (command == 1) {
+        if (command == 1 || command == 5) {
             for (unsigned k = 0; k < m[21]; ++k) {
                 std::vector<uint8_t> ind(kDataB3MinLength, 0), data(n);
                 for (uint16_t i = 0; i < n; ++i) data[i] = uint8_t(m[20] + i);
                 ind[4] = 0x86;
-                ind[5] = 0x82;
+                ind[5] = command == 5 ? 0x02 : 0x82;  // 5: the CAPI 1.1 subcommand
                 put32(&ind[kNcci], get32(m + kNcci));
                 put16(&ind[kDataLength], n);
                 put16(&ind[kDataHandle], a->nextHandle++);
@@ -135,6 +135,14 @@ uint16_t CTestProvider::putMessage(uint16_t applicationId, const uint8_t* m, con
             ind[4] = 0xFF;
             ind[5] = 0x82;
             queue(*a, applicationId, ind, {});
+        } else if (command == 3) {
+            std::vector<uint8_t> ind(15, 0);  // DISCONNECT_B3_IND, reason 0, no NCPI
+            ind[4] = 0x84;
+            ind[5] = 0x82;
+            put32(&ind[kNcci], get32(m + kNcci));
+            queue(*a, applicationId, ind, {});
+        } else if (command == 4) {
+            a->holdConfirmations = n != 0;
         }
     }
     return 0;

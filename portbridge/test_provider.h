@@ -44,6 +44,7 @@ private:
         ProviderSignalProc signal = nullptr;
         uintptr_t context = 0;
         uint16_t nextHandle = 1;
+        bool holdConfirmations = false;  // DATA_B3_REQ are taken and never confirmed
         std::deque<Queued> queue;
     };
     static constexpr uint16_t kApps = 8;

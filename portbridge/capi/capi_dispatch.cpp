@@ -573,7 +573,7 @@ void CCapiAppTable::confirmation(CCapiController* app, uint8_t port, uint8_t* m,
     }
     case kDataB3Conf:
         // Link control's paced confirmation of a sent DATA_B3_REQ: the sent report.
-        if (length >= 14) confirmDataSent(app, ident, capiGet16(m + 12), number);
+        if (length >= 14) confirmDataSent(app, ident, capiGet16(m + 12), number, length >= 16 ? capiGet16(m + 14) : 0);
         return;
     default:
         break;
@@ -678,13 +678,16 @@ void CCapiAppTable::dataSent(const uint8_t* message, size_t size) {
     CCapiController* app = lookup(capiGet16(message + 2));
     if (!app || app->state_ == kAppFree || app->state_ == kAppReleased) return;
     const uint16_t command = commandWord(message);
+    // Link control confirms data it could not send with the reason: it reaches the application.
     if (command == kDataB3Conf)
-        confirmDataSent(app, capiGet32(message + 8), capiGet16(message + 12), capiGet16(message + 6));
+        confirmDataSent(app, capiGet32(message + 8), capiGet16(message + 12), capiGet16(message + 6),
+                        length >= 16 ? capiGet16(message + 14) : 0);
     else if (command == kDataB3Req && length >= kCapiDataB3IndLength)
-        confirmDataSent(app, capiGet32(message + 8), capiGet16(message + 18), capiGet16(message + 6));
+        confirmDataSent(app, capiGet32(message + 8), capiGet16(message + 18), capiGet16(message + 6), 0);
 }
 
-void CCapiAppTable::confirmDataSent(CCapiController* app, uint32_t value, uint16_t handle, uint16_t number) {
+void CCapiAppTable::confirmDataSent(CCapiController* app, uint32_t value, uint16_t handle, uint16_t number,
+                                    uint16_t info) {
     CCapiNcci* ncci = findNcci(app, value);
     bool known = false;
     if (ncci) {
@@ -699,7 +702,7 @@ void CCapiAppTable::confirmDataSent(CCapiController* app, uint32_t value, uint16
     }
     if (ncci && ncci->state != kNcciFree && ncci->state != kNcciDisconnected) {
         // One confirmation per request: a second report of the same handle finds nothing.
-        if (known) dataB3Conf(app, number, value, handle, 0);
+        if (known) dataB3Conf(app, number, value, handle, info);
     } else if (app->capi11_) {
         dataB3Conf(app, number, value, handle, kCapiErrNoB3Connection);
     }

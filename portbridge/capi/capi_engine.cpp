@@ -368,6 +368,7 @@ void CCapiAppTable::setUpB3Blocks(CCapiController* app) {
     const uint16_t blocks = app->params_.maxB3Blocks < kCapiMaxB3BlocksPerApp ? app->params_.maxB3Blocks
                                                                               : kCapiMaxB3BlocksPerApp;
     const size_t length = app->params_.maxB3DataLength;
+    app->b3Blocks_ = 0;
     if (blocks == 0 || length == 0) return;
     app->b3Memory_ = new (std::nothrow) uint8_t[length * kCapiMaxB3BlocksPerApp];
     if (!app->b3Memory_) return;
@@ -377,6 +378,7 @@ void CCapiAppTable::setUpB3Blocks(CCapiController* app) {
         b->data = app->b3Memory_ + i * length;
         b->b3Owner = app;
         app->freeB3_.appendNode(b);
+        ++app->b3Blocks_;
     }
 }
 
@@ -397,6 +399,7 @@ void CCapiAppTable::freeB3Memory(CCapiController* app) {
     }
     delete[] app->b3Memory_;
     app->b3Memory_ = nullptr;
+    app->b3Blocks_ = 0;
 }
 
 // ---- register and release ------------------------------------------------------------------------
@@ -459,7 +462,8 @@ uint16_t CCapiAppTable::registerAtAdapter(CCapiController* app, uint8_t port) {
     m[5] = app->capi11_ ? 0x40 : 0xC0;
     put16(m + 6, port);
     put16(m + 8, app->params_.maxLogicalConnections);
-    put16(m + 10, app->params_.maxB3Blocks);
+    // The adapter holds back DATA_B3_IND beyond this count: only blocks that exist are offered.
+    put16(m + 10, app->b3Blocks_);
     put16(m + 12, app->params_.maxB3DataLength);
     put16(m + 14, firstRegistration_ ? kCapiFirstRegistrationMark : 0);
     firstRegistration_ = false;

@@ -277,6 +277,7 @@ private:
     uint16_t registrationResult_ = 0;
     ListenRecord listens_[kCapiPorts + 1];
     uint8_t* b3Memory_ = nullptr;
+    uint16_t b3Blocks_ = 0;  // the blocks made for it: what the adapter may have unanswered
     CCapiMessageBuffer* got_ = nullptr;  // the last got message, kept until its completion
     CCapiMessageBuffer* b3InUse_[kCapiMaxB3BlocksPerApp] = {};
     uint8_t* identityResult_ = nullptr;
@@ -411,7 +412,7 @@ private:
     void indication(CCapiController* app, uint8_t port, const uint8_t* m, uint16_t length, size_t itemSize);
     void dataB3Indication(CCapiController* app, const uint8_t* m, uint16_t length, size_t itemSize);
     void internalMessage(CCapiController* app, uint8_t port, const uint8_t* m, uint16_t length);
-    void confirmDataSent(CCapiController* app, uint32_t ncci, uint16_t handle, uint16_t number);
+    void confirmDataSent(CCapiController* app, uint32_t ncci, uint16_t handle, uint16_t number, uint16_t info);
 
     // Pacing.
     void paceStart(CCapiNcci* ncci, uint16_t dataLength);

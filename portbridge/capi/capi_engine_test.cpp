@@ -330,6 +330,10 @@ TEST_F(EngineTest, B3BlocksAreCappedWhateverTheApplicationAsks) {
         const uint16_t id = Register(Params(c.connections, c.blocks, c.length));
         EXPECT_EQ(c.expectedBlocks, engine.controller(id)->freeB3Blocks());
         EXPECT_EQ(c.expectedLength, engine.controller(id)->params().maxB3DataLength);
+        // The adapter is told the blocks there are, or it sends DATA_B3_IND that find none.
+        const auto registrations = port.With(0xC001);
+        ASSERT_FALSE(registrations.empty());
+        EXPECT_EQ(c.expectedBlocks, Get16(registrations.back().message, 10));
         ASSERT_EQ(0, engine.releaseApplication(id));
         EXPECT_EQ(50u, engine.freeBuffers());
     }
@@ -822,6 +826,25 @@ TEST_F(EngineTest, DataB3ReqCarriesItsPayloadAndIsConfirmedOnceWhenSent) {
         FromAdapter(Msg32(id, 0x86, 0x81, 0x20, kNcci, {0x76, 0, 0, 0}));
         ASSERT_EQ(1u, Drain(id).size());
     }
+}
+
+// Data that link control or the port could not send is confirmed with their reason, by either path
+// a confirmation takes.
+TEST_F(EngineTest, DataThatDidNotGoIsConfirmedWithItsReason) {
+    const uint16_t id = Register();
+    ConnectWithB3(id);
+    const Bytes payload(4, 9);
+    ASSERT_EQ(0, Put(DataB3Req(id, 0x40, 4, 0x41), payload.data()));
+    ASSERT_EQ(0, Put(DataB3Req(id, 0x42, 4, 0x43), payload.data()));
+    const Bytes refused = Msg32(id, 0x86, 0x81, 0x40, kNcci, {0x41, 0, 0x08, 0x11});
+    engine.dataSent(refused.data(), refused.size());
+    FromAdapter(Msg32(id, 0x86, 0x81, 0x42, kNcci, {0x43, 0, 0x01, 0x20}));
+    const auto got = Drain(id);
+    ASSERT_EQ(2u, got.size());
+    EXPECT_EQ(0x41, Get16(got[0], 12));
+    EXPECT_EQ(0x1108, Get16(got[0], 14));
+    EXPECT_EQ(0x43, Get16(got[1], 12));
+    EXPECT_EQ(0x2001, Get16(got[1], 14));
 }
 
 TEST_F(EngineTest, SentReportAfterTheB3ConnectionEnded) {

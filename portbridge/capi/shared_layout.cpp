@@ -41,7 +41,7 @@ bool slotGeometry(const RegisterParams& params, SlotGeometry* out) {
     SlotGeometry g;
     g.count = uint32_t(params.maxLogicalConnections) * params.maxB3Blocks;  // at most 2^32 - 2^17 + 1
     g.size = params.maxB3DataLength;
-    if (g.bytes() == 0 || g.bytes() > kMaxSlotSectionBytes) return false;
+    if (g.bytes() == 0 || g.bytes() > kMaxSlotSectionBytes || g.count > kMaxSlotCount) return false;
     *out = g;
     return true;
 }

@@ -50,6 +50,8 @@ constexpr size_t kRecordGotMessage = 572;
 // Slot sections larger than this are refused: the maximum B3 figures of one application are
 // client values, and their product must not exhaust the page file.
 constexpr uint64_t kMaxSlotSectionBytes = 16u * 1024 * 1024;
+// Each slot costs the provider a node of its own, made on its main thread.
+constexpr uint32_t kMaxSlotCount = 4096;
 
 // The CAPI call's function codes.
 enum : uint32_t {
@@ -99,7 +101,8 @@ struct SlotGeometry {
     uint32_t size = 0;
     uint64_t bytes() const { return uint64_t(count) * size; }
 };
-// False when the sections would be empty or larger than kMaxSlotSectionBytes.
+// False when the sections would be empty, larger than kMaxSlotSectionBytes or hold more than
+// kMaxSlotCount slots.
 bool slotGeometry(const RegisterParams& params, SlotGeometry* out);
 
 // The message in a put area, checked before the provider sees it (`message` holds a copy of
@@ -109,11 +112,14 @@ bool slotGeometry(const RegisterParams& params, SlotGeometry* out);
 // data length does not fit the TX section.
 uint16_t checkPutMessage(const uint8_t* message, const SlotGeometry& tx, int64_t* txSlot);
 
-// Command words as they travel (command | subcommand << 8).
+// Command words (command | subcommand << 8). The CAPI 1.1 subcommands 0 to 3 read as their 2.0
+// forms 0x80 to 0x83, as the engine reads them: a DATA_B3 message of either version crosses the
+// sections alike.
 constexpr uint16_t kDataB3Req = 0x8086;
 constexpr uint16_t kDataB3Ind = 0x8286;
 constexpr uint16_t kDataB3Resp = 0x8386;
-inline uint16_t commandWord(const uint8_t* message) { return uint16_t(message[4] | (message[5] << 8)); }
+constexpr uint16_t kDisconnectB3Ind = 0x8284;
+inline uint16_t commandWord(const uint8_t* message) { return uint16_t(message[4] | ((message[5] | 0x80) << 8)); }
 
 constexpr size_t kHeaderSize = 8;
 

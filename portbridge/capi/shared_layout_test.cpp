@@ -30,6 +30,9 @@ TEST(SharedGeometry, ProductWithoutOverflowAndCapped) {
         {0x8000, 0x0002, 0x4000, false, 0},  // 2^30 exactly wraps 32 bits times 4: still refused
         {64, 64, 4096, true, 16u * 1024 * 1024},
         {64, 64, 4097, false, 0},
+        {4096, 4096, 1, false, 0},  // 16 MB, but 16.7 million slots
+        {4096, 1, 1, true, 4096},
+        {4097, 1, 1, false, 0},
     };
     for (const Case& c : cases) {
         RegisterParams p;

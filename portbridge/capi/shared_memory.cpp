@@ -36,10 +36,13 @@ bool CAppSharedMemory::open(const std::string& name, uint32_t size, size_t neede
         close();
         return false;
     }
-    // A section that existed keeps the size its creator gave it, which may be less than ours.
+    // A section that existed keeps the size its creator gave it, which may be less than ours, and
+    // its creator may have only reserved it (SEC_RESERVE): a write to a page not committed
+    // faults. The committed run from the start must cover what we use.
     MEMORY_BASIC_INFORMATION info;
-    if (VirtualQuery(view_, &info, sizeof info) != sizeof info || info.RegionSize < needed) {
-        debugPrint(0x08000000, "! section %s maps fewer than %u bytes", name.c_str(), unsigned(needed));
+    if (VirtualQuery(view_, &info, sizeof info) != sizeof info || info.State != MEM_COMMIT ||
+        info.RegionSize < needed) {
+        debugPrint(0x08000000, "! section %s maps fewer than %u committed bytes", name.c_str(), unsigned(needed));
         close();
         return false;
     }

@@ -42,6 +42,8 @@ struct CapiLibrary {
     DWORD(WINAPI* Release)(DWORD) = nullptr;
     DWORD(WINAPI* Manufacturer)(char*) = nullptr;
     DWORD(WINAPI* Profile)(void*, DWORD) = nullptr;
+    DWORD(WINAPI* Version)(DWORD*, DWORD*, DWORD*, DWORD*) = nullptr;
+    DWORD(WINAPI* SerialNumber)(char*) = nullptr;
     template <typename F>
     void bind(F& f, const char* name) {
         f = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -53,7 +55,9 @@ struct CapiLibrary {
         bind(Release, "CAPI_RELEASE");
         bind(Manufacturer, "CAPI_GET_MANUFACTURER");
         bind(Profile, "CAPI_GET_PROFILE");
-        return Register && Release && Manufacturer && Profile;
+        bind(Version, "CAPI_GET_VERSION");
+        bind(SerialNumber, "CAPI_GET_SERIAL_NUMBER");
+        return Register && Release && Manufacturer && Profile && Version && SerialNumber;
     }
 };
 
@@ -62,8 +66,10 @@ protected:
     void SetUp() override {
         pair_ = winetest::GetPortPair(0);
         ASSERT_TRUE(winetest::SetProgramVersion("portbridge.exe", "win98"));
-        ASSERT_TRUE(rig_.Start(winetest::ProgramFolder() + "\\..\\portbridge.exe", pair_.a, pair_.b));
+        ASSERT_TRUE(rig_.Start(winetest::ProgramFolder() + "\\..\\portbridge.exe", pair_.a, pair_.b, Settings()));
     }
+    // More of serlink.ini.
+    virtual std::string Settings() { return ""; }
     template <class F>
     auto Capi(F f) {
         return rig_.sim.WithCapi(f);
@@ -113,6 +119,11 @@ TEST_F(Chain, IdentityFetchedOnce) {
     uint8_t profile[64] = {};
     ASSERT_EQ(capi.Profile(profile, 0), 0u);
     EXPECT_EQ(profile[0] | profile[1] << 8, 1);
+    DWORD v[4] = {};
+    ASSERT_EQ(capi.Version(&v[0], &v[1], &v[2], &v[3]), 0u);
+    EXPECT_EQ(std::vector<DWORD>(v, v + 4), (std::vector<DWORD>{2, 0, 2, 14})) << "CAPI 2.0, the adapter's 2.14";
+    ASSERT_EQ(capi.SerialNumber(text), 0u);
+    EXPECT_STREQ(text, "0004711");
     ASSERT_EQ(capi.Manufacturer(text), 0u);
     EXPECT_EQ(Capi([](CapiController& c) { return c.counters.identity_requests; }), 1u);
 }
@@ -174,6 +185,141 @@ TEST_F(Chain, LinkLossDuringACall) {
     rig_.sim.WithLink([](isdnsim::TamriskLink& l) { return l.SendDm(); });
     ASSERT_TRUE(app.Await(ieDisconnected, 1, kCallMs));
     EXPECT_EQ(app.LastReason(), 0x3301u);
+    // Still registered, the application calls again: that opens the adapter again.
+    ASSERT_TRUE(Outgoing(app));
+    const std::vector<uint8_t> data = Pattern(8192, 5);
+    ASSERT_TRUE(app.Send(data, 2048, 7, kCallMs));
+    ASSERT_TRUE(app.AwaitReceived(data.size(), kCallMs));
+    EXPECT_TRUE(app.Received() == data);
+}
+
+// The adapter resets the link (SABM) during a call while the computer's last I frames were lost
+// on their way: the call stays up, the data HDLC dropped at the reset is confirmed with an error
+// (the rest with 0), and the adapter holds exactly the blocks confirmed with 0.
+TEST_F(Chain, LinkResetDuringACallKeepsTheCall) {
+    ASSERT_TRUE(rig_.StartSimulator());
+    Capi([](CapiController& c) {
+        c.knobs.data_mode = isdnsim::DataMode::kSink;
+        return 0;
+    });
+    IsdnApp app;
+    ASSERT_EQ(app.Open(), 0u);
+    ASSERT_TRUE(Outgoing(app));
+    constexpr size_t kBlock = 2048, kBlocks = 24, kLost = 3;
+    const std::vector<uint8_t> data = Pattern(kBlocks * kBlock, 9);
+    ASSERT_TRUE(app.Send(std::vector<uint8_t>(data.begin(), data.begin() + 8 * kBlock), kBlock, 7, kCallMs));
+    unsigned before = 0;
+    rig_.sim.WithLink([&](isdnsim::TamriskLink& l) {
+        before = l.FramesOfKind(isdnsim::kToAdapter, isdnsim::kIFrame);
+        for (unsigned k = 1; k <= 1000; ++k) l.faults.frames[isdnsim::kToAdapter][isdnsim::kIFrame].lose.insert(before + k);
+        return isdnsim::Bytes();
+    });
+    // Three blocks sent at once: long before link control's pacing confirms them, they are lost.
+    for (size_t k = 8; k < 8 + kLost; ++k) ASSERT_EQ(isdnSend(app.connection(), data.data() + k * kBlock, kBlock, 0), 0u);
+    bool arrived = false;
+    for (int i = 0; i < 100 && !arrived; ++i) {
+        rig_.sim.ReadLink([&](const isdnsim::TamriskLink& l) {
+            return arrived = l.FramesOfKind(isdnsim::kToAdapter, isdnsim::kIFrame) >= before + kLost;
+        });
+        if (!arrived) Sleep(10);
+    }
+    ASSERT_TRUE(arrived);
+    rig_.sim.WithLink([](isdnsim::TamriskLink& l) {
+        l.faults.frames[isdnsim::kToAdapter][isdnsim::kIFrame].lose.clear();
+        return l.StartSabm();
+    });
+    ASSERT_TRUE(app.Await(ieB3Transmit, 8 + kLost, kCallMs));
+    const std::vector<uint8_t> rest(data.begin() + (8 + kLost) * kBlock, data.end());
+    ASSERT_TRUE(app.Send(rest, kBlock, 7, kCallMs));
+    EXPECT_EQ(app.Count(ieDisconnected), 0u) << "a reset is no lost link";
+    const std::vector<uint16_t> infos = app.TransmitInfos();
+    ASSERT_EQ(infos.size(), kBlocks);
+    std::vector<uint8_t> confirmed;
+    unsigned refused = 0;
+    for (size_t i = 0; i < infos.size(); ++i) {
+        if (infos[i] == 0)
+            confirmed.insert(confirmed.end(), data.begin() + i * kBlock, data.begin() + (i + 1) * kBlock);
+        else
+            ++refused;
+    }
+    EXPECT_EQ(refused, kLost);
+    for (int i = 0; i < 100 && Capi([](CapiController& c) { return c.data_in.size(); }) < confirmed.size(); ++i) Sleep(50);
+    EXPECT_TRUE(Capi([&](CapiController& c) { return c.data_in == confirmed; })) << "what the adapter got";
+    ASSERT_EQ(app.Disconnect(), 0u);
+    EXPECT_TRUE(app.Await(ieHangupDone, 1, kCallMs));
+}
+
+// At window 7 (serlink.ini and the adapter alike) the link recovers by T1 from lost
+// acknowledgements and a lost REJ, in both directions: every byte arrives once and in order.
+class ChainWindowSeven : public Chain {
+protected:
+    std::string Settings() override { return "[HDLC]\r\nwindowSize=7\r\n"; }
+    // Loses (or spoils) frames of a kind in a direction from the next one on.
+    void Spoil(isdnsim::Direction d, isdnsim::FrameKind k, unsigned from, unsigned count, bool lose) {
+        rig_.sim.WithLink([&](isdnsim::TamriskLink& l) {
+            isdnsim::FrameFaults& f = l.faults.frames[d][k];
+            const unsigned n = l.FramesOfKind(d, k);
+            for (unsigned i = 0; i < count; ++i) (lose ? f.lose : f.spoil).insert(n + from + i);
+            return isdnsim::Bytes();
+        });
+    }
+    unsigned T1Resends() {
+        unsigned n = 0;
+        rig_.sim.ReadLink([&](const isdnsim::TamriskLink& l) { return n = l.t1_resends; });
+        return n;
+    }
+};
+
+TEST_F(ChainWindowSeven, LostAcknowledgementsAndRejectsCostOnlyATimeOut) {
+    ASSERT_TRUE(rig_.StartSimulator());
+    Capi([](CapiController& c) {
+        c.knobs.data_mode = isdnsim::DataMode::kSink;
+        return 0;
+    });
+    IsdnApp app;
+    ASSERT_EQ(app.Open(), 0u);
+    ASSERT_TRUE(Outgoing(app));
+    // To the adapter: its acknowledgements of a window lost, then a spoiled I frame whose REJ is
+    // lost; the computer's T1 polls.
+    Spoil(isdnsim::kToComputer, isdnsim::kRrFrame, 3, 8, true);
+    Spoil(isdnsim::kToAdapter, isdnsim::kIFrame, 15, 1, false);
+    Spoil(isdnsim::kToComputer, isdnsim::kRejFrame, 1, 1, true);
+    const std::vector<uint8_t> out = Pattern(48 * 2048, 11);
+    ASSERT_TRUE(app.Send(out, 2048, 7, kCallMs));
+    for (int i = 0; i < 100 && Capi([](CapiController& c) { return c.data_in.size(); }) < out.size(); ++i) Sleep(50);
+    EXPECT_TRUE(Capi([&](CapiController& c) { return c.data_in == out; })) << "what the adapter got";
+    for (uint16_t info : app.TransmitInfos()) ASSERT_EQ(info, 0);
+    // To the computer, twice: first its acknowledgements of a window are lost (the adapter's T1
+    // sends all of them again, which the computer has taken), then a spoiled I frame whose REJ
+    // is lost (the adapter's T1 sends again from the gap).
+    app.ClearReceived();
+    std::vector<uint8_t> got;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        const unsigned resends = T1Resends();
+        if (round == 0) {
+            // Its DATA_B3_RESP carry acknowledgements too, and its poll would fetch ours.
+            Spoil(isdnsim::kToAdapter, isdnsim::kRrFrame, 3, 7, true);
+            Spoil(isdnsim::kToAdapter, isdnsim::kIFrame, 3, 7, true);
+            Spoil(isdnsim::kToAdapter, isdnsim::kPollFrame, 1, 1, true);
+        } else {
+            Spoil(isdnsim::kToComputer, isdnsim::kIFrame, 5, 1, false);
+            Spoil(isdnsim::kToAdapter, isdnsim::kRejFrame, 1, 1, true);
+        }
+        const std::vector<uint8_t> in = Pattern(24 * 2048, 12 + round);
+        got.insert(got.end(), in.begin(), in.end());
+        Capi([&](CapiController& c) {
+            for (size_t at = 0; at < in.size(); at += 2048)
+                c.SendData(std::vector<uint8_t>(in.begin() + at, in.begin() + at + 2048));
+            return 0;
+        });
+        ASSERT_TRUE(app.AwaitReceived(got.size(), 60000));
+        Sleep(1500);  // a repeat taken for new data would come after
+        EXPECT_TRUE(app.Received() == got) << "what the computer got, once each";
+        EXPECT_GE(T1Resends(), resends + 1) << "the adapter's T1 sent its frames again";
+    }
+    ASSERT_EQ(app.Disconnect(), 0u);
+    EXPECT_TRUE(app.Await(ieHangupDone, 1, kCallMs));
 }
 
 namespace {

@@ -299,7 +299,10 @@ TEST_F(ProviderLink, CallCarriesDataBothWays) {
 
 // After the adapter's link is lost a request is not left pending: the engine answers it with a
 // confirmation that carries an error.
-TEST_F(ProviderLink, RequestAfterLinkLossIsConfirmedWithAnError) {
+// After a lost link the application stays registered; its next listen opens the adapter again.
+// While the adapter does not answer, that fails and the listen is confirmed with an error; once
+// it answers, the listen goes through.
+TEST_F(ProviderLink, ListenAfterLinkLossOpensTheAdapterAgain) {
     ASSERT_TRUE(sim_.Start(simPort_));
     uint16_t id = 0;
     ASSERT_EQ(registerApp(&id), 0u);
@@ -311,8 +314,15 @@ TEST_F(ProviderLink, RequestAfterLinkLossIsConfirmedWithAnError) {
     for (int i = 0; i < 3; ++i) put32(listen, 0);
     listen.push_back(0);
     listen.push_back(0);
+    sim_.With([](isdnsim::IsdnAdapter& a) { return a.behaviour().silent = true; });
     put(id, message(id, 0x05, 0x80, 5, listen));
     Got conf;
-    ASSERT_TRUE(await(id, 0x8105, &conf, 10000));
-    EXPECT_NE(get16(conf.message.data() + 12), 0);
+    ASSERT_TRUE(await(id, 0x8105, &conf, 30000));
+    EXPECT_NE(get16(conf.message.data() + 12), 0) << "the adapter did not answer";
+    EXPECT_FALSE(provider_.portOpen());
+    sim_.With([](isdnsim::IsdnAdapter& a) { return a.behaviour().silent = false; });
+    put(id, message(id, 0x05, 0x80, 6, listen));
+    ASSERT_TRUE(await(id, 0x8105, &conf, 30000));
+    EXPECT_EQ(get16(conf.message.data() + 12), 0) << "registered there again, and listening";
+    EXPECT_TRUE(provider_.portOpen());
 }

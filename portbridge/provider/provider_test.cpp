@@ -189,7 +189,11 @@ public:
         return 0;
     }
     void adapterMessage(unsigned, const uint8_t*, size_t) override { ++adapterMessages; }
-    void dataSent(const uint8_t*, size_t) override { ++dataSents; }
+    void dataSent(const uint8_t* message, size_t size) override {
+        ++dataSents;
+        lastSent.assign(message, message + size);
+    }
+    std::vector<uint8_t> lastSent;
     void linkUp(unsigned) override { ++linkUps; }
     void linkDown(unsigned) override { ++linkDowns; }
 };
@@ -310,7 +314,8 @@ TEST_F(ProviderTest, ConnectCompletesOnLinkUpOnly) {
     } cases[] = {
         {{kLinkEstablished}, 0, CTaPort::kConnected},
         {{kLinkReleased}, 88, CTaPort::kClosed},
-        {{kLinkDown}, 88, CTaPort::kClosed},
+        {{kLinkDown}, 88, CTaPort::kClosed},  // a reset ends nothing: time-out
+        {{kLinkDown, kLinkEstablished}, 0, CTaPort::kConnected},
         {{kLinkStopped}, 88, CTaPort::kClosed},
         {{kLinkEstablishedUp, kLinkReleasedUp}, 88, CTaPort::kClosed},  // no answer: time-out
         {{}, 88, CTaPort::kClosed},
@@ -350,8 +355,16 @@ TEST_F(ProviderTest, PutIsSentWhenConnectedAndRefusedOtherwise) {
     expected.insert(expected.end(), m.begin(), m.end());
     expected.insert(expected.end(), payload, payload + 3);
     EXPECT_EQ(link.sent[0], expected);
-    // A lost link: the port takes nothing more, and the engine hears of it.
+    // A link reset (645, then 641) is no loss: the calls stay, the port goes on taking puts.
     link.indicate(kLinkDown);
+    link.indicate(kLinkEstablished);
+    EXPECT_EQ(engine.linkDowns, 0);
+    EXPECT_TRUE(provider.portOpen());
+    EXPECT_EQ(port->state(), CTaPort::kConnected);
+    EXPECT_EQ(port->putMessage(m.data(), m.size()), kInfoPending);
+    ASSERT_TRUE(port->waitWritten(5000));
+    // A lost link: the port takes nothing more, and the engine hears of it.
+    link.indicate(kLinkReleased);
     EXPECT_EQ(engine.linkDowns, 1);
     EXPECT_FALSE(provider.portOpen());
     EXPECT_EQ(port->putMessage(m.data(), m.size()), kInfoNotReachable);
@@ -364,8 +377,29 @@ TEST_F(ProviderTest, PutWithoutConnectedPortIsRefusedToTheEngine) {
     ASSERT_EQ(registerApp(&id), 0u);
     EXPECT_EQ(put(id, listenReq()), 0u);
     link.indicate(kLinkReleased);
+    link.bringUpResult = false;  // the adapter is away
     EXPECT_EQ(put(id, listenReq()), 0u);
     EXPECT_EQ(engine.putResults, (std::vector<uint32_t>{kInfoPending, kInfoNotReachable}));
+}
+
+// After a lost link an application that stays registered calls or listens again: that opens the
+// adapter again. Other puts (answers to the calls that are gone) do not.
+TEST_F(ProviderTest, CallOrListenAfterALostLinkOpensTheAdapterAgain) {
+    uint16_t id = 0;
+    ASSERT_EQ(registerApp(&id), 0u);
+    link.indicate(kLinkReleased);
+    ASSERT_FALSE(provider.portOpen());
+    const int starts = link.starts;
+    std::vector<uint8_t> answer = listenReq();
+    answer[4] = 0x04, answer[5] = 0x83;  // DISCONNECT_RESP
+    EXPECT_EQ(put(id, answer), 0u);
+    EXPECT_EQ(link.starts, starts);
+    std::vector<uint8_t> call = listenReq();
+    call[4] = 0x02;  // CONNECT_REQ
+    EXPECT_EQ(put(id, call), 0u);
+    EXPECT_EQ(link.starts, starts + 1);
+    EXPECT_TRUE(provider.portOpen());
+    EXPECT_EQ(engine.putResults, (std::vector<uint32_t>{kInfoNotReachable, kInfoPending}));
 }
 
 // The port never makes its caller wait for link control: items are handed over in order by the
@@ -390,6 +424,13 @@ TEST_F(ProviderTest, PutNeverWaitsForLinkControl) {
     port->putMessage(m.data(), m.size());
     ASSERT_TRUE(port->waitWritten(5000));
     EXPECT_EQ(port->refusedItems(), 1u);
+    EXPECT_EQ(engine.dataSents, 0) << "only data is confirmed";
+    // A DATA_B3_REQ link control did not take is confirmed to the engine, with the reason.
+    const std::vector<uint8_t> req = {22, 0, 3, 0, 0x86, 0x80, 0x21, 0, 1, 1, 1, 0, 0, 0, 0, 0, 4, 0, 0x55, 0, 0, 0};
+    port->putMessage(req.data(), req.size());
+    ASSERT_TRUE(port->waitWritten(5000));
+    ASSERT_EQ(engine.dataSents, 1);
+    EXPECT_EQ(engine.lastSent, (std::vector<uint8_t>{16, 0, 3, 0, 0x86, 0x81, 0x21, 0, 1, 1, 1, 0, 0x55, 0, 0x08, 0x11}));
 }
 
 TEST_F(ProviderTest, PutLengthsOutsideTheAreaAreRefused) {

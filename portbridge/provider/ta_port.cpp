@@ -11,7 +11,8 @@ namespace {
 constexpr size_t kPrefixSize = 2;
 constexpr size_t kHeaderSize = 8;
 
-bool isLinkEnd(uint16_t id) { return id == kLinkReleased || id == kLinkDown || id == kLinkStopped; }
+// 645 is no end: it is a reset of the link, and 641 follows at once.
+bool isLinkEnd(uint16_t id) { return id == kLinkReleased || id == kLinkStopped; }
 }  // namespace
 
 bool adapterMessageFromItem(const CTaIndication& item, CTaPortMessage* out) {
@@ -143,6 +144,7 @@ void CTaPort::writerLoop() {
         writing_ = true;
         lock.unlock();
         bool taken = link_->sendLinkData(item.data(), item.size());
+        if (!taken) confirmRefusedData(item);
         lock.lock();
         writing_ = false;
         if (!taken) ++refused_;
@@ -152,6 +154,32 @@ void CTaPort::writerLoop() {
             return;
         }
     }
+}
+
+// A DATA_B3_REQ that link control did not take would never be confirmed: the application waits
+// for its confirmation before it reuses the data. Confirmed here, with the reason, as link
+// control confirms the data it refuses itself.
+void CTaPort::confirmRefusedData(const std::vector<uint8_t>& item) {
+    constexpr size_t kDataB3ReqBytes = 20;  // through the data handle
+    constexpr size_t kConfLength = 16;
+    if (!indicationFn_ || item.size() < kPrefixSize + kDataB3ReqBytes) return;
+    const uint8_t* request = item.data() + kPrefixSize;
+    if (request[4] != 0x86 || request[5] != 0x80) return;
+    uint8_t conf[kConfLength] = {};
+    conf[0] = kConfLength;
+    std::memcpy(conf + 2, request + 2, 2);  // application
+    conf[4] = 0x86;
+    conf[5] = 0x81;
+    std::memcpy(conf + 6, request + 6, 2);    // message number
+    std::memcpy(conf + 8, request + 8, 4);    // NCCI
+    std::memcpy(conf + 12, request + 18, 2);  // data handle
+    conf[14] = static_cast<uint8_t>(kInfoResources & 0xFF);
+    conf[15] = static_cast<uint8_t>(kInfoResources >> 8);
+    CTaPortMessage message;
+    message.id = kLinkDataUp;
+    message.message = conf;
+    message.size = kConfLength;
+    indicationFn_(indicationContext_, index_, message);
 }
 
 bool CTaPort::waitWritten(unsigned ms) {

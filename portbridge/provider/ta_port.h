@@ -9,7 +9,8 @@
 // event and the provider's indication procedure.
 //
 // A request's wait completes on the indication that answers it: connect with 0 on 641 (link up)
-// and 88 on 642, 645 or 649; disconnect with 0 on any of 642, 645, 649. A put is taken only while
+// and 88 on 642 or 649; disconnect with 0 on either. 645 (a link reset, followed by 641) ends
+// neither wait and leaves a connected port connected. A put is taken only while
 // connected; otherwise it is refused (the engine answers it with an error confirmation). A taken
 // put is handed to link control by the port's writer thread, in order: link control takes data
 // on the runtime thread, so the caller (who may hold the engine lock the runtime thread waits
@@ -105,6 +106,7 @@ private:
     void stopTick();
     void writerLoop();
     void stopWriter();
+    void confirmRefusedData(const std::vector<uint8_t>& item);
 
     unsigned index_;
     CTaLinkOps* link_;

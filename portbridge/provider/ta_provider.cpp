@@ -12,6 +12,7 @@ namespace {
 constexpr uint32_t kInfoUnknownCommand = 0x2007;
 constexpr uint32_t kTraceClassProvider = 0xA5;
 constexpr uint16_t kVersionTextSelector = 11;
+constexpr uint8_t kCommandConnect = 0x02, kCommandListen = 0x05, kSubRequest = 0x80, kSubRequest11 = 0x00;
 
 using le::get16;
 }  // namespace
@@ -207,11 +208,23 @@ uint32_t CTaProvider::call(CCapiCall& c) {
             return kInfoNotReachable;
         }
         if (!record(1)) return kInfoNotReachable;
+    } else if (c.function == kFnPut && !portOpen_ && registered_ > 0 && startsACall(c)) {
+        // The link was lost while applications stayed registered: a new call or listen opens
+        // the adapter again (the engine registers them there once the link is up). Should that
+        // fail, the port refuses the put as before.
+        cancelDeferred();
+        openPort(1);
     } else if (c.function >= kFnManufacturer && c.function <= kFnProfile) {
         cancelDeferred();
         fetchIdentity();
     }
     return baseCall(c);
+}
+
+bool CTaProvider::startsACall(const CCapiCall& c) {
+    if (!c.message || c.messageSize < 6) return false;
+    const uint8_t command = c.message[4], sub = c.message[5];
+    return (command == kCommandConnect || command == kCommandListen) && (sub == kSubRequest || sub == kSubRequest11);
 }
 
 uint32_t CTaProvider::manufacturer(uint8_t* out) {
@@ -287,9 +300,9 @@ void CTaProvider::portIndication(unsigned index, const CTaPortMessage& m) {
         engine_->linkUp(index);
         break;
     case kLinkReleased:
-    case kLinkDown:
     case kLinkStopped:
-        // A lost link is a link down too: the calls on it are gone.
+        // A lost link: the calls on it are gone. (645, a reset the link comes back from at once,
+        // changes nothing here.)
         r->linkUp = r->present = false;
         if (r->port->state() == CTaPort::kFailed) portOpen_ = false;
         engine_->linkDown(index);

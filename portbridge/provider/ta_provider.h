@@ -155,6 +155,8 @@ private:
 
     static void portIndicationProc(void* context, unsigned index, const CTaPortMessage& message);
     static void deferredExpired(void* context);
+    // A CONNECT_REQ or LISTEN_REQ (CAPI 2.0 or 1.1 form).
+    static bool startsACall(const CCapiCall& c);
     PortRecord* record(unsigned index);
 
     CTaLinkOps* link_;

@@ -40,8 +40,6 @@ struct Hdlc {
     uint8_t state = kPortClosed;
     uint8_t vs = 0, va = 0, vr = 0;
     uint8_t unacked = 0;
-    uint8_t formerVa[2] = {};   // the V(A) values before the last two acknowledgements
-    uint8_t formerVaCount = 0;
     uint8_t rejectedAt = 0;     // V(R) when the last REJ went out
     uint8_t repeatFrom = 0;     // N(S) of the first frame the peer may send again after our REJ
     uint8_t repeatSpan = 0;     // how many from there (0: none expected)
@@ -209,7 +207,6 @@ void reset(Hdlc& h) {
     stopT2(h);
     h.vs = h.va = h.vr = 0;
     h.unacked = 0;
-    h.formerVaCount = 0;
     h.rejectedAt = 0;
     h.repeatFrom = 0;
     h.repeatSpan = 0;
@@ -291,22 +288,12 @@ void retransmit(Hdlc& h, bool afterReject) {
     }
 }
 
-enum NrCheck { kNrValid, kNrStale, kNrInvalid };
-
-// V(A) <= N(R) <= V(S) is valid, but modulo 8 an old acknowledgement that a newer one overtook on
-// the line (a frame repeated or delayed) can look like a valid one for up to seven frames. One
-// that lies in the span V(A) moved over with the last two acknowledgements is taken for what it
-// is: old, acknowledging nothing. An answer to our poll is always current. A real acknowledgement mistaken for old is only late:
-// the next frame or the poll brings it again.
-NrCheck checkNr(const Hdlc& h, uint8_t nr, bool answersPoll) {
-    if (nr != h.va && !answersPoll && h.formerVaCount) {
-        const uint8_t oldest = h.formerVa[h.formerVaCount - 1];
-        const uint8_t behind = static_cast<uint8_t>((h.va - nr) & 7);
-        if (behind <= ((h.va - oldest) & 7)) return kNrStale;
-    }
+// V(A) <= N(R) <= V(S), modulo 8. The line does not reorder frames (a repeat follows its original
+// at once, with the same N(R)), and a peer's V(R) never goes back, so any N(R) in that span is a
+// real acknowledgement.
+bool nrValid(const Hdlc& h, uint8_t nr) {
     const uint8_t outstanding = static_cast<uint8_t>((h.vs - h.va) & 7);
-    if (((nr - h.va) & 7) <= outstanding) return kNrValid;
-    return kNrInvalid;
+    return ((nr - h.va) & 7) <= outstanding;
 }
 
 void processNr(Hdlc& h, uint8_t nr, bool f, bool keepT1) {
@@ -327,11 +314,6 @@ void processNr(Hdlc& h, uint8_t nr, bool f, bool keepT1) {
     }
     for (uint8_t i = n; i < h.retxCount; ++i) h.retx[i - n] = h.retx[i];
     h.retxCount = static_cast<uint8_t>(h.retxCount - n);
-    if (n) {
-        h.formerVa[1] = h.formerVa[0];
-        h.formerVa[0] = h.va;
-        if (h.formerVaCount < 2) ++h.formerVaCount;
-    }
     h.va = static_cast<uint8_t>(nr & 7);
     if (keepT1) return;
     if (h.pollOutstanding && !f)
@@ -346,8 +328,10 @@ void processNr(Hdlc& h, uint8_t nr, bool f, bool keepT1) {
 
 void ownBusyCheck(void* context, uint16_t, uint16_t);
 
+// A frame with P is answered at once with F, whatever else waits: the peer's poll would go
+// unanswered otherwise and its T1 run out until the link is reset.
 void acknowledge(Hdlc& h, bool pf) {
-    if (h.pollOutstanding) {
+    if (h.pollOutstanding && !pf) {
         h.ackPending = true;
         return;
     }
@@ -360,8 +344,8 @@ void acknowledge(Hdlc& h, bool pf) {
         h.unacked = 0;
         return;
     }
-    if (waitingRequests(h) && !h.peerBusy && h.retxCount < h.k) return;  // the next I frame carries it
-    if (h.ackThreshold > h.unacked) {
+    if (!pf && waitingRequests(h) && !h.peerBusy && h.retxCount < h.k) return;  // the next I frame carries it
+    if (!pf && h.ackThreshold > h.unacked) {
         startT2(h);
         return;
     }
@@ -423,14 +407,13 @@ void iFrame(Hdlc& h, const Received& r) {
     const uint8_t c = r.control;
     const uint8_t ns = (c >> 1) & 7;
     const bool p = c & kPF;
-    const NrCheck check = checkNr(h, static_cast<uint8_t>(c >> 5), false);
-    if (check == kNrInvalid) {
+    const uint8_t nr = static_cast<uint8_t>(c >> 5);
+    if (!nrValid(h, nr)) {
         if (p) sendReadiness(h, false, true);
         h.rt->freeBuffer(r.buffer);
         rejectFrame(h, c, !r.command, kReasonBadNr, false);
         return;
     }
-    const uint8_t nr = check == kNrStale ? h.va : static_cast<uint8_t>(c >> 5);
     if (ns == h.vr) {
         const bool wasRejecting = h.reject;
         h.reject = false;
@@ -464,6 +447,11 @@ void iFrame(Hdlc& h, const Received& r) {
         transmit(h);
         return;
     }
+    // Modulo 8, a frame further ahead than 8 - k may also be a repeat of one taken already whose
+    // acknowledgement the peer missed (its T1 sends everything from its V(A) again). Only frames
+    // nearer than that are surely new and may be kept for later; a repeat kept would be passed up
+    // again once the gap is filled.
+    const bool keep = h.mode == kLinkLayerKeeping && ahead < 8 - h.k;
     if (!h.reject) {
         h.reject = true;
         h.rejectedAt = h.vr;
@@ -475,7 +463,7 @@ void iFrame(Hdlc& h, const Received& r) {
         processNr(h, nr, false, h.peerBusy);
         if (p) sendReadiness(h, false, true);
     }
-    if (h.mode == kLinkLayerKeeping)
+    if (keep)
         keepOutOfSequence(h, r, ns);
     else
         h.rt->freeBuffer(r.buffer);
@@ -485,14 +473,9 @@ void supervisory(Hdlc& h, const Received& r) {
     const uint8_t c = r.control;
     const uint8_t type = c & 0x0F, nr = c >> 5;
     const bool pf = c & kPF;
-    const NrCheck check = checkNr(h, nr, !r.command && pf && h.pollOutstanding);
-    if (check == kNrInvalid) {
+    if (!nrValid(h, nr)) {
         if (pf && r.command) sendReadiness(h, false, true);
         rejectFrame(h, c, !r.command, kReasonBadNr, false);
-        return;
-    }
-    if (check == kNrStale) {
-        if (pf && r.command) sendReadiness(h, false, true);
         return;
     }
     // A command with P asks for our state at once.

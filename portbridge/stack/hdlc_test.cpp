@@ -423,7 +423,7 @@ TEST_F(Hdlc, RejectResendsFromNr) {
 }
 
 TEST_F(Hdlc, ReorderedFramesInKeepingMode) {
-    establish(kLinkLayerKeeping);
+    establish(kLinkLayerKeeping, 3);
     inject(cmd(I(0, 0), {'0'}));
     EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kRR, 1))}));
     inject(cmd(I(2, 0), {'2'}));
@@ -494,6 +494,18 @@ TEST_F(Hdlc, T1PollsAndRetransmits) {
     for (int i = 0; i < 9; ++i) t1();
     EXPECT_EQ(takeUp(), (std::vector<uint16_t>{kReleasedInd}));
     EXPECT_EQ(snapshot(kLayer).state, kAwaitingEstablishment);
+}
+
+// The peer's poll is answered at once, also while our own poll is out.
+TEST_F(Hdlc, PollInAnIFrameIsAnsweredWhileOurPollIsOut) {
+    establish();
+    data("a");
+    takeSent();
+    t1();
+    EXPECT_EQ(takeSent(), (std::vector<Frame>{ourCmd(S(kRR, 0, true))}));
+    inject(cmd(I(0, 0, true), {'x'}));
+    EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kRR, 1, true))}));
+    EXPECT_TRUE(snapshot(kLayer).pollOutstanding) << "ours still waits for its answer";
 }
 
 TEST_F(Hdlc, FrameRejectReasons) {
@@ -580,33 +592,76 @@ TEST_F(Hdlc, RawModePassesThrough) {
     EXPECT_EQ(snapshot(kLayer).state, kPortClosed);
 }
 
-// Frames the line repeated or delayed: an old acknowledgement overtaken by a newer one is no
-// protocol error and acknowledges nothing; an I frame taken already is neither passed up again
-// nor answered with a REJ that would start another round of repeats.
-TEST_F(Hdlc, RepeatedAndDelayedFrames) {
-    establish(kLinkLayerKeeping);
-    for (char c = 'a'; c <= 'c'; ++c) data(std::string(1, c));
+// The peer's repeats after a lost acknowledgement or a lost REJ: its T1 sends every frame from its
+// V(A) again, the first with P. Each byte is passed up once and in order; a repeat is never kept
+// as a new frame, which modulo 8 cannot be told from one above a window of 4.
+TEST_F(Hdlc, RepeatsAfterALostAcknowledgementArePassedUpOnce) {
+    struct Sent {
+        uint16_t number;  // unwrapped; N(S) is its low three bits
+        bool p;
+    };
+    const struct Case {
+        const char* name;
+        uint16_t mode;
+        uint8_t window;
+        std::vector<Sent> frames;  // as they arrive, the lost ones left out
+    } cases[] = {
+        {"lost RR, window 7", kLinkLayerKeeping, 7,
+         {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0},  // our RR 7 is lost
+          {0, 1}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0},  // T1: all again
+          {7, 0}, {8, 0}, {9, 0}}},
+        {"lost RR, window 7, plain", kLinkLayerFramed, 7,
+         {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {0, 1}, {1, 0}, {2, 0}, {7, 0}, {8, 0}}},
+        {"lost REJ, window 7", kLinkLayerKeeping, 7,
+         {{0, 0}, {2, 0}, {3, 0},          // 1 is spoiled, our REJ 1 is lost
+          {1, 1}, {2, 0}, {3, 0}, {4, 0}, {5, 0}}},
+        {"lost RR, window 3", kLinkLayerKeeping, 3,
+         {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {5, 0}, {4, 0}, {5, 0}, {6, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        establish(c.mode, c.window);
+        received.clear();
+        std::string expected;
+        uint16_t next = 0;
+        for (const Sent& f : c.frames) {
+            // The frame's data is its number: a repeat carries the bytes of the first copy.
+            const uint16_t number = f.number;
+            inject(cmd(I(static_cast<uint8_t>(number & 7), 0, f.p), {static_cast<uint8_t>('A' + number)}));
+            takeSent();
+            if (number >= next) next = static_cast<uint16_t>(number + 1);
+        }
+        for (uint16_t i = 0; i < next; ++i) expected += static_cast<char>('A' + i);
+        takeUp();
+        std::string got;
+        for (const std::string& r : received) got += r;
+        EXPECT_EQ(got, expected);
+        EXPECT_EQ(snapshot(kLayer).vr, next & 7);
+        toLayer(RuntimeMessage(kPortDown), kLower);
+        takeSent();
+        takeUp();
+    }
+}
+
+// An acknowledgement that covers several frames at once is taken whole, and a REJ resends from
+// its N(R) at once: nothing waits for T1.
+TEST_F(Hdlc, CumulativeAcknowledgementsAndRejectsAreTaken) {
+    establish(kLinkLayerFramed, 7);
+    for (char c = 'a'; c <= 'g'; ++c) data(std::string(1, c));  // N(S) 0 to 6
     takeSent();
-    inject(rsp(S(kRR, 2)));
-    inject(rsp(S(kRR, 1)));  // older, arriving late
+    inject(rsp(S(kRR, 4)));
+    for (char c = 'h'; c <= 'k'; ++c) data(std::string(1, c));  // 7, 0, 1, 2
+    takeSent();
+    inject(rsp(S(kRR, 0)));
     EXPECT_EQ(snapshot(kLayer).state, kEstablished);
-    EXPECT_EQ(snapshot(kLayer).va, 2);
-    EXPECT_EQ(snapshot(kLayer).outstanding, 1);
-    EXPECT_TRUE(takeSent().empty()) << "no FRMR";
-    inject(cmd(I(0, 2), {'0'}));
-    inject(cmd(I(0, 1), {'0'}));  // the same frame again, with its old N(R)
-    EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kRR, 1))})) << "one RR, no REJ";
-    // A gap, filled by the first copy; the repeat the REJ asked for comes after.
-    inject(cmd(I(2, 2), {'2'}));
-    EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kREJ, 1))}));
-    inject(cmd(I(1, 2), {'1'}));
-    inject(cmd(I(3, 2), {'3'}));
-    inject(cmd(I(1, 2), {'1'}));  // the repeat
-    inject(cmd(I(4, 2), {'4'}));
-    takeUp();
-    EXPECT_EQ(received, (std::vector<std::string>{"0", "1", "2", "3", "4"}));
-    EXPECT_EQ(snapshot(kLayer).kept, 0) << "the repeat was not kept for later";
-    EXPECT_EQ(snapshot(kLayer).vr, 5);
+    EXPECT_EQ(snapshot(kLayer).va, 0) << "four frames at once";
+    EXPECT_EQ(snapshot(kLayer).outstanding, 3);
+    inject(rsp(S(kREJ, 1)));
+    EXPECT_EQ(takeSent(), (std::vector<Frame>{ourCmd(I(1, 0), {'j'}), ourCmd(I(2, 0), {'k'})}));
+    EXPECT_EQ(snapshot(kLayer).va, 1);
+    inject(rsp(S(kRR, 3)));
+    EXPECT_EQ(snapshot(kLayer).outstanding, 0);
+    EXPECT_FALSE(snapshot(kLayer).t1Running);
 }
 
 // Data requests whose buffer leaves no room in front for the two HDLC bytes and the serial

@@ -21,6 +21,7 @@ namespace {
 constexpr uint16_t kPacingCheck = 3200;  // from the tick to the task: confirmations may be due
 constexpr uint16_t kLinkStart = 208;     // to itself at init: ask layer management for the stack
 constexpr uint16_t kDataBuffer = 2350;
+constexpr uint16_t kHdlcHeader = 2;
 constexpr uint16_t kReceivePoolBits = 0x8F0, kTransmitPoolBits = 0x4F0;
 constexpr uint32_t kQueueWaitStepMs = 50, kQueueWaitMs = 5000;
 constexpr uint32_t kDataTakenMs = 5000, kStopMs = 1000;
@@ -30,10 +31,12 @@ constexpr int kWakeTries = 10;
 constexpr uint16_t kInfoNotInState = 0x2001, kInfoBusy = 0x1107, kInfoResources = 0x1108;
 constexpr uint32_t kDebugLinkClass = 0x08000000;
 
-uint32_t nowMs() {
+uint32_t steadyMs() {
     using namespace std::chrono;
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
+
+uint32_t nowMs();
 
 void sleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -78,6 +81,7 @@ public:
         if (!collector_) return false;
         for (size_t i = 0; i < n; ++i) {
             if (!data[i]) continue;  // the adapter's replies are text; a NUL would end it early
+            if (maximum_ < 2) break;  // room for the terminating NUL only
             if (collected_ + 1 >= maximum_) {
                 // Full: keep the newer half, where the answer to the last command is.
                 const size_t keep = (maximum_ - 1) / 2;
@@ -146,6 +150,9 @@ struct LinkSide {
     void* context = nullptr;
 
     Waiter waiter;
+    // Set by link control when it drops a data request that is no DATA_B3_REQ (those it confirms
+    // with an error itself): the waiting sendLinkData then reports it not taken.
+    std::atomic<bool> dataDropped{false};
     std::mutex lineLock;
     char portName[64] = "COM2";
     uint32_t baudRate = 115200;
@@ -158,6 +165,11 @@ struct LinkSide {
 LinkSide& side() {
     static LinkSide s;
     return s;
+}
+
+uint32_t nowMs() {
+    uint32_t (*clock)() = side().platform.nowMs;
+    return clock ? clock() : steadyMs();
 }
 
 LinkControl* currentTask() {
@@ -256,13 +268,24 @@ void dataFromAbove(LinkControl& lc, const RuntimeMessage& m) {
     }
     if (tx) lc.rt->freeBuffer(tx);
     if (refusal) {
-        if (dataB3) refuseData(lc, data, length, refusal);
-        else STACK_ASSERT_REPORT();
+        if (dataB3) {
+            refuseData(lc, data, length, refusal);
+        } else {
+            side().dataDropped = true;
+            STACK_ASSERT_REPORT();
+        }
     } else if (dataB3) {
         lc.history.add(data + capi::kPrefix, length - capi::kPrefix, nowMs());
         lc.pending = lc.history.pending();
     }
     freeIfFlagged(lc, m);
+}
+
+// The link was reset or lost: HDLC freed every frame it had not got acknowledged. The data of
+// those never reached the adapter, and is confirmed with an error now rather than by time.
+void dropHistory(LinkControl& lc) {
+    lc.history.flush(kInfoNotInState, &confirmFromHistory, &lc);
+    lc.pending = 0;
 }
 
 void pace(LinkControl& lc) {
@@ -282,9 +305,12 @@ void dataFromBelow(LinkControl& lc, const RuntimeMessage& m) {
     freeIfFlagged(lc, m);
 }
 
+// 579 hands back the I frame as HDLC sent it: its offset and length include the frame's address
+// and control bytes in front of our data.
 void dataSent(LinkControl& lc, const RuntimeMessage& m) {
     const uint8_t* b = static_cast<const uint8_t*>(m.pointer());
-    if (b && capi::isDataB3Req(b + m.u16(8), m.u16(10))) {
+    const uint16_t offset = m.u16(8), length = m.u16(10);
+    if (b && length >= kHdlcHeader && capi::isDataB3Req(b + offset + kHdlcHeader, length - kHdlcHeader)) {
         lc.history.markSent();
         if (lc.shortOfBuffers) pace(lc);
     }
@@ -368,6 +394,7 @@ void dispatch(LinkControl& lc, RuntimeMessage& m) {
         break;
     case kReleaseConfirm:
     case kReleasedInd:
+        dropHistory(lc);
         if (lc.state.load() == kLinkStackReady) break;
         lc.state = kLinkDown;
         deliver(m);
@@ -386,10 +413,12 @@ void dispatch(LinkControl& lc, RuntimeMessage& m) {
         freeIfFlagged(lc, m);
         break;
     case kLinkReset:
+        dropHistory(lc);
         lc.state = kLinkDown;
         deliver(m);
         break;
     case kPortDownIndication:
+        dropHistory(lc);
         lc.state = kLinkStackReady;
         deliver(m);
         break;
@@ -574,6 +603,7 @@ uint32_t sendLinkData(uint16_t offset, uint16_t length, const void* data, uint16
     m.put16(10, static_cast<uint16_t>(total));
     m.setPointer(b);
     const bool onRuntimeThread = std::this_thread::get_id() == s.runtimeThread.load();
+    s.dataDropped = false;
     if (!onRuntimeThread) s.waiter.arm(kDataRequest);
     if (s.runtime->sendMessage(lc->queue, m) != kOk) {
         if (!onRuntimeThread) s.waiter.await(0);
@@ -581,7 +611,7 @@ uint32_t sendLinkData(uint16_t offset, uint16_t length, const void* data, uint16
         return 0;
     }
     if (onRuntimeThread) return 1;
-    return s.waiter.await(kDataTakenMs) ? 1 : 0;
+    return s.waiter.await(kDataTakenMs) && !s.dataDropped.load() ? 1 : 0;
 }
 
 uint32_t waitForIndication(uint16_t id, uint32_t timeoutMs) {

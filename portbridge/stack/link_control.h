@@ -130,6 +130,8 @@ uint32_t linkControlInit(void* instance, uint32_t address);
 struct LinkPlatform {
     void (*setPortName)(const char* name);
     void (*setModeCommand)(const char* command);
+    // Milliseconds for the pacing of confirmations; null: the system's steady clock.
+    uint32_t (*nowMs)() = nullptr;
 };
 uint32_t startRuntimeWith(const StackTaskInits& inits, const LinkPlatform& platform, LinkIndicationFn callback,
                           void* context);

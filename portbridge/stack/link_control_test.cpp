@@ -133,6 +133,27 @@ TEST(TransmitHistory, ShortOfBuffersWaitsForTheLink) {
     EXPECT_EQ(h.pending(), 1u);
 }
 
+// A reset or lost link confirms every pending slot at once: what the link acknowledged with 0,
+// the rest (freed by HDLC unsent) with the error; nothing is left to be confirmed by time.
+TEST(TransmitHistory, FlushConfirmsEverySlotAtOnce) {
+    CTransmitHistory h;
+    Confirmed got;
+    for (uint16_t k = 1; k <= 3; ++k) {
+        Bytes r = request(k, 2048);
+        h.add(r.data(), r.size(), 0);
+    }
+    h.markSent();
+    EXPECT_EQ(h.flush(0x2001, &Confirmed::take, &got), 3u);
+    ASSERT_EQ(got.confs.size(), 3u);
+    const uint16_t infos[] = {0, 0x2001, 0x2001};
+    for (unsigned i = 0; i < 3; ++i) {
+        EXPECT_EQ(got.confs[i][2 + 12], i + 1);
+        EXPECT_EQ(got.confs[i][2 + 14] | got.confs[i][2 + 15] << 8, infos[i]);
+    }
+    EXPECT_EQ(h.pending(), 0u);
+    EXPECT_EQ(h.confirmDue(100000, false, &Confirmed::take, &got), 0u);
+}
+
 // Only the message is copied, never more than it says or than there is (a short request in a
 // buffer of its own size: the sanitizer build sees any read beyond it).
 TEST(TransmitHistory, CopiesNoMoreThanTheMessage) {
@@ -155,6 +176,9 @@ TEST(TransmitHistory, CopiesNoMoreThanTheMessage) {
 struct FastStack {
     uint16_t queue = 0, upper = 0;
     bool raw = false;
+    // Framed data is held as HDLC holds its I frames until the peer acknowledged them.
+    std::atomic<bool> holdData{false};
+    std::vector<RuntimeMessage> held;
     std::atomic<unsigned> dataDown{0};
     std::atomic<unsigned> atCommands{0};
     std::string version = "V2.14.07";
@@ -179,6 +203,9 @@ void textUp(const std::string& text) {
     m.setPointer(b);
     upFromFast(m);
 }
+
+// Messages the test sends to the stand-in stack (through linkRuntime(), from its own thread).
+constexpr uint16_t kAcknowledgeHeld = 3901, kResetLink = 3902, kLoseLink = 3903;
 
 void fastHandle(void*) {
     FastStack& f = *g_fast;
@@ -216,10 +243,33 @@ void fastHandle(void*) {
                 textUp(text + "\r\n" + (text.find("ati3") == 0 ? f.version + "\r\n" : "") + "OK\r\n");
             } else {
                 ++f.dataDown;
+                if (f.holdData) {
+                    f.held.push_back(m);
+                    break;
+                }
             }
             if (m.u16(6) & 1) osRuntime().freeBuffer(m.pointer());
             break;
         }
+        case kAcknowledgeHeld:
+            // 579 as HDLC reports it: the I frame, its two header bytes in front of the data.
+            for (const RuntimeMessage& d : f.held) {
+                RuntimeMessage ack(kDataAcknowledged);
+                ack.put16(6, d.u16(6));
+                ack.put16(8, static_cast<uint16_t>(d.u16(8) - 2));
+                ack.put16(10, static_cast<uint16_t>(d.u16(10) + 2));
+                ack.setPointer(d.pointer());
+                upFromFast(ack);
+            }
+            f.held.clear();
+            break;
+        case kResetLink:
+            upFromFast(RuntimeMessage(kLinkReset));
+            upFromFast(RuntimeMessage(kEstablishedInd));
+            break;
+        case kLoseLink:
+            upFromFast(RuntimeMessage(kReleasedInd));
+            break;
         default:
             break;
         }
@@ -273,12 +323,18 @@ private:
 std::vector<std::string> g_debugLines;
 void keepDebugLine(const char* text) { g_debugLines.push_back(text); }
 
+// The pacing's clock: it moves only when a test moves it.
+std::atomic<uint32_t> g_clockMs{1000};
+uint32_t manualClock() { return g_clockMs.load(); }
+
 class LinkOverFastStack : public ::testing::Test {
 protected:
     void SetUp() override {
         g_fast = &fast;
+        g_clockMs = 1000;
         const StackTaskInits inits{&noTimerInit, &fastInit, &fastInit, &linkControlInit};
-        const LinkPlatform platform{nullptr, nullptr};
+        LinkPlatform platform{nullptr, nullptr};
+        platform.nowMs = &manualClock;
         ASSERT_EQ(startRuntimeWith(inits, platform, &Indications::take, &got), 0u);
         ticker = std::thread([this] {
             while (!stop) {
@@ -291,8 +347,32 @@ protected:
         shutDownLink();
         stop = true;
         ticker.join();
+        for (const RuntimeMessage& d : fast.held)
+            if (linkRuntime()) linkRuntime()->freeBuffer(d.pointer());
         g_fast = nullptr;
     }
+    void toStack(uint16_t id) { ASSERT_EQ(linkRuntime()->sendMessage(fast.queue, RuntimeMessage(id)), kOk); }
+    void connect() {
+        ASSERT_EQ(connectLink(), 0u);
+        for (int i = 0; i < 200 && linkState() != kLinkConnected; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(linkState(), static_cast<uint32_t>(kLinkConnected));
+    }
+    // A DATA_B3_REQ with its data, as the port hands it over (2-byte prefix first).
+    uint32_t sendDataB3(uint16_t handle, uint16_t n) {
+        Bytes d(2, 0);
+        Bytes r = request(handle, n);
+        d.insert(d.end(), r.begin(), r.end());
+        return sendLinkData(0, static_cast<uint16_t>(d.size()), d.data(), 0, nullptr);
+    }
+    // Waits (bounded) until `n` data indications came.
+    std::vector<Bytes> awaitData(size_t n) {
+        for (int i = 0; i < 300 && got.data().size() < n; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return got.data();
+    }
+    // Lets the ticker run a few pacing checks.
+    static void someTicks() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
     static uint32_t elapsedMs(std::chrono::steady_clock::time_point since) {
         return static_cast<uint32_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
@@ -344,9 +424,7 @@ TEST_F(LinkOverFastStack, DataRequestsThatCannotGoAreRefused) {
     EXPECT_EQ(got.data()[0][2 + 12], 42);
     EXPECT_EQ(got.data()[0][2 + 14] | got.data()[0][2 + 15] << 8, 0x2001) << "link not up";
 
-    ASSERT_EQ(connectLink(), 0u);
-    for (int i = 0; i < 200 && linkState() != kLinkConnected; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(linkState(), static_cast<uint32_t>(kLinkConnected));
+    connect();
     Bytes large = request(0, 2048);
     for (uint16_t k = 1; k <= 21; ++k) {
         large[18] = static_cast<uint8_t>(k);
@@ -359,6 +437,82 @@ TEST_F(LinkOverFastStack, DataRequestsThatCannotGoAreRefused) {
     EXPECT_EQ(confs[1][2 + 12], 21) << "the 21st is refused, not written over the first";
     EXPECT_EQ(confs[1][2 + 14] | confs[1][2 + 15] << 8, 0x1107);
     EXPECT_EQ(fast.dataDown.load(), 1u + 20u);
+}
+
+// Short of transmit buffers, a slot is confirmed only once HDLC reported its I frame acknowledged
+// (579); data that is no DATA_B3_REQ and could not go is reported not taken.
+TEST_F(LinkOverFastStack, ShortOfBuffersConfirmsWhatTheLinkAcknowledged) {
+    LinkSettings s;
+    ASSERT_EQ(bringUpLink(s), 1u);
+    connect();
+    fast.holdData = true;
+    // Until the transmit pool has no spare buffer left: the last request may find none at all,
+    // and is refused at once.
+    uint16_t taken = 0;
+    for (uint16_t k = 1; k <= 20 && got.data().empty(); ++k) {
+        ASSERT_EQ(sendDataB3(k, 16), 1u) << k;
+        if (got.data().empty()) taken = k;
+    }
+    ASSERT_GE(taken, 18u);
+    const size_t refused = got.data().size();
+    Bytes listen(2, 0);
+    Bytes l = request(0, 0);
+    l[4] = 0x05;  // LISTEN_REQ
+    listen.insert(listen.end(), l.begin(), l.end());
+    EXPECT_EQ(sendLinkData(0, static_cast<uint16_t>(listen.size()), listen.data(), 0, nullptr), 0u)
+        << "no buffer left for it: not taken";
+    g_clockMs += 1000;
+    someTicks();
+    EXPECT_EQ(got.data().size(), refused) << "due, but not yet acknowledged";
+    toStack(kAcknowledgeHeld);
+    const std::vector<Bytes> confs = awaitData(refused + taken);
+    ASSERT_EQ(confs.size(), refused + taken);
+    for (uint16_t k = 1; k <= taken; ++k) {
+        EXPECT_EQ(confs[refused + k - 1][2 + 12], k);
+        EXPECT_EQ(confs[refused + k - 1][2 + 14] | confs[refused + k - 1][2 + 15] << 8, 0);
+    }
+}
+
+// A link reset (645, then 641) or a lost link (642) takes the frames HDLC held: their data is
+// confirmed with an error at once, and never again by time.
+TEST_F(LinkOverFastStack, DataInFlightAtAResetOrLossIsConfirmedWithAnError) {
+    LinkSettings s;
+    ASSERT_EQ(bringUpLink(s), 1u);
+    size_t seen = 0;
+    for (uint16_t event : {kResetLink, kLoseLink}) {
+        SCOPED_TRACE(event);
+        connect();
+        ASSERT_EQ(sendDataB3(1, 2048), 1u);
+        ASSERT_EQ(sendDataB3(2, 2048), 1u);
+        toStack(event);
+        std::vector<Bytes> confs = awaitData(seen + 2);
+        ASSERT_EQ(confs.size(), seen + 2);
+        for (size_t i = seen; i < seen + 2; ++i)
+            EXPECT_EQ(confs[i][2 + 14] | confs[i][2 + 15] << 8, 0x2001);
+        seen += 2;
+        g_clockMs += 5000;
+        someTicks();
+        EXPECT_EQ(got.data().size(), seen) << "nothing confirmed twice";
+    }
+}
+
+// A reply collector of any size keeps to its buffer (the text is cut, always NUL-terminated).
+TEST_F(LinkOverFastStack, ReplyCollectorKeepsToItsBuffer) {
+    ASSERT_EQ(sendPortConfiguration(255), 0u);  // raw: the stand-in answers every command
+    for (size_t maximum : {1u, 2u, 5u}) {
+        SCOPED_TRACE(maximum);
+        char buffer[8];
+        std::memset(buffer, '#', sizeof(buffer));
+        std::thread command([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            sendAtCommand("at\n\r");
+        });
+        collectAtReply(300, buffer + 1, maximum, "never");
+        command.join();
+        EXPECT_EQ(buffer[0], '#');
+        EXPECT_EQ(buffer[1 + maximum], '#') << "nothing past the buffer";
+        EXPECT_NE(std::memchr(buffer + 1, 0, maximum), nullptr) << "terminated within it";
+    }
 }
 
 TEST_F(LinkOverFastStack, WindowOutsideItsRangeIsClampedWithADebugLine) {

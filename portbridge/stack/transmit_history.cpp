@@ -70,6 +70,22 @@ unsigned CTransmitHistory::confirmDue(uint32_t nowMs, bool shortOfBuffers, Confi
     return n;
 }
 
+unsigned CTransmitHistory::flush(uint16_t info, ConfirmFn fn, void* context) {
+    unsigned n = 0;
+    while (pending_ > 0) {
+        Slot& s = slots_[read_];
+        read_ = (read_ + 1) % kSlots;
+        --pending_;
+        uint8_t conf[kConfirmationBytes];
+        makeConfirmation(s.copy, s.copied, s.sent ? 0 : info, conf);
+        s.sent = false;
+        if (fn) fn(context, conf);
+        ++n;
+    }
+    clear();
+    return n;
+}
+
 void CTransmitHistory::clear() { write_ = read_ = pending_ = 0; }
 
 void CTransmitHistory::makeConfirmation(const uint8_t* request, size_t length, uint16_t info, uint8_t* out) {

@@ -37,6 +37,9 @@ public:
     // Confirms, in order, every slot that is due at `nowMs` (when short of buffers, only those
     // also marked sent). Returns how many.
     unsigned confirmDue(uint32_t nowMs, bool shortOfBuffers, ConfirmFn fn, void* context);
+    // Confirms every pending slot at once, in order: those the link acknowledged (marked sent)
+    // with info 0, the others with `info`. Returns how many.
+    unsigned flush(uint16_t info, ConfirmFn fn, void* context);
     unsigned pending() const { return pending_; }
     bool full() const { return pending_ >= kSlots; }
     void clear();

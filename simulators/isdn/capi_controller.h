@@ -56,7 +56,9 @@ enum CapiWord : uint16_t {
 // What the identity reply carries. Texts longer than their field are cut and then have no NUL:
 // an 8-character serial number fills its field unterminated.
 struct CapiIdentity {
-    uint16_t major = 2, minor = 0;                   // CAPI version words
+    // The version words, each a major number in the high byte and a minor in the low one (as
+    // CAPI_GET_VERSION hands them on): CAPI 2.0, and the adapter's own 2.14.
+    uint16_t major = 0x0200, minor = 0x020E;
     uint8_t kept[8] = {2, 0, 0, 0, 14, 0, 0, 0};     // the adapter's own version (never read)
     std::string manufacturer = "Quarnbeck A+R GmbH ISDN Tamrisk";  // 64 bytes
     Bytes profile;                                   // 64 bytes; empty: DefaultProfile()

@@ -100,7 +100,8 @@ TEST(CapiController, InternalMessages) {
 
 TEST(CapiController, IdentityReplyAndItsKnobs) {
     Bytes record(148, 0);
-    record[0] = 2;                       // CAPI 2.0
+    record[1] = 2;                       // CAPI 2.0: major in the high byte
+    record[2] = 14, record[3] = 2;       // the adapter's 2.14
     const uint8_t kept[8] = {2, 0, 0, 0, 14, 0, 0, 0};
     std::copy(kept, kept + 8, record.begin() + 4);
     const std::string maker = "Quarnbeck A+R GmbH ISDN Tamrisk";

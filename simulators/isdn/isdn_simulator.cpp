@@ -117,6 +117,19 @@ void IsdnSimulator::Serve() {
             Sleep(10);
             continue;
         }
+        unsigned pace;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            pace = pace_;
+        }
+        if (pace && got) {
+            // A paced line also takes the computer's bytes at its rate: they are handled when
+            // the last of them would have arrived, and the pty holds back the rest meanwhile.
+            const double now = static_cast<double>(GetTickCount());
+            if (read_until_ms_ < now) read_until_ms_ = now;
+            read_until_ms_ += 1000.0 * got / pace;
+            if (read_until_ms_ - now >= 1) Sleep(static_cast<DWORD>(read_until_ms_ - now));
+        }
         std::vector<std::string> replies;
         std::vector<unsigned> delays;
         Bytes framed_out;
@@ -126,6 +139,7 @@ void IsdnSimulator::Serve() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (framed_) {
+                link_.SetClock(GetTickCount());
                 if (got) framed_out = link_.Receive(buf, got);
                 if (link_.back_to_command_mode) {
                     link_.back_to_command_mode = false;

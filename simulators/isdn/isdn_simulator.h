@@ -91,6 +91,7 @@ private:
     bool link_up_ = false;
     size_t capi_seen_ = 0;  // link_.received passed on so far
     double paced_until_ms_ = 0;
+    double read_until_ms_ = 0;  // the same for what comes in: the line delivers no faster
 };
 
 }  // namespace isdnsim

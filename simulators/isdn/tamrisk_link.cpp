@@ -26,6 +26,19 @@ Bytes Header(uint16_t length) {
 
 uint8_t Mod8(int v) { return static_cast<uint8_t>(v & 7); }
 
+// What a frame is for the knobs; -1 for U frames and RNR.
+int KindOf(const Bytes& payload, uint8_t command_address) {
+    if (payload.size() < 2) return -1;
+    const uint8_t c = payload[1];
+    const bool i = (c & 1) == 0, s = (c & 3) == 1;
+    if (!i && !s) return -1;
+    if (payload[0] == command_address && (c & P)) return kPollFrame;
+    if (i) return kIFrame;
+    if ((c & 0x0F) == RR) return kRrFrame;
+    if ((c & 0x0F) == REJ) return kRejFrame;
+    return -1;
+}
+
 }  // namespace
 
 Bytes SerialFrames::Wrap(const Bytes& payload) {
@@ -121,8 +134,10 @@ Bytes TamriskLink::Receive(const uint8_t* data, size_t size) {
             holding_in_ = true;
             continue;
         }
+        bool twice = false;
+        if (!FrameKnobs(kToAdapter, p, &twice, nullptr)) continue;
         Handle(p, &out);
-        if (faults.duplicate[kToAdapter].count(n)) Handle(p, &out);
+        if (faults.duplicate[kToAdapter].count(n) || twice) Handle(p, &out);
         if (holding_in_) {
             holding_in_ = false;
             Handle(held_in_, &out);
@@ -155,52 +170,58 @@ Bytes TamriskLink::Out(const Bytes& serial) {
     return out;
 }
 
+bool TamriskLink::FrameKnobs(Direction direction, const Bytes& payload, bool* twice, Bytes* serial) {
+    // The computer's commands carry its address; ours carry ours.
+    const int kind = KindOf(payload, direction == kToAdapter ? kComputerCommand : kOurCommand);
+    if (kind < 0) return true;
+    const unsigned n = ++kind_count_[direction][kind];
+    const FrameFaults& f = faults.frames[direction][kind];
+    if (f.lose.count(n)) return false;
+    *twice = f.repeat.count(n) != 0;
+    if (f.spoil.count(n)) {
+        if (!serial) return false;  // spoiled on the way in: its serial sum fails, it is dropped
+        serial->back() ^= 0xA5;
+    }
+    return true;
+}
+
 void TamriskLink::Emit(uint8_t address, uint8_t control, const Bytes& info, Bytes* out) {
     Bytes p = {address, control};
     p.insert(p.end(), info.begin(), info.end());
-    Bytes f = Out(SerialFrames::Wrap(p));
-    out->insert(out->end(), f.begin(), f.end());
+    Bytes serial = SerialFrames::Wrap(p);
+    bool twice = false;
+    if (!FrameKnobs(kToComputer, p, &twice, &serial)) {
+        ++frames_out;
+        return;
+    }
+    for (int k = twice ? 2 : 1; k > 0; --k) {
+        Bytes f = Out(serial);
+        out->insert(out->end(), f.begin(), f.end());
+    }
 }
 
 void TamriskLink::Reset() {
     vs_ = va_ = vr_ = 0;
-    old_va_[0] = old_va_[1] = -1;
     rejecting_ = peer_busy_ = polling_ = false;
     unacked_.clear();
-    for (int i = 0; i < 8; ++i) kept_used_[i] = taken_used_[i] = false;
+    for (int i = 0; i < 8; ++i) kept_used_[i] = false;
     t1_on_ = false;
     tries_ = 0;
 }
 
-void TamriskLink::Deliver(uint8_t ns, const Bytes& info) {
+void TamriskLink::Deliver(uint8_t, const Bytes& info) {
     received.push_back(info);
-    taken_[ns] = info;
-    taken_used_[ns] = true;
     vr_ = Mod8(vr_ + 1);
 }
 
 bool TamriskLink::NrInRange(uint8_t nr) const { return Mod8(nr - va_) <= Mod8(vs_ - va_); }
 
-bool TamriskLink::NrOld(uint8_t nr) const {
-    // An acknowledgement overtaken on the line by a newer one: it names where V(A) stood a
-    // moment ago. Taking it as new would acknowledge a whole window that never arrived.
-    if (nr == va_) return false;
-    const int oldest = old_va_[1] >= 0 ? old_va_[1] : old_va_[0];
-    if (oldest < 0) return false;
-    return Mod8(va_ - nr) <= Mod8(va_ - oldest);
-}
-
 void TamriskLink::TakeAcks(uint8_t nr) {
     bool progress = false;
-    const uint8_t before = va_;
     while (va_ != nr && !unacked_.empty()) {
         unacked_.pop_front();
         va_ = Mod8(va_ + 1);
         progress = true;
-    }
-    if (progress) {
-        old_va_[1] = old_va_[0];
-        old_va_[0] = before;
     }
     if (progress) tries_ = 0;
     if (unacked_.empty()) {
@@ -227,10 +248,12 @@ void TamriskLink::Reject(uint8_t control, bool response, uint8_t reason, Bytes* 
     t1_on_ = false;
 }
 
-void TamriskLink::SendFrom(size_t first, Bytes* out) {
+void TamriskLink::SendFrom(size_t first, Bytes* out, bool poll) {
     for (size_t i = first; i < unacked_.size(); ++i) {
         unacked_[i].ns = Mod8(va_ + static_cast<int>(i));
-        Emit(kOurCommand, static_cast<uint8_t>(unacked_[i].ns << 1 | vr_ << 5), unacked_[i].info, out);
+        const bool last = i + 1 == unacked_.size();
+        Emit(kOurCommand, static_cast<uint8_t>(unacked_[i].ns << 1 | vr_ << 5 | (poll && last ? P : 0)),
+             unacked_[i].info, out);
     }
     vs_ = Mod8(va_ + static_cast<int>(unacked_.size()));
     if (!unacked_.empty() && !t1_on_) {
@@ -321,10 +344,6 @@ void TamriskLink::Handle(const Bytes& p, Bytes* out) {
             Reject(c, !command, 3, out);
             return;
         }
-        if (NrOld(nr) && !(!command && pf && polling_)) {
-            if (command && pf) Ack(true, out);
-            return;
-        }
         if (!NrInRange(nr)) {
             Reject(c, !command, 8, out);
             return;
@@ -332,23 +351,10 @@ void TamriskLink::Handle(const Bytes& p, Bytes* out) {
         peer_busy_ = type == RNR;
         TakeAcks(nr);
         if (command && pf) Ack(true, out);
-        if (type == REJ) {
-            // Like the computer in its own configuration: the rest after the gap was kept
-            // there, so only the frame asked for goes again.
-            if (keep_out_of_sequence && !unacked_.empty()) {
-                unacked_[0].ns = va_;
-                Emit(kOurCommand, static_cast<uint8_t>(va_ << 1 | vr_ << 5), unacked_[0].info, out);
-                if (!t1_on_) {
-                    t1_on_ = true;
-                    t1_due_ = now_ + t1_ms;
-                }
-            } else {
-                SendFrom(0, out);
-            }
-        } else if (!command && pf && polling_) {
-            polling_ = false;
-            if (type == RR) SendFrom(0, out);
-        }
+        const bool answers_poll = !command && pf && polling_;
+        if (answers_poll) polling_ = false;
+        // Go-back-N: everything from N(R) goes again, on a REJ and on the answer to our poll.
+        if (type == REJ || (answers_poll && type == RR)) SendFrom(0, out);
         if (peer_busy_ && !t1_on_) {
             t1_on_ = true;
             t1_due_ = now_ + t1_ms;
@@ -358,13 +364,11 @@ void TamriskLink::Handle(const Bytes& p, Bytes* out) {
 
     // I frames
     if (!command) return;
-    if (!NrOld(nr)) {
-        if (!NrInRange(nr)) {
-            Reject(c, false, 8, out);
-            return;
-        }
-        TakeAcks(nr);
+    if (!NrInRange(nr)) {
+        Reject(c, false, 8, out);
+        return;
     }
+    TakeAcks(nr);
     const uint8_t ns = static_cast<uint8_t>((c >> 1) & 7);
     Bytes info(p.begin() + 2, p.end());
     if (faults.busy) {
@@ -381,14 +385,15 @@ void TamriskLink::Handle(const Bytes& p, Bytes* out) {
         Ack(pf, out);
         return;
     }
-    // The same frame again (the line repeated it, or the computer sends again what we took):
-    // the adapter remembers what it took last under each number.
-    if (taken_used_[ns] && taken_[ns] == info) {
-        if (pf) Ack(true, out);
+    // A frame a window or more ahead cannot be new: the computer sends again what we took
+    // (it missed our acknowledgement). Our state answers it.
+    const int ahead = Mod8(ns - vr_);
+    if (ahead >= window) {
+        Ack(pf, out);
         return;
     }
-    const int ahead = Mod8(ns - vr_);
-    if (keep_out_of_sequence && ahead < window && !kept_used_[ns]) {
+    // Nearer than 8 - window it is surely new; further ahead it may be a repeat too.
+    if (keep_out_of_sequence && ahead < 8 - window && !kept_used_[ns]) {
         kept_[ns] = info;
         kept_used_[ns] = true;
     }
@@ -422,7 +427,12 @@ Bytes TamriskLink::Tick(uint32_t now_ms) {
     t1_due_ = now_ + t1_ms;
     if (state_ == kAwaitingUa) {
         Command(SABM | P, &out);
-    } else if (state_ == kConnected && (!unacked_.empty() || peer_busy_)) {
+    } else if (state_ == kConnected && !unacked_.empty() && !peer_busy_) {
+        // Go-back-N: every frame not acknowledged goes again, the last with P.
+        ++t1_resends;
+        SendFrom(0, &out, true);
+        polling_ = true;
+    } else if (state_ == kConnected && peer_busy_) {
         Command(static_cast<uint8_t>((faults.busy ? RNR : RR) | P | vr_ << 5), &out);
         polling_ = true;
     } else {

@@ -49,12 +49,42 @@ TEST(TamriskLink, SendsWithinItsWindowAndKeepsOutOfSequence) {
     for (uint8_t i = 0; i < 3; ++i) l.QueueData({i});
     EXPECT_EQ(Payloads(l.Flush()), (std::vector<Bytes>{{3, 0x00, 0}, {3, 0x02, 1}}));
     EXPECT_EQ(Payloads(From(l, {3, 0x41})), (std::vector<Bytes>{{3, 0x04, 2}})) << "RR 2 opens the window";
-    // Frames 1 and 2 from the computer before 0: REJ once, then all three in order.
-    l.window = 7;
+    // Frames 1 and 2 from the computer before 0, kept at window 3 (less than 8 - 3 ahead): REJ
+    // once, then all three in order.
+    l.window = 3;
+    l.keep_out_of_sequence = true;
     EXPECT_EQ(Payloads(From(l, {1, 0x62, 'b'})), (std::vector<Bytes>{{1, 0x09}}));
     From(l, {1, 0x64, 'c'});
     From(l, {1, 0x60, 'a'});
     EXPECT_EQ(l.received, (std::vector<Bytes>{{'a'}, {'b'}, {'c'}}));
+}
+
+// A plain go-back-N station: a REJ and T1 send everything from N(R) again (T1 with P on the
+// last), out-of-sequence frames are rejected once and dropped, a frame a window behind is
+// answered with our state; the per-frame knobs lose what they name.
+TEST(TamriskLink, GoesBackNOnRejectAndOnT1) {
+    TamriskLink l;
+    l.SetClock(0);
+    From(l, {1, 0x3F});
+    for (uint8_t i = 0; i < 3; ++i) l.QueueData({i});
+    EXPECT_EQ(Payloads(l.Flush()).size(), 3u);
+    EXPECT_EQ(Payloads(From(l, {3, 0x29})), (std::vector<Bytes>{{3, 0x02, 1}, {3, 0x04, 2}})) << "REJ 1";
+    EXPECT_TRUE(Payloads(l.Tick(999)).empty());
+    EXPECT_EQ(Payloads(l.Tick(1000)), (std::vector<Bytes>{{3, 0x02, 1}, {3, 0x14, 2}})) << "T1: again, P on the last";
+    EXPECT_EQ(l.t1_resends, 1u);
+    EXPECT_EQ(Payloads(From(l, {3, 0x71})), (std::vector<Bytes>{})) << "RR 3 with F: all taken";
+    // From the computer: 1 before 0 is rejected and dropped; 0 again after it was taken is a
+    // repeat, answered with RR.
+    EXPECT_EQ(Payloads(From(l, {1, 0x62, 'b'})), (std::vector<Bytes>{{1, 0x09}}));
+    From(l, {1, 0x60, 'a'});
+    EXPECT_EQ(Payloads(From(l, {1, 0x70, 'a'})), (std::vector<Bytes>{{1, 0x31}})) << "a repeat with P";
+    EXPECT_EQ(l.received, (std::vector<Bytes>{{'a'}}));
+    // Knobs: our first RR from now on is lost, the computer's next I frame too.
+    l.faults.frames[isdnsim::kToComputer][isdnsim::kRrFrame].lose = {3};
+    l.faults.frames[isdnsim::kToAdapter][isdnsim::kIFrame].lose = {4};
+    EXPECT_TRUE(Payloads(From(l, {1, 0x62, 'b'})).empty()) << "its RR lost";
+    EXPECT_TRUE(Payloads(From(l, {1, 0x64, 'c'})).empty()) << "the frame lost";
+    EXPECT_EQ(l.received, (std::vector<Bytes>{{'a'}, {'b'}}));
 }
 
 TEST(TamriskLink, FaultKnobsAndCommandMode) {

@@ -144,6 +144,12 @@ struct Application {
         CHold hold(txLock);
         if (index < tx.size()) tx[index].used = false;
     }
+    // The B3 connection ended: what it still held is never confirmed now.
+    void endTx(uint32_t ncci) {
+        CHold hold(txLock);
+        for (TxSlot& s : tx)
+            if (s.used && s.ncci == ncci) s.used = false;
+    }
     void confirmTx(uint32_t ncci, uint16_t handle) {
         CHold hold(txLock);
         for (TxSlot& s : tx)
@@ -387,6 +393,9 @@ DWORD WINAPI CAPI_GET_MESSAGE(DWORD applicationId, void** message) {
     case 0x8186:  // DATA_B3_CONF: its TX slot is free again
         if (n >= 14) app->confirmTx(get32(got + kNcci), get16(got + 12));
         break;
+    case kDisconnectB3Ind:
+        if (n >= 12) app->endTx(get32(got + kNcci));
+        break;
     default:
         break;
     }
@@ -427,6 +436,17 @@ DWORD WINAPI CAPI_GET_VERSION(DWORD* capiMajor, DWORD* capiMinor, DWORD* makerMa
     if (capiMinor) *capiMinor = major & 0xFF;
     if (makerMajor) *makerMajor = minor >> 8;
     if (makerMinor) *makerMinor = minor & 0xFF;
+    return rc;
+}
+
+DWORD WINAPI CAPI_GET_SERIAL_NUMBER(char* text) {
+    if (!text) return kInfoResources;
+    text[0] = 0;
+    if (!attached()) return kInfoNotInstalled;
+    CHold hold(g_library->callLock);
+    std::memset(callBlock(), 0, kBlockSize);
+    DWORD rc = call(kFnSerialNumber);
+    copyText(text, g_library->view + kResultBuffer);
     return rc;
 }
 
