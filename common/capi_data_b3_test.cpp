@@ -14,7 +14,7 @@ using Bytes = std::vector<uint8_t>;
 Bytes Message(uint16_t length, uint32_t data, uint64_t data64) {
     Bytes m(length, 0xEE);
     le::put16(m.data(), length);
-    le::put32(m.data() + capib3::kData, data);
+    if (length >= capib3::kData + 4) le::put32(m.data() + capib3::kData, data);
     if (length >= capib3::kLength64) le::put64(m.data() + capib3::kData64, data64);
     return m;
 }
