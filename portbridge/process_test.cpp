@@ -93,17 +93,25 @@ struct Section {
     }
 };
 
+// A DATA_B3_REQ that names its payload as an application of this platform does (Data, or Data64
+// in 30 bytes on a 64-bit build).
 std::vector<uint8_t> dataB3Req(uint32_t ncci, const void* data, uint16_t length, uint16_t handle) {
-    std::vector<uint8_t> m(22, 0);
+    std::vector<uint8_t> m(capib3::kLength64, 0);
     put16(&m[0], 22);
     m[4] = 0x86;
     m[5] = 0x80;
     put32(&m[kNcci], ncci);
-    put32(&m[kData], uint32_t(uintptr_t(data)));
     put16(&m[kDataLength], length);
     put16(&m[kDataHandle], handle);
+    m.resize(capib3::name(m.data(), m.size(), 22, capib3::addressOf(data), capib3::kWideAddresses));
     return m;
 }
+
+// The payload a DATA_B3_IND got from the library names, in either form.
+const uint8_t* indicationData(const uint8_t* ind) { return capib3::pointer(capib3::address(ind, get16(ind))); }
+
+// How the provider logs a DATA_B3_REQ put: its length is this platform's form.
+const char* kDataB3ReqPut = capib3::kWideAddresses ? "put 1 8086 30" : "put 1 8086 22";
 
 std::vector<uint8_t> dataB3Resp(uint32_t ncci, uint16_t handle) {
     std::vector<uint8_t> m(14, 0);
@@ -359,11 +367,11 @@ TEST_F(ProviderProcess, DataBothWaysThroughTheSlots) {
         ASSERT_NE(ind, nullptr);
         ASSERT_EQ(commandWord(ind), kDataB3Ind);
         ASSERT_EQ(get16(ind + kDataLength), 200u);
-        const uint8_t* payload = reinterpret_cast<const uint8_t*>(uintptr_t(get32(ind + kData)));
+        const uint8_t* payload = indicationData(ind);
         EXPECT_EQ(std::memcmp(payload, data.data(), 200), 0) << "round " << round;
         EXPECT_EQ(put(app, dataB3Resp(ncci, get16(ind + kDataHandle))), 0u);
     }
-    EXPECT_EQ(count("put 1 8086 22"), 6);
+    EXPECT_EQ(count(kDataB3ReqPut), 6);
     EXPECT_EQ(count("put 1 8386 14"), 6);
 
     // Both TX slots held by unconfirmed requests: a third waits for a confirmation.
@@ -372,7 +380,7 @@ TEST_F(ProviderProcess, DataBothWaysThroughTheSlots) {
     EXPECT_EQ(put(app, dataB3Req(ncci, block, 200, 2)), 0u);
     EXPECT_EQ(put(app, dataB3Req(ncci, block, 200, 3)), kInfoQueueFull);
     EXPECT_EQ(put(app, dataB3Req(ncci, block, 201, 3)), kInfoBadParameter) << "longer than a slot";
-    EXPECT_EQ(count("put 1 8086 22"), 8);
+    EXPECT_EQ(count(kDataB3ReqPut), 8);
 }
 
 // Requests still unconfirmed when their B3 connection ends (hang-up, lost link) give their TX
@@ -414,7 +422,7 @@ TEST_F(ProviderProcess, Capi11DataB3IndicationUsesTheSlots) {
     ASSERT_NE(ind, nullptr);
     EXPECT_EQ(ind[5], 0x02);
     ASSERT_EQ(get16(ind + kDataLength), 40u);
-    const uint8_t* payload = reinterpret_cast<const uint8_t*>(uintptr_t(get32(ind + kData)));
+    const uint8_t* payload = indicationData(ind);
     ASSERT_NE(payload, nullptr);
     for (int i = 0; i < 40; ++i) ASSERT_EQ(payload[i], uint8_t(9 + i)) << i;
 }
@@ -430,7 +438,7 @@ TEST_F(ProviderProcess, IndicationsCutLostAndAnsweredByHandle) {
     const uint8_t* ind = get(app);
     ASSERT_NE(ind, nullptr);
     EXPECT_EQ(get16(ind + kDataLength), 100u) << "cut to the slot, and the length says so";
-    const uint8_t* payload = reinterpret_cast<const uint8_t*>(uintptr_t(get32(ind + kData)));
+    const uint8_t* payload = indicationData(ind);
     for (int i = 0; i < 100; ++i) ASSERT_EQ(payload[i], uint8_t(7 + i)) << i;
     uint16_t firstHandle = get16(ind + kDataHandle);
 
@@ -438,7 +446,7 @@ TEST_F(ProviderProcess, IndicationsCutLostAndAnsweredByHandle) {
     ASSERT_EQ(put(app, testCommand(1, ncci, 50, 1, 2)), 0u);
     ind = get(app);
     ASSERT_NE(ind, nullptr);
-    uintptr_t secondSlot = get32(ind + kData);
+    const uint8_t* secondSlot = indicationData(ind);
     uint16_t secondHandle = get16(ind + kDataHandle);
     get(app, kInfoMessageLost);
     get(app, kInfoQueueEmpty);
@@ -448,7 +456,7 @@ TEST_F(ProviderProcess, IndicationsCutLostAndAnsweredByHandle) {
     ASSERT_EQ(put(app, testCommand(1, ncci, 10, 0, 1)), 0u);
     ind = get(app);
     ASSERT_NE(ind, nullptr);
-    EXPECT_EQ(uintptr_t(get32(ind + kData)), secondSlot);
+    EXPECT_EQ(indicationData(ind), secondSlot);
     EXPECT_EQ(put(app, dataB3Resp(ncci, firstHandle)), 0u);
 
     // A message longer than the get area is cut, its length with it.
