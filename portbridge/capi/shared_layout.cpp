@@ -107,8 +107,9 @@ bool storeIndication(uint8_t* message, CReceiveSlotTable& slots, uint32_t slotSi
     uint32_t n = get16(message + kDataLength);
     if (n > slotSize) n = slotSize;
     if (n > payloadAvailable) n = payloadAvailable;
-    // The slot index, and no address of this process (a 64-bit build's Data64 is cleared).
-    capib3::name(message, get16(message), get16(message), slot->index(), false);
+    // The slot index, and no address of this process (a 64-bit platform's Data64 is cleared).
+    put32(message + kData, slot->index());
+    if (get16(message) >= capib3::kLength64) le::put64(message + capib3::kData64, 0);
     put16(message + kDataLength, uint16_t(n));
     *slotIndex = slot->index();
     *copy = n;

@@ -169,10 +169,10 @@ private:
 };
 
 // What the get completion does with a DATA_B3_IND copied into the get area (`message`, which
-// holds at least kDataB3MinLength bytes): the slot it takes and the bytes it copies. Returns false
-// when no slot is free (the indication is lost). On success Data holds the slot index and
-// DataLength the bytes copied (the payload is cut to the slot size), and *copy says how many bytes
-// of the payload go into the slot.
+// holds at least kDataB3MinLength bytes and as many as its length says): the slot it takes and the
+// bytes it copies. Returns false when no slot is free (the indication is lost). On success Data
+// holds the slot index and DataLength the bytes copied (the payload is cut to the slot size), a
+// Data64 field is 0, and *copy says how many bytes of the payload go into the slot.
 bool storeIndication(uint8_t* message, CReceiveSlotTable& slots, uint32_t slotSize, uint32_t payloadAvailable,
                      uint32_t* slotIndex, uint32_t* copy);
 
