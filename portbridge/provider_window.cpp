@@ -10,12 +10,6 @@ using namespace shared;
 namespace {
 constexpr UINT_PTR kIdleTimerId = 1;
 constexpr LRESULT kInstancesRemain = 5;
-// The provider's own address for a 32-bit field of a parameter block, which the client ignores.
-// A 64-bit build has no address that fits: it writes 0 rather than a cut one.
-uint32_t addressOf(const void* p) {
-    const uintptr_t a = reinterpret_cast<uintptr_t>(p);
-    return a > 0xFFFFFFFFu ? 0 : uint32_t(a);
-}
 }  // namespace
 
 CProviderWindow::~CProviderWindow() {
@@ -185,7 +179,7 @@ LRESULT CProviderWindow::capiCall(uint32_t function, uint32_t id) {
 
 uint16_t CProviderWindow::registerCall(uint8_t* instance, uint8_t* block) {
     RegisterParams params = readRegisterParams(block);
-    put32(block + 16, addressOf(instance + kAppIdResult));
+    put32(block + 16, blockAddress(instance + kAppIdResult));
     uint16_t applicationId = 0;
     uint16_t rc = provider_.registerApplication(params, &applicationId);
     put16(instance + kAppIdResult, applicationId);
@@ -229,22 +223,22 @@ uint16_t CProviderWindow::identityCall(uint32_t function, uint8_t* instance, uin
     uint16_t rc = 0;
     switch (function) {
     case kFnManufacturer:
-        put32(block + 4, addressOf(result));
+        put32(block + 4, blockAddress(result));
         rc = provider_.getManufacturer(text);
         break;
     case kFnSerialNumber:
-        put32(block + 4, addressOf(result));
+        put32(block + 4, blockAddress(result));
         rc = provider_.getSerialNumber(text);
         break;
     case kFnProfile:
-        put32(block + 4, addressOf(result));
+        put32(block + 4, blockAddress(result));
         rc = provider_.getProfile(get32(block + 8), profile);
         std::memcpy(result, profile, kResultBufferSize);
         return rc;
     case kFnVersion:
         if (get16(block + 6) == kVersionTextSelector) {
             // The text goes to the result buffer, never to an address the client named.
-            put32(block + 8, addressOf(result));
+            put32(block + 8, blockAddress(result));
             rc = provider_.getVersionText(text);
             break;
         } else {

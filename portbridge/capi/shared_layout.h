@@ -112,6 +112,13 @@ bool slotGeometry(const RegisterParams& params, SlotGeometry* out);
 // data length does not fit the TX section.
 uint16_t checkPutMessage(const uint8_t* message, const SlotGeometry& tx, int64_t* txSlot);
 
+// The provider's own address for a 32-bit field of a parameter block or record, which the client
+// ignores. A 64-bit build has no address that fits: it writes 0 rather than a cut one.
+inline uint32_t blockAddress(const void* p) {
+    const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+    return a > 0xFFFFFFFFu ? 0 : uint32_t(a);
+}
+
 // Command words (command | subcommand << 8). The CAPI 1.1 subcommands 0 to 3 read as their 2.0
 // forms 0x80 to 0x83, as the engine reads them: a DATA_B3 message of either version crosses the
 // sections alike.

@@ -6,15 +6,6 @@
 
 using namespace shared;
 
-namespace {
-// The provider's own address for a 32-bit field of a parameter block, which the client ignores.
-// A 64-bit build has no address that fits: it writes 0 rather than a cut one.
-uint32_t addressOf(const void* p) {
-    const uintptr_t a = reinterpret_cast<uintptr_t>(p);
-    return a > 0xFFFFFFFFu ? 0 : uint32_t(a);
-}
-}  // namespace
-
 // --- CAppSharedMemory ---
 
 CAppSharedMemory::~CAppSharedMemory() { close(); }
@@ -116,8 +107,8 @@ bool CSharedInstance::storeIndicationData(uint8_t* message, const uint8_t* paylo
 }
 
 uint16_t CSharedInstance::put(CProviderInterface& provider, uint8_t* block) {
-    put32(block + 0, addressOf(requestEvent_));
-    put32(block + 6, addressOf(record() + kPutArea));
+    put32(block + 0, blockAddress(requestEvent_));
+    put32(block + 6, blockAddress(record() + kPutArea));
     // One read of the client's bytes: what is checked is what the provider gets.
     uint8_t message[kMessageAreaSize];
     std::memcpy(message, record() + kPutArea, sizeof message);
@@ -142,9 +133,9 @@ uint16_t CSharedInstance::put(CProviderInterface& provider, uint8_t* block) {
 
 uint16_t CSharedInstance::get(CProviderInterface& provider, uint8_t* block) {
     uint8_t* got = record() + kRecordGotMessage;
-    put32(block + 0, addressOf(requestEvent_));
+    put32(block + 0, blockAddress(requestEvent_));
     put32(got, 0);
-    put32(block + 6, addressOf(got));
+    put32(block + 6, blockAddress(got));
     ProviderGotMessage taken;
     uint16_t rc = provider.getMessage(applicationId_, &taken);
     if (rc != kInfoOk) return rc;
@@ -162,7 +153,7 @@ uint16_t CSharedInstance::get(CProviderInterface& provider, uint8_t* block) {
             return kInfoMessageLost;
         }
     }
-    put32(got, addressOf(taken.message));
+    put32(got, blockAddress(taken.message));
     SetEvent(requestEvent_);
     return kInfoOk;
 }

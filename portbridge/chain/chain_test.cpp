@@ -86,6 +86,16 @@ protected:
     bool Outgoing(IsdnApp& app) {
         return app.Connect("0987") == 0 && app.Await(ieConnection, app.Count(ieConnection) + 1, kCallMs);
     }
+    // The simulator started with a controller that keeps the B3 data it gets (no echo), and `app`
+    // open with a call out; true when the call is up.
+    bool CallOutToASink(IsdnApp& app) {
+        if (!rig_.StartSimulator()) return false;
+        Capi([](CapiController& c) {
+            c.knobs.data_mode = isdnsim::DataMode::kSink;
+            return 0;
+        });
+        return app.Open() == 0 && Outgoing(app);
+    }
 
     winetest::PortPair pair_;
     chain::ChainRig rig_;
@@ -197,14 +207,8 @@ TEST_F(Chain, LinkLossDuringACall) {
 // on their way: the call stays up, the data HDLC dropped at the reset is confirmed with an error
 // (the rest with 0), and the adapter holds exactly the blocks confirmed with 0.
 TEST_F(Chain, LinkResetDuringACallKeepsTheCall) {
-    ASSERT_TRUE(rig_.StartSimulator());
-    Capi([](CapiController& c) {
-        c.knobs.data_mode = isdnsim::DataMode::kSink;
-        return 0;
-    });
     IsdnApp app;
-    ASSERT_EQ(app.Open(), 0u);
-    ASSERT_TRUE(Outgoing(app));
+    ASSERT_TRUE(CallOutToASink(app));
     constexpr size_t kBlock = 2048, kBlocks = 24, kLost = 3;
     const std::vector<uint8_t> data = Pattern(kBlocks * kBlock, 9);
     ASSERT_TRUE(app.Send(std::vector<uint8_t>(data.begin(), data.begin() + 8 * kBlock), kBlock, 7, kCallMs));
@@ -271,14 +275,8 @@ protected:
 };
 
 TEST_F(ChainWindowSeven, LostAcknowledgementsAndRejectsCostOnlyATimeOut) {
-    ASSERT_TRUE(rig_.StartSimulator());
-    Capi([](CapiController& c) {
-        c.knobs.data_mode = isdnsim::DataMode::kSink;
-        return 0;
-    });
     IsdnApp app;
-    ASSERT_EQ(app.Open(), 0u);
-    ASSERT_TRUE(Outgoing(app));
+    ASSERT_TRUE(CallOutToASink(app));
     // To the adapter: its acknowledgements of a window lost, then a spoiled I frame whose REJ is
     // lost; the computer's T1 polls.
     Spoil(isdnsim::kToComputer, isdnsim::kRrFrame, 3, 8, true);
