@@ -2,6 +2,7 @@
 // clean-up per Windows version, the fixed-folder hand-over and the drive search, each in a
 // throw-away prefix of its own (D: a folder of the case's own).
 #include "remover/program_fixture.h"
+#include "winetest/process.h"
 
 namespace pktest {
 namespace {
@@ -222,7 +223,7 @@ DWORD RunAndWait(const std::string& cmd) {
     PROCESS_INFORMATION pi{};
     std::vector<char> line(cmd.begin(), cmd.end());
     line.push_back(0);
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 999;
+    if (!winetest::CreateTestProcess(nullptr, line.data(), FALSE, 0, nullptr, &si, &pi)) return 999;
     WaitForSingleObject(pi.hProcess, 10000);
     DWORD code = 998;
     GetExitCodeProcess(pi.hProcess, &code);

@@ -14,5 +14,6 @@ case $arch in
 esac
 build=$(suite_build_dir "$arch")
 # Configure every time: a folder that gained its CMakeLists.txt since the last build joins then.
-cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$toolchain" >/dev/null
+# The trees built here are the ones the tests and the demo run: with the crash guard.
+cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$toolchain" -DSUITE_CRASH_GUARD=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" -- --no-print-directory

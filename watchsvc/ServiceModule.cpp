@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "Registration.h"
@@ -19,6 +20,16 @@ const int kServiceNameString = 100;
 RegistryFactory g_factory;
 
 bool IsLead(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
+
+// An ANSI text in the wide form, through the ANSI code page.
+std::wstring Wide(const char* text) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (n <= 1) return std::wstring();
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], n);
+    wide.resize(static_cast<size_t>(n - 1));
+    return wide;
+}
 
 // A service handle closed on scope exit.
 class ScHandle {
@@ -201,10 +212,16 @@ BOOL ServiceModule::Install() {
         ShowError("Couldn't open service manager");
         return FALSE;
     }
-    const std::string path = watchsvc::QuotedModulePath();
-    ScHandle service(CreateServiceA(scm.get(), serviceName_, serviceName_, SERVICE_ALL_ACCESS,
+    // The wide call, with the texts converted from the ANSI code page: Wine's CreateServiceA
+    // converts the dependency list without its closing terminator and then reads past the end of
+    // it (a crash once freed heap no longer happens to hold zeros). Services exist only on
+    // Windows NT, where the wide call always exists.
+    const std::wstring name = Wide(serviceName_);
+    const std::wstring path = Wide(watchsvc::QuotedModulePath().c_str());
+    static const wchar_t kDependencies[] = L"RPCSS\0";  // a list: one name, then an empty one
+    ScHandle service(CreateServiceW(scm.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(),
-                                    nullptr, nullptr, "RPCSS\0", nullptr, nullptr));
+                                    nullptr, nullptr, kDependencies, nullptr, nullptr));
     if (!service) {
         ShowError("Couldn't create service");
         return FALSE;

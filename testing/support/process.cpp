@@ -1,8 +1,33 @@
 #include "winetest/process.h"
 
+#include <cstdio>
 #include <vector>
 
 namespace winetest {
+
+BOOL CreateTestProcess(const char* application, char* command_line, BOOL inherit_handles, DWORD flags,
+                       const char* folder, STARTUPINFOA* startup, PROCESS_INFORMATION* info) {
+    // CreateProcess may change the command line it is given; the second try gets the same one.
+    std::string line = command_line;
+    if (CreateProcessA(application, command_line, nullptr, nullptr, inherit_handles, flags, nullptr, folder, startup,
+                       info))
+        return TRUE;
+    if (GetLastError() != ERROR_INTERNAL_ERROR) return FALSE;
+    std::fprintf(stderr, "winetest: Wine could not start %s (error 1359, the new process ended while starting); "
+                         "starting it once more\n", application ? application : line.c_str());
+    std::fflush(stderr);
+    Sleep(200);
+    std::vector<char> again(line.begin(), line.end());
+    again.push_back(0);
+    BOOL ok = CreateProcessA(application, again.data(), nullptr, nullptr, inherit_handles, flags, nullptr, folder,
+                             startup, info);
+    if (!ok) {
+        DWORD error = GetLastError();
+        std::fprintf(stderr, "winetest: the second start failed too (error %lu)\n", error);
+        SetLastError(error);
+    }
+    return ok;
+}
 
 std::string ProgramFolder() {
     char path[MAX_PATH];
@@ -29,8 +54,7 @@ bool Process::Start(const std::string& exe, const std::string& args, const std::
     STARTUPINFOA si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
+    if (!CreateTestProcess(exe.c_str(), line.data(), FALSE, 0, folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
         error_ = GetLastError();
         return false;
     }

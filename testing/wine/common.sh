@@ -51,4 +51,33 @@ winetest_server_up() {
   "$WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 8>&- 9>&-
 }
 
+# Heap free checking for every program of the build tree: Image File Execution Options GlobalFlag
+# 0x70 (tail checking, free checking, parameter checking) makes Wine fill a freed heap block with
+# 0xFEEEFEEE, so a use after free reads a pattern that crashes (and the crash guard reports it)
+# instead of stale bytes that happen to pass. The key is per program name: every program of the
+# tree under its own name and under each per-version name that winerun runs it as.
+# winetest_heap_checks   imports the keys into the running prefix (the reg file is made once per
+#                        session start and reused by the throw-away prefixes of that session)
+winetest_heap_checks() {
+  local reg=$WINETEST_ROOT/heapcheck.reg build names name v
+  if [ ! -f "$reg" ]; then
+    build=$(cd "$WINETEST_ROOT/.." && pwd)
+    names=$(find "$build" -path "$WINETEST_ROOT" -prune -o -name '*.exe' -printf '%f\n' |
+            grep -Ev '\.(win31|win95|win98|winme|nt351|nt40|win2k|winxp)\.exe$' | sort -u)
+    {
+      printf 'REGEDIT4\r\n'
+      for name in $names; do
+        for v in "" win31. win95. win98. winme. nt351. nt40. win2k. winxp.; do
+          printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\%s]\r\n"GlobalFlag"=dword:00000070\r\n' \
+            "${name%.exe}.${v}exe"
+        done
+      done
+    } >"$reg.tmp" && mv "$reg.tmp" "$reg"
+  fi
+  "$WINE" regedit /S "$(winetest_winpath "$reg")" </dev/null >/dev/null 2>&1 8>&- 9>&-
+}
+
+# A Linux path as Windows sees it through drive Z: (the Linux root in every prefix of ours).
+winetest_winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+
 winetest_die() { echo "winetest: $*" >&2; exit 1; }

@@ -72,7 +72,7 @@ public:
         si.hStdError = out;
         si.hStdInput = nullptr;
         PROCESS_INFORMATION pi{};
-        if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        if (winetest::CreateTestProcess(nullptr, line.data(), TRUE, 0, nullptr, &si, &pi)) {
             CloseHandle(pi.hThread);
             process_ = pi.hProcess;
             pid_ = pi.dwProcessId;
@@ -507,6 +507,19 @@ TEST_F(WatchsvcTest, APathWithABlankIsRegisteredQuoted) {
 
     ASSERT_EQ(RunServer(exe, "-Service"), 0u);
     EXPECT_EQ(lstrcmpiA(Service().BinaryPath().c_str(), quoted.c_str()), 0) << Service().BinaryPath();
+    {
+        // The service waits for the RPC subsystem: a list of one name.
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\watchsvc", 0, KEY_READ, &key),
+                  ERROR_SUCCESS);
+        char list[64] = {};
+        DWORD type = 0, size = sizeof(list);
+        EXPECT_EQ(RegQueryValueExA(key, "DependOnService", nullptr, &type, reinterpret_cast<BYTE*>(list), &size),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+        EXPECT_EQ(type, DWORD(REG_MULTI_SZ));
+        EXPECT_EQ(std::string(list, size), std::string("RPCSS\0\0", 7));
+    }
     EXPECT_EQ(lstrcmpiA(ClassesString(std::string(kClsidKey) + "\\LocalServer32", nullptr).c_str(), quoted.c_str()),
               0);
     {

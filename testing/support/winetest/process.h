@@ -7,6 +7,13 @@
 
 namespace winetest {
 
+// CreateProcessA for a test: when Wine refuses the start with ERROR_INTERNAL_ERROR (the new
+// process ended before it finished starting, before any of its own code ran: Wine's trouble, seen
+// under heavy load), it says so on standard error and tries once more. Any other failure, and a
+// second refusal, is the caller's to report.
+BOOL CreateTestProcess(const char* application, char* command_line, BOOL inherit_handles, DWORD flags,
+                       const char* folder, STARTUPINFOA* startup, PROCESS_INFORMATION* info);
+
 // The folder of the running test program ("Z:\...\build\testing\tests"), no trailing backslash.
 std::string ProgramFolder();
 
