@@ -301,6 +301,32 @@ TEST_F(PatchkitTest, SearchesTheDrives) {
     EXPECT_TRUE(Exists(lower + "\\CARDFLASH.EXE"));
 }
 
+// A list whose full path is longer than the ANSI calls take, in a folder that they still list
+// (250 characters): it is passed over, never handed over cut or whole (here the system's search
+// would find another program of the uninstaller's name in the Windows folder), and the search
+// goes on to the next list.
+TEST_F(PatchkitTest, PassesOverListsWithTooLongAPath) {
+    const std::string deep = "D:\\L\\" + std::string(240, 'x') + "\\ISDN", taken = "D:\\Old\\ISDN";
+    ASSERT_EQ(deep.size(), 250u);
+    const std::wstring wide = L"\\\\?\\" + std::wstring(deep.begin(), deep.end());
+    ASSERT_TRUE(CreateDirectoryW(L"\\\\?\\D:\\L", nullptr));
+    ASSERT_TRUE(CreateDirectoryW(wide.substr(0, wide.size() - 5).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(wide.c_str(), nullptr));
+    HANDLE list = CreateFileW((wide + L"\\APREMOVER.UNI").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(list, INVALID_HANDLE_VALUE);
+    CloseHandle(list);
+    const std::string decoy = rmtest::WindowsFolder();
+    PlaceUninstaller(decoy);
+    Dir(taken);
+    PlaceUninstaller(taken);
+    Put(taken + "\\APREMOVER.UNI", "[Version]\r\nFileVersion=1\r\n");
+    Start("win98");
+    EXPECT_EQ(EndsByItself(), 0u);
+    EXPECT_EQ(Started(taken), "APREMOVER.EXE " + taken + "\\APREMOVER.UNI|" + taken + "\r\n");
+    Sleep(500);
+    EXPECT_FALSE(Exists(decoy + "\\started.txt")) << Get(decoy + "\\started.txt");
+}
+
 // Windows NT 4 searches D: only while no uninstaller was handed over: a list on C: whose
 // uninstaller is missing hands over nothing, so the search goes on to D:.
 TEST_F(PatchkitTest, Nt4SearchGoesOnWhenTheUninstallerDidNotStart) {

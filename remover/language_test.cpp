@@ -41,5 +41,22 @@ TEST_F(RemoverTest, SpeaksTheSystemsLanguage) {
     EXPECT_FALSE(Exists(std::string(kRoot) + "\\library-code-ran"));
 }
 
+// A language library whose dialog cannot be made: the program says that it could not open its
+// window, removes nothing and ends with -1.
+TEST_F(RemoverTest, SaysWhenItsDialogCannotOpen) {
+    const std::string folder = std::string(kRoot) + "\\lang";
+    Dir(folder);
+    ASSERT_TRUE(CopyFileA((winetest::ProgramFolder() + "\\baddialog\\Vetra_Ger.DLL").c_str(),
+                          (folder + "\\Vetra_Ger.DLL").c_str(), FALSE));
+    const std::string list = folder + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + list + "\r\n");
+    Start(list, "win2k", folder);
+    Box b = Answer();
+    EXPECT_EQ(b.text, "UnInstall could not open its window.  Nothing was removed.");
+    EXPECT_EQ(b.caption, "Error");
+    EXPECT_EQ(ExitCode(), static_cast<DWORD>(-1));
+    EXPECT_TRUE(Exists(list));
+}
+
 }  // namespace
 }  // namespace rmtest

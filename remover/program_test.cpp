@@ -3,6 +3,9 @@
 // (the restart question always No).
 #include "remover/program_fixture.h"
 
+#include <memory>
+#include <thread>
+
 namespace rmtest {
 namespace {
 
@@ -255,30 +258,69 @@ TEST_F(RemoverTest, WalksDirectoriesInsideTheDestinationOnly) {
     EXPECT_FALSE(Exists(std::string(kRoot) + "\\Sibling"));
 }
 
-// Lines that would name a whole root, or one of its top-level keys, are no lines. A tree with a
-// key that cannot be deleted (its name has no spelling in the ANSI code page) loses everything
-// else, and the walk ends.
+// The hive of the user this program runs as, as HKEY_USERS names it ("" when none is found).
+std::string UserHive() {
+    HKEY users = nullptr;
+    if (RegOpenKeyExA(HKEY_USERS, nullptr, 0, KEY_READ, &users) != ERROR_SUCCESS) return "";
+    std::string found;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof(name);
+        if (RegEnumKeyExA(users, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        const std::string n = name;
+        if (n.rfind("S-1-5-21-", 0) == 0 && n.find("_Classes") == std::string::npos) found = n;
+    }
+    RegCloseKey(users);
+    return found;
+}
+
+// Lines that would name a whole root, one of its top-level keys, or such a root under another
+// name (all classes, a control set, a user's whole software) in any spelling, are no lines: a
+// sentinel key under each stays. Keys of the product's own below them go. A tree with a key that
+// cannot be deleted (its name has no spelling in the ANSI code page) loses everything else, and
+// the walk ends.
 TEST_F(RemoverTest, RegistryLinesNeverTakeARoot) {
-    const std::string list = std::string(kRoot) + "\\app.uni";
-    Put(list,
-        "[Version]\r\nFileVersion=1\r\n[RegistryList]\r\nHKLM\\\r\nHKCU\\   \r\nHKLM\\\\\r\n"
-        "HKLM\\SOFTWARE\r\nHKLM\\SOFTWARE\\\r\nHKLM\\SOFTWARE\\ \\\r\nHKLM\\SYSTEM\r\nHKCU\\Software\r\n"
-        "HKLM\\SOFTWARE\\RmTest\\Tree\r\n");
-    winetest::RegFixture reg(
-        "[HKLM\\SOFTWARE\\RmSentinel]\n[HKCU\\Software\\RmSentinel]\n[HKLM\\SYSTEM\\RmSentinel]\n"
-        "[HKLM\\SOFTWARE\\RmTest\\Tree\\A\\A1]\n[HKLM\\SOFTWARE\\RmTest\\Tree\\Z]\n");
+    const std::string user = UserHive();
+    ASSERT_FALSE(user.empty());
+    // The user's hive is this program's HKCU: a sentinel written there shows under both names.
+    const std::vector<std::pair<HKEY, std::string>> shared = {
+        {HKEY_LOCAL_MACHINE, "SOFTWARE"}, {HKEY_CURRENT_USER, "Software"}, {HKEY_LOCAL_MACHINE, "SYSTEM"},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes"}, {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet"},
+        {HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet001"}, {HKEY_USERS, ".DEFAULT\\Software"},
+        {HKEY_USERS, user + "\\Software\\Classes"},
+    };
+    std::string fixture = "[HKLM\\SOFTWARE\\RmTest\\Tree\\A\\A1]\n[HKLM\\SOFTWARE\\RmTest\\Tree\\Z]\n"
+                          "[HKLM\\SOFTWARE\\Classes\\RmTestClass\\shell]\n[HKU\\" + user + "\\Software\\RmTest\\Mine]\n"
+                          "[HKLM\\SYSTEM\\CurrentControlSet\\Services\\RmTestDrv\\Enum]\n";
+    const char* const kRootNames[] = {"HKLM", "HKCU", "HKLM", "HKLM", "HKLM", "HKLM", "HKU", "HKU"};
+    for (size_t i = 0; i < shared.size(); ++i)
+        fixture += std::string("[") + kRootNames[i] + "\\" + shared[i].second + "\\RmSentinel]\n\"v\"=\"1\"\n";
+    winetest::RegFixture reg(fixture);
     HKEY odd = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\RmTest\\Tree\\\x4E2D\x6587", 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &odd, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(odd);
+
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list,
+        "[Version]\r\nFileVersion=1\r\n[RegistryList]\r\nHKLM\\\r\nHKCU\\   \r\nHKLM\\\\\r\n"
+        "HKLM\\SOFTWARE\r\nHKLM\\SOFTWARE\\\r\nHKLM\\SOFTWARE\\ \\\r\nHKLM\\SYSTEM\r\nHKCU\\Software\r\n"
+        "HKLM\\SOFTWARE\\Classes\r\nHKLM\\software\\CLASSES\\\\\r\nHKLM\\SOFTWARE\\ Classes \r\n"
+        "HKLM\\SYSTEM\\CurrentControlSet\r\nHKLM\\SYSTEM\\\\currentcontrolset\\\r\nHKLM\\SYSTEM\\ControlSet001\r\n"
+        "HKLM\\SOFTWARE\\RmTest\\..\\..\\SYSTEM\r\n"
+        "HKUS\\.DEFAULT\\Software\r\nHKUS\\.default\\SOFTWARE\\\r\nHKUS\\" + user + "\\Software\r\n"
+        "HKUS\\" + user + "\\Software\\Classes\r\nHKCU\\Software\\Classes\r\nHKCU\\software\\classes\\ \\\r\n"
+        "HKLM\\SOFTWARE\\RmTest\\Tree\r\nHKLM\\SOFTWARE\\Classes\\RmTestClass\r\n"
+        "HKUS\\" + user + "\\Software\\RmTest\\Mine\r\nHKLM\\SYSTEM\\CurrentControlSet\\Services\\RmTestDrv\r\n");
     Start(list);
     EXPECT_EQ(Finish(), "UnInstall completed successfully.");
     EXPECT_EQ(ExitCode(), 0u);
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmSentinel"));
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\RmSentinel"));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SYSTEM\\RmSentinel"));
+    for (const auto& k : shared) EXPECT_TRUE(KeyExists(k.first, k.second + "\\RmSentinel")) << k.second;
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\RmTestClass"));
+    EXPECT_FALSE(KeyExists(HKEY_USERS, user + "\\Software\\RmTest\\Mine"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\RmTestDrv"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Tree\\A"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmTest\\Tree\\Z"));
     HKEY still = nullptr;
@@ -320,51 +362,137 @@ TEST_F(RemoverTest, KeepsAProductKeyThatHoldsKeys) {
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmShared\\Other"));
 }
 
-// A DestinationDir that names a folder every program shares (the Windows folder, Program Files)
-// is no installation's own: a readme shortcut into it goes, the program it starts stays.
-TEST_F(RemoverTest, KeepsShortcutTargetsInSharedFolders) {
-    char program_files[MAX_PATH] = {};
-    DWORD size = sizeof(program_files);
+// The product key's only key is one that [RegistryList] removes: the key is looked at again
+// after the list and goes then, with the program folder, and no restart is offered.
+TEST_F(RemoverTest, RemovesAProductKeyThatTheListEmptied) {
+    const std::string group = std::string(kRoot) + "\\Menu\\RmOwn";
+    Dir(group);
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\nFolderName=" + group +
+                  "\r\n[RegistryList]\r\nHKLM\\SOFTWARE\\RmOwn\\Settings\r\n");
+    winetest::RegFixture reg("[HKLM\\SOFTWARE\\RmOwn]\n\"FolderCreated\"=dword:1\n[HKLM\\SOFTWARE\\RmOwn\\Settings\\Deep]\n");
+    Start(list);
+    EXPECT_EQ(Finish(), "UnInstall completed successfully.");
+    EXPECT_EQ(ExitCode(), 0u) << "a box came: " << Answer(IDNO).text;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\RmOwn"));
+    EXPECT_FALSE(Exists(group));
+}
+
+// A path value of HKLM, environment strings expanded ("" when missing).
+std::string MachinePath(const std::string& key_path, const std::string& name) {
     HKEY k = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ, &k),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegQueryValueExA(k, "ProgramFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(program_files), &size),
-              ERROR_SUCCESS);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return "";
+    char value[MAX_PATH] = {};
+    DWORD size = sizeof(value) - 1;
+    LONG rc = RegQueryValueExA(k, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(k);
+    if (rc != ERROR_SUCCESS) return "";
+    char expanded[MAX_PATH] = {};
+    ExpandEnvironmentStringsA(value, expanded, sizeof(expanded));
+    return expanded;
+}
+
+const char* const kCurrentVersion = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+
+// A DestinationDir that names a folder every program shares, or one inside a shared tree, in any
+// spelling, is no installation's own: a readme shortcut into it goes, the program it starts
+// stays.
+struct SharedCase {
+    const char* name;
+    enum Folder { kWindows, kProgramFiles, kDrivers, kFonts, kMicrosoftShared, kShortProgramFiles, kProfiles, kX86 } folder;
+};
+
+void PrintTo(const SharedCase& c, std::ostream* os) { *os << c.name; }
+
+class RemoverSharedFolderTest : public RemoverTest, public ::testing::WithParamInterface<SharedCase> {};
+
+TEST_P(RemoverSharedFolderTest, KeepsShortcutTargetsInSharedFolders) {
+    const SharedCase& c = GetParam();
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, sizeof(system));
+    const std::string program_files = MachinePath(kCurrentVersion, "ProgramFilesDir");
+    ASSERT_FALSE(program_files.empty());
+    std::string destination;
+    std::unique_ptr<winetest::RegFixture> x86;
+    switch (c.folder) {
+    case SharedCase::kWindows: destination = WindowsFolder(); break;
+    case SharedCase::kProgramFiles: destination = program_files; break;
+    case SharedCase::kDrivers: destination = std::string(system) + "\\drivers"; break;
+    case SharedCase::kFonts: destination = WindowsFolder() + "\\Fonts"; break;
+    case SharedCase::kMicrosoftShared:
+        destination = MachinePath(kCurrentVersion, "CommonFilesDir") + "\\Microsoft Shared";
+        break;
+    case SharedCase::kShortProgramFiles: {
+        char short_name[MAX_PATH] = {};
+        ASSERT_GT(GetShortPathNameA(program_files.c_str(), short_name, sizeof(short_name)), 0u);
+        destination = short_name;
+        ASSERT_NE(destination, program_files);
+        break;
+    }
+    case SharedCase::kProfiles:
+        destination = MachinePath("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", "ProfilesDirectory");
+        break;
+    case SharedCase::kX86:
+        // What 64-bit Windows shows a 32-bit program beside its ProgramFilesDir.
+        destination = program_files + " (x86)";
+        {
+            std::string escaped;
+            for (char ch : destination) escaped += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
+            x86 = std::make_unique<winetest::RegFixture>("[HKLM\\" + std::string(kCurrentVersion) +
+                                                         "]\n\"ProgramFilesDir (x86)\"=\"" + escaped + "\"\n");
+        }
+        break;
+    }
+    ASSERT_GT(destination.size(), 3u);
+    Dir(destination);
+    const std::string target = destination + "\\rmtool.exe";
+    if (c.folder != SharedCase::kWindows) Put(target);
     const std::string group = std::string(kRoot) + "\\Menu\\App Group";
     Dir(group);
-    const std::string notepad = WindowsFolder() + "\\notepad.exe", tool = std::string(program_files) + "\\rmtool.exe";
-    ASSERT_TRUE(Exists(notepad));
-    Put(tool);
-    for (const std::string& target : {notepad, tool}) {
-        SCOPED_TRACE(target);
-        const std::string destination = target.substr(0, target.find_last_of('\\'));
-        ASSERT_TRUE(MakeShortcut(group + "\\Readme.lnk", target));
-        const std::string list = std::string(kRoot) + "\\app.uni";
-        Put(list, "[Version]\r\nFileVersion=1\r\nFolderName=" + group + "\r\nDestinationDir=" + destination +
-                      "\r\n[ShortcutList]\r\n" + group + "\\Readme.lnk\r\n");
-        winetest::RegFixture reg("[HKLM\\SOFTWARE\\App Group]\n\"Readme\"=dword:1\n");
-        Start(list);
-        EXPECT_EQ(Finish(), "UnInstall completed successfully.");
-        EXPECT_EQ(ExitCode(), 0u);
-        EXPECT_FALSE(Exists(group + "\\Readme.lnk"));
-        EXPECT_TRUE(Exists(target));
-    }
+    ASSERT_TRUE(MakeShortcut(group + "\\Readme.lnk", c.folder == SharedCase::kWindows ? WindowsFolder() + "\\notepad.exe" : target));
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\nFolderName=" + group + "\r\nDestinationDir=" + destination +
+                  "\r\n[ShortcutList]\r\n" + group + "\\Readme.lnk\r\n");
+    winetest::RegFixture reg("[HKLM\\SOFTWARE\\App Group]\n\"Readme\"=dword:1\n");
+    Start(list);
+    EXPECT_EQ(Finish(), "UnInstall completed successfully.");
+    EXPECT_EQ(ExitCode(), 0u);
+    EXPECT_FALSE(Exists(group + "\\Readme.lnk"));
+    EXPECT_TRUE(Exists(c.folder == SharedCase::kWindows ? WindowsFolder() + "\\notepad.exe" : target)) << destination;
 }
+
+const SharedCase kSharedCases[] = {
+    {"Windows", SharedCase::kWindows},
+    {"ProgramFiles", SharedCase::kProgramFiles},
+    {"Drivers", SharedCase::kDrivers},
+    {"Fonts", SharedCase::kFonts},
+    {"MicrosoftShared", SharedCase::kMicrosoftShared},
+    {"ProgramFilesShortName", SharedCase::kShortProgramFiles},
+    {"Profiles", SharedCase::kProfiles},
+    {"ProgramFilesX86", SharedCase::kX86},
+};
+
+INSTANTIATE_TEST_SUITE_P(Folders, RemoverSharedFolderTest, ::testing::ValuesIn(kSharedCases),
+                         [](const ::testing::TestParamInfo<SharedCase>& info) { return std::string(info.param.name); });
 
 // Windows 9x: a file in use is deleted at the next start through WININIT.INI, by its short name;
 // the restart is then offered although no product key asked for it. WININIT.INI holds every
 // program's pending deletions: one that cannot be read whole, or written, stays as it was and the
 // file is reported; one that another program holds open is replaced only by a complete copy, and
-// another remover's new copy in the making is left alone.
+// another remover's new copy in the making is left alone. A remover that died between its two
+// renames (its lock abandoned), or could not rename back, left no WININIT.INI but its aside
+// copy: that copy goes back before the entry is added. A hidden system file stays one.
 struct WininitCase {
     const char* name;
     const char* before;  // nullptr: no WININIT.INI; "/": a folder of that name
-    enum Hold { kNone, kNoReading, kSharingDelete, kOthersCopy } hold;
+    enum Hold { kNone, kNoReading, kSharingDelete, kOthersCopy, kAsideCopy, kDiedBetweenRenames, kHiddenSystem } hold;
     const char* after;   // "$" stands for the short name; nullptr: unchanged, the file is reported
 };
 
 void PrintTo(const WininitCase& c, std::ostream* os) { *os << c.name; }
+
+const char* const kOldEntries = "[Rename]\r\nNUL=C:\\OLD.TXT\r\n[Other]\r\nx=1\r\n";
+const char* const kOldAndNew = "[Rename]\r\nNUL=C:\\OLD.TXT\r\nNUL=$\r\n[Other]\r\nx=1\r\n";
 
 class RemoverWininitTest : public RemoverTest, public ::testing::WithParamInterface<WininitCase> {};
 
@@ -381,7 +509,23 @@ TEST_P(RemoverWininitTest, SchedulesFilesInUse) {
     HANDLE other = INVALID_HANDLE_VALUE;
     const std::string others_copy = wininit + ".NEW";
     if (c.hold == WininitCase::kOthersCopy) Put(others_copy, "[Rename]\r\nNUL=C:\\THEIRS.TXT");
-    if (c.hold != WininitCase::kNone) {
+    const DWORD hidden_system = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (c.hold == WininitCase::kHiddenSystem) {
+        ASSERT_TRUE(SetFileAttributesA(wininit.c_str(), hidden_system));
+    }
+    // What a remover leaves that ends between its renames: the file as it was aside, its new
+    // copy beside it, and (when it died) its lock abandoned.
+    HANDLE dead_lock = nullptr;
+    if (c.hold == WininitCase::kAsideCopy || c.hold == WininitCase::kDiedBetweenRenames) {
+        Put(WindowsFolder() + "\\RMV1A2B.OLD", kOldEntries);
+        Put(WindowsFolder() + "\\RMV1A2B.TMP", std::string(kOldEntries) + "NUL=C:\\DEAD.TXT\r\n");
+    }
+    if (c.hold == WininitCase::kDiedBetweenRenames) {
+        std::thread([&dead_lock] { dead_lock = CreateMutexA(nullptr, TRUE, "DorvexRemoverWininit"); }).join();
+        ASSERT_TRUE(dead_lock);
+    }
+    if (c.hold == WininitCase::kNoReading || c.hold == WininitCase::kSharingDelete ||
+        c.hold == WininitCase::kOthersCopy) {
         const DWORD share = c.hold == WininitCase::kNoReading ? FILE_SHARE_DELETE
                             : c.hold == WininitCase::kSharingDelete ? FILE_SHARE_READ | FILE_SHARE_DELETE
                                                                       : 0;
@@ -412,8 +556,13 @@ TEST_P(RemoverWininitTest, SchedulesFilesInUse) {
     EXPECT_EQ(ExitCode(), 0u);
     CloseHandle(held);
     if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    if (dead_lock) CloseHandle(dead_lock);
     if (!c.before || std::string(c.before) != "/") {
         EXPECT_EQ(Get(wininit), Fill(c.after ? c.after : c.before, short_name));
+    }
+    if (c.hold == WininitCase::kHiddenSystem) {
+        EXPECT_EQ(GetFileAttributesA(wininit.c_str()) & hidden_system, hidden_system);
+        SetFileAttributesA(wininit.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
     if (c.hold == WininitCase::kOthersCopy) {
         EXPECT_EQ(Get(others_copy), "[Rename]\r\nNUL=C:\\THEIRS.TXT");
@@ -433,9 +582,6 @@ TEST_P(RemoverWininitTest, SchedulesFilesInUse) {
     EXPECT_TRUE(PendingRenames().empty()) << "Windows 9x has no rename list";
 }
 
-const char* const kOldEntries = "[Rename]\r\nNUL=C:\\OLD.TXT\r\n[Other]\r\nx=1\r\n";
-const char* const kOldAndNew = "[Rename]\r\nNUL=C:\\OLD.TXT\r\nNUL=$\r\n[Other]\r\nx=1\r\n";
-
 const WininitCase kWininitCases[] = {
     {"NoFile", nullptr, WininitCase::kNone, "[Rename]\r\nNUL=$"},
     {"ExistingFile", kOldEntries, WininitCase::kNone, kOldAndNew},
@@ -444,10 +590,97 @@ const WininitCase kWininitCases[] = {
     {"Unreadable", kOldEntries, WininitCase::kNoReading, nullptr},
     {"HeldOpen", kOldEntries, WininitCase::kSharingDelete, kOldAndNew},
     {"AnotherRemoversCopy", kOldEntries, WininitCase::kOthersCopy, kOldAndNew},
+    {"RenameBackFailed", nullptr, WininitCase::kAsideCopy, kOldAndNew},
+    {"DiedBetweenRenames", nullptr, WininitCase::kDiedBetweenRenames, kOldAndNew},
+    {"HiddenSystemFile", kOldEntries, WininitCase::kHiddenSystem, kOldAndNew},
 };
 
 INSTANTIATE_TEST_SUITE_P(Win98, RemoverWininitTest, ::testing::ValuesIn(kWininitCases),
                          [](const ::testing::TestParamInfo<WininitCase>& info) { return std::string(info.param.name); });
+
+// Windows 9x carries out WININIT.INI at the next start in a folder of its own: a relative
+// [FileList] line (relative to the folder remover runs in) is scheduled by its full short name.
+TEST_F(RemoverTest, Windows9xSchedulesRelativeFilesByTheirFullPath) {
+    const std::string folder = std::string(kRoot) + "\\Run Here", held_path = folder + "\\held library.dll";
+    Dir(folder);
+    Put(held_path);
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\nheld library.dll\r\n");
+    HANDLE held = CreateFileA(held_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    char short_name[MAX_PATH];
+    ASSERT_GT(GetShortPathNameA(held_path.c_str(), short_name, sizeof(short_name)), 0u);
+    Start(list, "win98", folder);
+    EXPECT_EQ(Finish(), "UnInstall completed successfully.");
+    EXPECT_EQ(Answer(IDNO).caption, "UnInstall");
+    EXPECT_EQ(ExitCode(), 0u);
+    CloseHandle(held);
+    EXPECT_EQ(Get(WindowsFolder() + "\\WININIT.INI"), std::string("[Rename]\r\nNUL=") + short_name);
+}
+
+// A file whose name has no short form (a path longer than the ANSI calls take, with blanks): an
+// entry with the long name would be no rename the next start can carry out. The file is
+// reported, WININIT.INI is not touched and no restart is offered for it.
+TEST_F(RemoverTest, Windows9xReportsFilesWithoutAShortName) {
+    const std::string folder = std::string(kRoot) + "\\" + std::string(120, 'f') + " with blanks\\" +
+                               std::string(120, 'g') + " more";
+    const std::string file = folder + "\\held library.dll";
+    ASSERT_GT(file.size(), static_cast<size_t>(MAX_PATH));
+    const std::wstring wide_folder = L"\\\\?\\" + std::wstring(folder.begin(), folder.end());
+    const std::wstring parent = wide_folder.substr(0, wide_folder.find_last_of(L'\\'));
+    ASSERT_TRUE(CreateDirectoryW(parent.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(wide_folder.c_str(), nullptr));
+    HANDLE made = CreateFileW((L"\\\\?\\" + std::wstring(file.begin(), file.end())).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, 0, nullptr);
+    ASSERT_NE(made, INVALID_HANDLE_VALUE);
+    CloseHandle(made);
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + file + "\r\n");
+    Start(list, "win98");
+    EXPECT_EQ(Finish(),
+              "UnInstall was unable to remove the following files which have either been moved or are currently "
+              "in use:\n" + file + "\n");
+    EXPECT_EQ(ExitCode(), 0u) << "a restart question came: " << Answer(IDNO).text;
+    EXPECT_FALSE(Exists(WindowsFolder() + "\\WININIT.INI")) << Get(WindowsFolder() + "\\WININIT.INI");
+}
+
+// Removers take turns at WININIT.INI: while another one holds the turn, remover waits at its
+// file in use (the Files stage does not end, the file is not written), and adds its entry once
+// the turn is free.
+TEST_F(RemoverTest, Windows9xWaitsForItsTurnAtWininit) {
+    const std::string held_path = std::string(kRoot) + "\\held.dll", wininit = WindowsFolder() + "\\WININIT.INI";
+    Put(held_path);
+    const std::string list = std::string(kRoot) + "\\app.uni";
+    Put(list, "[Version]\r\nFileVersion=1\r\n[FileList]\r\n" + held_path + "\r\n");
+    HANDLE held = CreateFileA(held_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    HANDLE turn = CreateMutexA(nullptr, TRUE, "DorvexRemoverWininit");
+    ASSERT_TRUE(turn);
+    ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    Start(list, "win98");
+    HWND dlg = ui::WaitDialog(p_.pid(), "UnInstall");
+    ASSERT_TRUE(dlg);
+    ui::Click(dlg, IDOK);
+    // Read without a message: the dialog's thread is blocked while it waits.
+    auto line1 = [dlg] {
+        char text[128] = {};
+        GetWindowTextA(GetDlgItem(dlg, IDC_TEXT_LINE1), text, sizeof(text));
+        return std::string(text);
+    };
+    ASSERT_TRUE(ui::WaitUntil([&] { return line1() == "Files\t\t\t\t\t\t\t"; }, 20000)) << line1();
+    EXPECT_FALSE(ui::WaitMessageBox(p_.pid(), 3000)) << "no wait for the turn";
+    EXPECT_EQ(line1(), "Files\t\t\t\t\t\t\t");
+    EXPECT_FALSE(Exists(wininit));
+    ASSERT_TRUE(ReleaseMutex(turn));
+    EXPECT_EQ(Answer(IDOK, 30000).text, "UnInstall completed successfully.");
+    EXPECT_EQ(Answer(IDNO).caption, "UnInstall");
+    EXPECT_EQ(ExitCode(), 0u);
+    CloseHandle(turn);
+    CloseHandle(held);
+    char short_name[MAX_PATH];
+    ASSERT_GT(GetShortPathNameA(held_path.c_str(), short_name, sizeof(short_name)), 0u);
+    EXPECT_EQ(Get(wininit), std::string("[Rename]\r\nNUL=") + short_name);
+}
 
 // Files in use take the road of the platform: Windows NT after 2000 (system code 0) has the
 // rename list too, and WININIT.INI, which only Windows 9x carries out, stays untouched there.

@@ -4,6 +4,7 @@
 #include <process.h>
 #include <shlobj.h>
 
+#include <cctype>
 #include <string>
 
 #include "framework/handles.h"
@@ -82,12 +83,50 @@ public:
     }
     WininitLock(const WininitLock&) = delete;
     WininitLock& operator=(const WininitLock&) = delete;
+    // Held also when the last holder ended without letting go (it may have died between its
+    // two renames: the aside copy it left is put back before the file is read).
     bool Held() const { return held_; }
 
 private:
     HANDLE mutex_;
     bool held_ = false;
 };
+
+// A copy of WININIT.INI that a remover put aside while its new copy took the file's place
+// ("RMVnnnn.OLD" in the Windows folder, after the temporary file's own name).
+bool IsAsideCopyName(const std::string& name) {
+    if (name.size() < 8 || name.size() > 11) return false;
+    if (CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name.c_str(), 3, "RMV", 3) != CSTR_EQUAL) return false;
+    if (lstrcmpiA(name.c_str() + name.size() - 4, ".OLD") != 0) return false;
+    for (size_t i = 3; i < name.size() - 4; ++i)
+        if (!isxdigit(static_cast<unsigned char>(name[i]))) return false;
+    return true;
+}
+
+// When WININIT.INI is missing and a remover's aside copy is there, that remover died (or could
+// not rename back) between its two renames: the copy holds every program's pending renames and
+// goes back first. The newest copy is the file as it was last; the new copy that remover had
+// written beside it (same number, ".TMP") goes.
+void RestoreAsideCopy(const std::string& windows, const std::string& file) {
+    if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES || !IsGone(GetLastError())) return;
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA((windows + "\\RMV*.OLD").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) return;
+    std::string newest;
+    FILETIME newest_time{};
+    do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        if (!IsAsideCopyName(fd.cFileName)) continue;
+        if (newest.empty() || CompareFileTime(&fd.ftLastWriteTime, &newest_time) > 0) {
+            newest = fd.cFileName;
+            newest_time = fd.ftLastWriteTime;
+        }
+    } while (FindNextFileA(find, &fd));
+    FindClose(find);
+    if (newest.empty()) return;
+    const std::string aside = windows + "\\" + newest;
+    if (MoveFileA(aside.c_str(), file.c_str())) DeleteFileA((aside.substr(0, aside.size() - 4) + ".TMP").c_str());
+}
 
 // A file's bytes. False when it exists but cannot be read whole, is no plain file or may not be
 // written: such a file is left as it is. A missing file reads as empty.
@@ -183,6 +222,44 @@ bool DeleteKeyTree(HKEY root, const CString& subkey, int depth) {
     return RegDeleteKeyA(root, subkey) == ERROR_SUCCESS;
 }
 
+namespace {
+
+// The long name of a path that exists (an 8.3 spelling such as C:\PROGRA~1 names the same folder
+// as C:\Program Files); the path as it is otherwise. Windows 95 has no GetLongPathNameA.
+CString LongName(const CString& path) {
+    using GetLongPathNameFn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+    static const auto get_long = reinterpret_cast<GetLongPathNameFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetLongPathNameA")));
+    if (!get_long || path.IsEmpty()) return path;
+    char buffer[MAX_PATH * 4];
+    DWORD n = get_long(path, buffer, sizeof(buffer));
+    return n > 0 && n < sizeof(buffer) ? CString(buffer) : path;
+}
+
+bool IsWow64() {
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    const auto is_wow64 = reinterpret_cast<IsWow64ProcessFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process")));
+    BOOL wow64 = FALSE;
+    return is_wow64 && is_wow64(GetCurrentProcess(), &wow64) && wow64;
+}
+
+// A string value of a key, environment strings expanded; "" when missing.
+CString ReadPathValue(HKEY key, const char* name) {
+    char value[MAX_PATH * 2] = {};
+    DWORD size = sizeof(value) - 1, type = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return CString();
+    value[sizeof(value) - 1] = 0;
+    if (type == REG_SZ) return CString(value);
+    char expanded[MAX_PATH * 2] = {};
+    DWORD n = ExpandEnvironmentStringsA(value, expanded, sizeof(expanded));
+    return n > 0 && n <= sizeof(expanded) ? CString(expanded) : CString();
+}
+
+}  // namespace
+
 RemovalEngine::RemovalEngine(const UninstallList& list, int system_code, unsigned long platform, RemovalView* view)
     : list_(list), system_code_(system_code), platform_(platform), view_(view),
       folder_word_(remover::FolderWord(list.folder_name)) {}
@@ -217,6 +294,7 @@ void RemovalEngine::RunUninstall() {
     ShowStage(3, false);
     ProductKeyStage();
     if (!list_.registry.empty()) RemoveRegistryList();
+    RemoveUnusedProductKey();
     const bool has_destination = list_.destination_dir != remover::kNotFound;
     if (has_destination) RemoveDirectoryList();
     if (directory_created_ && has_destination) RemoveDirectoryA(list_.destination_dir);
@@ -233,9 +311,8 @@ void RemovalEngine::RunUninstall() {
 
 void RemovalEngine::ProductKeyStage() {
     if (folder_word_.IsEmpty()) return;
-    const CString key_path = "SOFTWARE\\" + folder_word_;
     fw::RegKey key;
-    if (!key.Open(HKEY_LOCAL_MACHINE, key_path, KEY_ALL_ACCESS)) return;
+    if (!key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\" + folder_word_, KEY_ALL_ACCESS)) return;
     DWORD known = 0;
     if (RegQueryValueExA(key.get(), "FolderCreated", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
         folder_created_ = true;
@@ -245,19 +322,32 @@ void RemovalEngine::ProductKeyStage() {
         directory_created_ = true;
         ++known;
     }
-    DWORD subkeys = 0, values = 0;
-    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+    DWORD values = 0;
+    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
                          nullptr, nullptr) != ERROR_SUCCESS)
         return;
-    key.Close();
     if (values != known) {
         // Other products still count on shared shortcuts.
         reboot_needed_ = true;
         return;
     }
-    // Only a key that holds nothing else goes. One that holds keys is not this product's alone (a
-    // folder named "Classes" makes it every program's classes), and Windows 9x would delete all
-    // of it with the key: it stays.
+    product_key_unused_ = true;
+}
+
+void RemovalEngine::RemoveUnusedProductKey() {
+    if (!product_key_unused_) return;
+    // Looked at again after [RegistryList]: the list may have taken the keys it held, or the
+    // product key itself.
+    fw::RegKey key;
+    if (!key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\" + folder_word_, KEY_READ)) return;
+    DWORD subkeys = 0;
+    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return;
+    key.Close();
+    // Only a key that holds nothing else goes. One that still holds keys is not this product's
+    // alone (a folder named "Classes" makes it every program's classes), and Windows 9x would
+    // delete all of it with the key: it stays.
     if (subkeys > 0) return;
     fw::RegKey software;
     if (!software.Open(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_ALL_ACCESS) ||
@@ -302,8 +392,13 @@ void RemovalEngine::RemoveShortcut(const CString& path) {
     // Only a file of this installation goes with its shortcut: a link to a system program or to
     // another product's file leaves that file alone, also when DestinationDir names a folder
     // that all programs share.
-    if (!target.IsEmpty() && remover::TargetMayBeDeleted(target, list_.destination_dir, list_.files, SharedFolders()) &&
-        !RemoveFile(target))
+    if (target.IsEmpty()) return;
+    // Compared by long names: an 8.3 spelling of a shared folder is that folder.
+    std::vector<CString> files;
+    for (const CString& f : list_.files) files.push_back(LongName(f));
+    const CString destination =
+        list_.destination_dir == remover::kNotFound ? list_.destination_dir : LongName(list_.destination_dir);
+    if (remover::TargetMayBeDeleted(LongName(target), destination, files, SharedFolders()) && !RemoveFile(target))
         not_removed_.push_back(target);
 }
 
@@ -330,26 +425,63 @@ void RemovalEngine::RemoveDirectoryList() {
         for (const CString& dir : remover::DirectoryWalk(entry, list_.destination_dir)) RemoveDirectoryA(dir);
 }
 
-std::vector<CString> SharedFolders() {
-    std::vector<CString> folders;
+std::vector<remover::SharedFolder> SharedFolders() {
+    std::vector<remover::SharedFolder> folders;
+    auto add = [&folders](const CString& path, bool whole_tree) {
+        if (!path.IsEmpty()) folders.push_back({LongName(path), whole_tree});
+    };
     char path[MAX_PATH];
     UINT n = GetWindowsDirectoryA(path, sizeof(path));
     if (n > 0 && n < sizeof(path)) {
         const CString windows(path);
-        folders.push_back(windows);
-        folders.push_back(windows + "\\SYSTEM");
-        folders.push_back(windows + "\\SYSTEM32");
+        add(windows, false);
+        add(windows + "\\SYSTEM", true);
+        add(windows + "\\SYSTEM32", true);
+        add(windows + "\\SysWOW64", true);
+        add(windows + "\\Fonts", true);
+        // Windows 9x keeps the users' profiles here.
+        add(windows + "\\Profiles", true);
     }
     n = GetSystemDirectoryA(path, sizeof(path));
-    if (n > 0 && n < sizeof(path)) folders.push_back(CString(path));
-    fw::RegKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_READ)) {
-        for (const char* name : {"ProgramFilesDir", "CommonFilesDir"}) {
-            char value[MAX_PATH] = {};
-            DWORD size = sizeof(value) - 1, type = 0;
-            if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
-                (type == REG_SZ || type == REG_EXPAND_SZ) && value[0])
-                folders.push_back(CString(value));
+    if (n > 0 && n < sizeof(path)) add(CString(path), true);
+    // Windows 95 without the newer shell has no SHGetSpecialFolderPathA.
+    using SpecialFolderFn = BOOL(WINAPI*)(HWND, LPSTR, int, BOOL);
+    struct Library {
+        HMODULE module = LoadLibraryA("shell32.dll");
+        ~Library() {
+            if (module) FreeLibrary(module);
+        }
+    } library;
+    HMODULE shell = library.module;
+    const auto special_folder = shell ? reinterpret_cast<SpecialFolderFn>(reinterpret_cast<void*>(
+                                            GetProcAddress(shell, "SHGetSpecialFolderPathA")))
+                                      : nullptr;
+    for (int csidl : {CSIDL_FONTS, CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROFILE}) {
+        char folder[MAX_PATH] = {};
+        if (special_folder && special_folder(nullptr, folder, csidl, FALSE)) add(CString(folder), true);
+    }
+    // Program Files and Common Files, in every spelling the system keeps: a 32-bit program on
+    // 64-bit Windows reads its own Program Files (x86) as ProgramFilesDir and the other one
+    // under other names, also in the 64-bit view of the key.
+    std::vector<REGSAM> views = {KEY_READ};
+    if (IsWow64()) views.push_back(KEY_READ | KEY_WOW64_64KEY);
+    for (REGSAM view : views) {
+        fw::RegKey key;
+        if (key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", view)) {
+            for (const char* name : {"ProgramFilesDir", "ProgramFilesDir (x86)", "ProgramW6432Dir"})
+                add(ReadPathValue(key.get(), name), false);
+            for (const char* name : {"CommonFilesDir", "CommonFilesDir (x86)", "CommonW6432Dir"})
+                add(ReadPathValue(key.get(), name), true);
+        }
+        // The folder that holds every user's profile (Documents and Settings).
+        fw::RegKey profiles;
+        if (profiles.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", view)) {
+            for (const char* name : {"ProfilesDirectory", "AllUsersProfile"}) {
+                CString value = ReadPathValue(profiles.get(), name);
+                // AllUsersProfile is a bare folder name inside ProfilesDirectory.
+                if (!value.IsEmpty() && value.Find('\\') < 0) continue;
+                add(value, true);
+            }
         }
     }
     return folders;
@@ -369,10 +501,17 @@ bool RemovalEngine::ScheduleWithRenameList(const CString& path) {
 }
 
 bool RemovalEngine::ScheduleWithWininit(const CString& path) {
-    // Windows 9x carries out WININIT.INI before long names exist: the entry takes the short one.
+    // Windows 9x carries out WININIT.INI before long names exist, in its own current folder:
+    // the entry takes the full path's short name. A name it could not take (a long one with
+    // blanks, where no short name can be had) would delete nothing, or something else: the
+    // file is reported instead.
+    char full[MAX_PATH];
+    DWORD f = GetFullPathNameA(path, sizeof(full), full, nullptr);
+    if (f == 0 || f >= sizeof(full)) return false;
     char short_path[MAX_PATH];
-    DWORD n = GetShortPathNameA(path, short_path, sizeof(short_path));
-    CString name = n > 0 && n < sizeof(short_path) ? CString(short_path) : path;
+    DWORD n = GetShortPathNameA(full, short_path, sizeof(short_path));
+    const CString name = n > 0 && n < sizeof(short_path) ? CString(short_path) : CString(full);
+    if (!remover::BootRenameTakes(name)) return false;
     char windows[MAX_PATH];
     UINT w = GetWindowsDirectoryA(windows, sizeof(windows));
     if (w == 0 || w >= sizeof(windows)) return false;
@@ -382,18 +521,30 @@ bool RemovalEngine::ScheduleWithWininit(const CString& path) {
     WininitLock lock;
     if (!lock.Held()) return false;
     const std::string file = std::string(windows) + "\\WININIT.INI";
+    RestoreAsideCopy(windows, file);
+    // Programs that wrote their entries through the profile calls may still have them in the
+    // system's profile cache: out to the file first, or the copy below would drop them.
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, file.c_str());
     std::string text;
     bool existed = false;
     if (!ReadWholeFile(file, &text, &existed)) return false;
+    const DWORD attributes = existed ? GetFileAttributesA(file.c_str()) : INVALID_FILE_ATTRIBUTES;
     const std::string updated = remover::AddRenameEntry(text, name);
 
     // The new copy is made whole beside it under a name of its own, and only then takes the
-    // old one's place.
+    // old one's place, with the old one's attributes (a hidden system file stays one).
     char temp[MAX_PATH];
     if (!GetTempFileNameA(windows, "RMV", 0, temp)) return false;
     if (!WriteWholeFile(temp, updated)) {
         DeleteFileA(temp);
         return false;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+        if (kept && !SetFileAttributesA(temp, kept)) {
+            DeleteFileA(temp);
+            return false;
+        }
     }
     if (!existed) {
         if (MoveFileA(temp, file.c_str())) return true;
@@ -403,7 +554,8 @@ bool RemovalEngine::ScheduleWithWininit(const CString& path) {
     if (MoveFileExA(temp, file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
     // Windows 9x has no MoveFileEx (and a file another program holds cannot be replaced on NT):
     // the old copy steps aside under a name that belongs to this remover, the new one takes its
-    // place, and only then does the old one go. At no step is there no complete copy.
+    // place, and only then does the old one go. At no step is there no complete copy: if this
+    // remover dies between the renames, the next one puts the aside copy back.
     std::string aside = temp;
     aside = aside.substr(0, aside.find_last_of('.')) + ".OLD";
     bool replaced = false;
@@ -415,7 +567,10 @@ bool RemovalEngine::ScheduleWithWininit(const CString& path) {
             MoveFileA(aside.c_str(), file.c_str());
         }
     }
-    if (!replaced) DeleteFileA(temp);
+    if (!replaced) {
+        SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(temp);
+    }
     return replaced;
 }
 

@@ -9,6 +9,7 @@
 
 #include "framework/cstring.h"
 #include "remover/uninstall_list.h"
+#include "remover/uninstall_rules.h"
 
 // What the engine shows while it works: the uninstall dialog.
 class RemovalView {
@@ -47,7 +48,10 @@ public:
 
 private:
     void ShowStage(int stage, bool done);
+    // Reads the product key's flags (before [RegistryList] may take the key); a key without
+    // other products' counts is removed after it, when it holds no keys then.
     void ProductKeyStage();
+    void RemoveUnusedProductKey();
     bool ScheduleWithRenameList(const CString& path);
     bool ScheduleWithWininit(const CString& path);
 
@@ -59,12 +63,13 @@ private:
     bool directory_created_ = true;
     bool folder_created_ = false;
     bool reboot_needed_ = false;
+    bool product_key_unused_ = false;
     std::vector<CString> not_removed_;
 };
 
-// The folders that every program shares: the Windows and system folders, Program Files and its
-// Common Files.
-std::vector<CString> SharedFolders();
+// The folders that every program shares, by their long names: the Windows folder, the system
+// folders, Fonts, Program Files (each of a 64-bit system's) and Common Files, the users' profiles.
+std::vector<remover::SharedFolder> SharedFolders();
 
 // HRESULT of loading the shortcut; the target is "" on failure and for a shortcut whose
 // arguments name an uninstall list.

@@ -59,6 +59,84 @@ bool FileVersionAccepted(const CString& file_version) {
     return std::atof(file_version.c_str()) <= 1.0;
 }
 
+namespace {
+
+// Keys that hold every program's entries of one kind: taking one of them takes what every other
+// program put there (and Windows 9x deletes a key with its whole tree at once). Components in
+// upper case; "?" stands for any one component, "<SET>" for a control set (CurrentControlSet or
+// ControlSetnnn). Paths below these keys are a product's own.
+const char* const kMachineContainers[] = {
+    "SOFTWARE\\MICROSOFT", "SOFTWARE\\MICROSOFT\\WINDOWS", "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION",
+    "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\?", "SOFTWARE\\MICROSOFT\\WINDOWS NT",
+    "SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION", "SOFTWARE\\POLICIES",
+    // Every child of SYSTEM is the system's: the control sets, Select, Setup.
+    "SYSTEM\\?", "SYSTEM\\<SET>\\?", "SYSTEM\\<SET>\\CONTROL\\?", "SYSTEM\\<SET>\\CONTROL\\CLASS\\?",
+    "SYSTEM\\<SET>\\SERVICES\\CLASS", "SYSTEM\\<SET>\\SERVICES\\CLASS\\?", "SYSTEM\\<SET>\\ENUM\\?",
+    "SYSTEM\\<SET>\\ENUM\\?\\?", "SYSTEM\\<SET>\\HARDWARE PROFILES\\?",
+    // Windows 9x: the device tree and the hardware profiles.
+    "ENUM\\?", "ENUM\\?\\?", "CONFIG\\?", "HARDWARE\\?",
+};
+const char* const kUserContainers[] = {
+    "SOFTWARE\\MICROSOFT", "SOFTWARE\\MICROSOFT\\WINDOWS", "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION",
+    "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\?", "SOFTWARE\\MICROSOFT\\WINDOWS NT",
+    "SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION", "SOFTWARE\\POLICIES", "CONTROL PANEL\\?",
+};
+const char* const kClassesContainers[] = {
+    "CLSID", "INTERFACE", "TYPELIB", "APPID", "*", "*\\?", "MIME", "MIME\\DATABASE", "MIME\\DATABASE\\?",
+    "FOLDER", "DIRECTORY", "DRIVE", "ALLFILESYSTEMOBJECTS", "PROTOCOLS", "PROTOCOLS\\?",
+};
+const char* const kCurrentConfigContainers[] = {"SYSTEM\\<SET>", "SYSTEM\\<SET>\\?", "ENUM\\?"};
+const char* const kDynDataContainers[] = {"CONFIG MANAGER\\?", "PERFSTATS\\?"};
+
+bool IsControlSet(const std::string& c) {
+    if (c == "CURRENTCONTROLSET") return true;
+    if (c.compare(0, 10, "CONTROLSET") != 0 || c.size() == 10) return false;
+    for (std::size_t i = 10; i < c.size(); ++i)
+        if (c[i] < '0' || c[i] > '9') return false;
+    return true;
+}
+
+std::vector<std::string> SplitKey(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t slash = path.find('\\', start);
+        parts.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (slash == std::string::npos) return parts;
+        start = slash + 1;
+    }
+}
+
+template <std::size_t N>
+bool IsContainer(const std::vector<std::string>& key, const char* const (&patterns)[N]) {
+    for (const char* pattern : patterns) {
+        const std::vector<std::string> p = SplitKey(pattern);
+        if (p.size() != key.size()) continue;
+        bool match = true;
+        for (std::size_t i = 0; i < p.size() && match; ++i)
+            match = p[i] == "?" || (p[i] == "<SET>" ? IsControlSet(key[i]) : p[i] == key[i]);
+        if (match) return true;
+    }
+    return false;
+}
+
+// Class registrations: each top-level key is one class of its own (".xyz", "Dorvex.Document"),
+// but the class root itself and its shared containers are everybody's.
+bool ClassesKeyAllowed(const std::vector<std::string>& key) {
+    return !key.empty() && !IsContainer(key, kClassesContainers);
+}
+
+// Below a machine or a user hive. The classes within it (SOFTWARE\Classes) are judged as classes.
+bool HiveKeyAllowed(const std::vector<std::string>& key, bool user) {
+    if (key.size() >= 2 && key[0] == "SOFTWARE" && key[1] == "CLASSES")
+        return ClassesKeyAllowed(std::vector<std::string>(key.begin() + 2, key.end()));
+    // A top-level key holds every program's settings (SOFTWARE, SYSTEM, Software, Control Panel).
+    if (key.size() < 2) return false;
+    return user ? !IsContainer(key, kUserContainers) : !IsContainer(key, kMachineContainers);
+}
+
+}  // namespace
+
 bool ParseRegistryLine(const CString& line, RegistryLine* out) {
     static const struct {
         const char* prefix;
@@ -76,17 +154,38 @@ bool ParseRegistryLine(const CString& line, RegistryLine* out) {
         subkey.TrimLeft(" \t\r\n\\");
         subkey.TrimRight(" \t\r\n\\");
         if (subkey.IsEmpty()) return false;
-        // An empty component (A\\B) is no key name; what the system would make of it is no
-        // ground for a deletion.
-        int components = 1;
-        for (int i = 0; i < subkey.GetLength(); ++i) {
-            if (subkey[i] != '\\') continue;
-            if (subkey[i + 1] == '\\') return false;
-            ++components;
+        // The components as the registry compares them: without regard to case. Blanks around
+        // a component make another name, but never one a list may take where the bare name is
+        // refused. An empty component (A\\B), a blank one, "." and ".." are no key names; what
+        // the system would make of them is no ground for a deletion.
+        std::vector<std::string> key = SplitKey(UpperCopy(subkey).str());
+        for (std::string& c : key) {
+            std::size_t a = 0, b = c.size();
+            while (a < b && IsBlank(c[a])) ++a;
+            while (b > a && IsBlank(c[b - 1])) --b;
+            c = c.substr(a, b - a);
+            if (c.empty() || c == "." || c == "..") return false;
         }
-        // A top-level key of a root holds every program's settings (SOFTWARE, SYSTEM, Software,
-        // a user's whole hive): no uninstall takes one whole. Classes keep theirs (".xyz").
-        if (components < 2 && r.root != RegRoot::ClassesRoot) return false;
+        bool allowed = false;
+        switch (r.root) {
+        case RegRoot::ClassesRoot: allowed = ClassesKeyAllowed(key); break;
+        case RegRoot::LocalMachine: allowed = HiveKeyAllowed(key, false); break;
+        case RegRoot::CurrentUser: allowed = HiveKeyAllowed(key, true); break;
+        case RegRoot::Users: {
+            // The first component is a hive of its own (.DEFAULT, a user, a user's classes):
+            // the rules count from the second.
+            if (key.size() < 2) break;
+            const std::string& hive = key[0];
+            const std::vector<std::string> rest(key.begin() + 1, key.end());
+            const bool classes = hive.size() > 8 && hive.compare(hive.size() - 8, 8, "_CLASSES") == 0;
+            allowed = classes ? ClassesKeyAllowed(rest) : HiveKeyAllowed(rest, true);
+            break;
+        }
+        case RegRoot::CurrentConfig: allowed = key.size() >= 2 && !IsContainer(key, kCurrentConfigContainers); break;
+        case RegRoot::DynData: allowed = key.size() >= 2 && !IsContainer(key, kDynDataContainers); break;
+        case RegRoot::PerformanceData: allowed = key.size() >= 2; break;
+        }
+        if (!allowed) return false;
         out->root = r.root;
         out->subkey = subkey;
         return true;
@@ -199,11 +298,13 @@ std::vector<CString> DirectoryWalk(const CString& entry, const CString& destinat
 }
 
 bool TargetMayBeDeleted(const CString& target, const CString& destination, const std::vector<CString>& file_list,
-                        const std::vector<CString>& shared_folders) {
+                        const std::vector<SharedFolder>& shared_folders) {
     if (CleanPath(target).IsEmpty()) return false;
     bool destination_is_own = destination != kNotFound;
-    for (const CString& shared : shared_folders)
-        if (SamePath(destination, shared) || IsInside(shared, destination)) destination_is_own = false;
+    for (const SharedFolder& shared : shared_folders)
+        if (SamePath(destination, shared.path) || IsInside(shared.path, destination) ||
+            (shared.whole_tree && IsInside(destination, shared.path)))
+            destination_is_own = false;
     if (destination_is_own && IsInside(target, destination)) return true;
     for (const CString& f : file_list)
         if (SamePath(target, f)) return true;
@@ -307,6 +408,27 @@ std::string AddRenameEntry(const std::string& text, const CString& path) {
         if (had_final) out += eol;
     }
     return out;
+}
+
+bool BootRenameTakes(const CString& path) {
+    const std::string p = path.str();
+    if (p.size() < 4 || !((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) || p[1] != ':' || p[2] != '\\')
+        return false;
+    std::size_t start = 3;
+    while (start <= p.size()) {
+        std::size_t end = p.find('\\', start);
+        if (end == std::string::npos) end = p.size();
+        const std::string c = p.substr(start, end - start);
+        const std::size_t dot = c.find('.');
+        const std::size_t base = dot == std::string::npos ? c.size() : dot;
+        const std::size_t ext = dot == std::string::npos ? 0 : c.size() - dot - 1;
+        if (base == 0 || base > 8 || ext > 3 || (dot != std::string::npos && ext == 0)) return false;
+        if (dot != std::string::npos && c.find('.', dot + 1) != std::string::npos) return false;
+        for (char ch : c)
+            if (static_cast<unsigned char>(ch) <= ' ' || std::strchr("\"*+,/:;<=>?[]|", ch)) return false;
+        start = end + 1;
+    }
+    return true;
 }
 
 int SystemCode(unsigned long platform, unsigned long major, unsigned long minor, unsigned long build) {

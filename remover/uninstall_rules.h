@@ -36,8 +36,12 @@ struct RegistryLine {
 
 // A [RegistryList] line: a root abbreviation and a backslash ("HKLM\"), then the subkey. False
 // for an unknown root, for a subkey that is empty once blanks and backslashes around it are gone
-// (such a line would name the whole root), for one with an empty component, and for a top-level
-// key of any root but HKCR ("HKLM\SOFTWARE", "HKCU\Software": everything below would go).
+// (such a line would name the whole root), for one with an empty, blank, "." or ".." component,
+// for a top-level key of any root but HKCR ("HKLM\SOFTWARE", "HKCU\Software": everything below
+// would go), and for the keys that hold every program's entries of one kind under any of their
+// names and spellings: the classes root (also as HKLM\SOFTWARE\Classes, HKCU\Software\Classes),
+// its shared containers (CLSID, ...), a control set and its parts, the Windows settings keys, and
+// under HKUS the same keys of each hive (its first component names the hive).
 bool ParseRegistryLine(const CString& line, RegistryLine* out);
 
 // The product key's name: the last component of [Version] FolderName ("" when the name is
@@ -69,12 +73,20 @@ bool IsInside(const CString& path, const CString& folder);
 // the destination removes only itself; one equal to it removes nothing.
 std::vector<CString> DirectoryWalk(const CString& entry, const CString& destination);
 
+// A folder that every program shares. Folders inside it are a program's own (C:\Program
+// Files\App) unless the whole tree is shared (the system folders, Fonts, Common Files, the
+// users' profiles).
+struct SharedFolder {
+    CString path;
+    bool whole_tree = false;
+};
+
 // Whether a shortcut's target may be deleted with the shortcut: only a file of the installation,
 // one named by [FileList] or one inside the destination directory, unless that directory is one of
-// the system's shared folders (`shared_folders`: the Windows and system folders, Program Files)
-// or holds one: then only [FileList] counts.
+// the system's shared folders, lies in a shared tree, or holds a shared folder: then only
+// [FileList] counts. All paths are compared as given: the caller spells them alike (long names).
 bool TargetMayBeDeleted(const CString& target, const CString& destination, const std::vector<CString>& file_list,
-                        const std::vector<CString>& shared_folders);
+                        const std::vector<SharedFolder>& shared_folders);
 
 // A [Launch] line: the program and up to eight arguments, comma-separated. False, and nothing is
 // to be run, for an empty program, more than eight arguments or a field over 499 characters
@@ -86,6 +98,11 @@ bool SplitLaunchLine(const CString& line, std::vector<CString>* fields);
 // becomes "[Rename]" and the entry, without a final line break). Every other line is kept as it
 // was.
 std::string AddRenameEntry(const std::string& text, const CString& path);
+
+// Whether the boot-time rename of Windows 9x (WININIT.INI, carried out before long names exist)
+// takes `path`: a full path from a drive letter whose every component is a plain 8.3 name (no
+// blanks, none of the characters such names exclude).
+bool BootRenameTakes(const CString& path);
 
 // The system code of the removal engine: 1 Windows 95 build 950, 2 other Windows 95, 3 Windows 98
 // build 1998, 6 Windows 98 build 2222, 4 Windows NT 4, 5 Windows 2000; 0 for the rest, and -1 for

@@ -60,9 +60,17 @@ TEST(UninstallRules, ReadsRegistryLines) {
         {"HKCU\\Software\\App\\", true, RegRoot::CurrentUser, "Software\\App"},
         {"HKCR\\.xyz", true, RegRoot::ClassesRoot, ".xyz"},
         {"HKCC\\System\\x", true, RegRoot::CurrentConfig, "System\\x"},
-        {"HKUS\\.DEFAULT\\x", true, RegRoot::Users, ".DEFAULT\\x"},
+        {"HKUS\\.DEFAULT\\Software\\App", true, RegRoot::Users, ".DEFAULT\\Software\\App"},
+        {"HKUS\\S-1-5-21-1-1000_Classes\\.xyz", true, RegRoot::Users, "S-1-5-21-1-1000_Classes\\.xyz"},
+        {"HKLM\\SOFTWARE\\Classes\\.xyz", true, RegRoot::LocalMachine, "SOFTWARE\\Classes\\.xyz"},
+        {"HKCU\\Software\\Classes\\CLSID\\{1}", true, RegRoot::CurrentUser, "Software\\Classes\\CLSID\\{1}"},
+        {"HKLM\\SYSTEM\\CurrentControlSet\\Services\\DorvexDrv", true, RegRoot::LocalMachine,
+         "SYSTEM\\CurrentControlSet\\Services\\DorvexDrv"},
+        {"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App", true, RegRoot::LocalMachine,
+         "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App"},
+        {"HKLM\\Enum\\Root\\Modem\\0000", true, RegRoot::LocalMachine, "Enum\\Root\\Modem\\0000"},
         {"HKPD\\x\\y", true, RegRoot::PerformanceData, "x\\y"},
-        {"HKDD\\Config Manager\\x", true, RegRoot::DynData, "Config Manager\\x"},
+        {"HKDD\\Config Manager\\Enum\\C29A0000", true, RegRoot::DynData, "Config Manager\\Enum\\C29A0000"},
         {"HKLM\\ \\SOFTWARE\\App\\ \\", true, RegRoot::LocalMachine, "SOFTWARE\\App"},
         // A top-level key takes everything below it: only classes are named so.
         {"HKLM\\SOFTWARE", false, RegRoot::LocalMachine, ""},
@@ -74,6 +82,44 @@ TEST(UninstallRules, ReadsRegistryLines) {
         {"HKCC\\System", false, RegRoot::LocalMachine, ""},
         {"HKDD\\Config Manager", false, RegRoot::LocalMachine, ""},
         {"HKLM\\SOFTWARE\\\\App", false, RegRoot::LocalMachine, ""},
+        // The same roots under other names: all classes, a control set, a user's software.
+        {"HKLM\\SOFTWARE\\Classes", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\software\\CLASSES\\", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SOFTWARE\\ Classes ", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SOFTWARE\\\\Classes", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\\\SOFTWARE\\Classes\\\\", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SOFTWARE\\Classes\\CLSID", false, RegRoot::LocalMachine, ""},
+        {"HKCR\\CLSID", false, RegRoot::LocalMachine, ""},
+        {"HKCR\\*", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SYSTEM\\CurrentControlSet", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\system\\currentcontrolset\\", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SYSTEM\\ControlSet001", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SYSTEM\\ControlSet002\\Services", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}", false,
+         RegRoot::LocalMachine, ""},
+        {"HKLM\\System\\CurrentControlSet\\Services\\Class\\Modem", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SYSTEM\\Select", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\Enum\\Root", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SOFTWARE\\Microsoft", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", false, RegRoot::LocalMachine, ""},
+        {"HKUS\\.DEFAULT\\Software", false, RegRoot::LocalMachine, ""},
+        {"HKUS\\.default\\SOFTWARE\\\\", false, RegRoot::LocalMachine, ""},
+        {"HKUS\\S-1-5-21-1-1000\\Software", false, RegRoot::LocalMachine, ""},
+        {"HKUS\\S-1-5-21-1-1000\\Software\\Classes", false, RegRoot::LocalMachine, ""},
+        {"HKUS\\S-1-5-21-1-1000_Classes", false, RegRoot::LocalMachine, ""},
+        {"HKUS\\S-1-5-21-1-1000_Classes\\CLSID", false, RegRoot::LocalMachine, ""},
+        {"HKUS\\.DEFAULT\\x", false, RegRoot::LocalMachine, ""},
+        {"HKCU\\Software\\Classes", false, RegRoot::LocalMachine, ""},
+        {"HKCU\\SOFTWARE\\classes\\ \\", false, RegRoot::LocalMachine, ""},
+        {"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion", false, RegRoot::LocalMachine, ""},
+        {"HKCC\\System\\CurrentControlSet", false, RegRoot::LocalMachine, ""},
+        {"HKDD\\Config Manager\\Enum", false, RegRoot::LocalMachine, ""},
+        // Components that name no key of their own.
+        {"HKLM\\SOFTWARE\\App\\..\\..\\SYSTEM", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SOFTWARE\\.\\Classes", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SOFTWARE\\App\\.", false, RegRoot::LocalMachine, ""},
+        {"HKLM\\SOFTWARE\\ \\App", false, RegRoot::LocalMachine, ""},
         // The whole root is never a list entry.
         {"HKLM\\", false, RegRoot::LocalMachine, ""},
         {"HKLM\\   ", false, RegRoot::LocalMachine, ""},
@@ -198,8 +244,11 @@ TEST(UninstallRules, WalksDirectoriesUpToTheDestination) {
 
 TEST(UninstallRules, DeletesOnlyTheInstallationsShortcutTargets) {
     std::vector<CString> files = {"C:\\Shared\\tool.exe", "C:\\App\\main.exe", "C:\\WINDOWS\\app.hlp"};
-    const std::vector<CString> shared = {"C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\SYSTEM32",
-                                         "C:\\Program Files", "C:\\Program Files\\Common Files"};
+    const std::vector<SharedFolder> shared = {
+        {"C:\\WINDOWS", false},           {"C:\\WINDOWS\\SYSTEM", true},
+        {"C:\\WINDOWS\\SYSTEM32", true}, {"C:\\WINDOWS\\Fonts", true},
+        {"C:\\Program Files", false},     {"C:\\Program Files\\Common Files", true},
+        {"C:\\Program Files (x86)", false}, {"C:\\Documents and Settings", true}};
     const struct {
         const char* target;
         const char* destination;
@@ -224,8 +273,17 @@ TEST(UninstallRules, DeletesOnlyTheInstallationsShortcutTargets) {
         {"C:\\Program Files\\Common Files\\x.dll", "C:\\Program Files\\Common Files", false},
         {"D:\\x.exe", "D:\\", false},
         {"C:\\WINDOWS\\app.hlp", "C:\\WINDOWS", true},  // listed
-        // A folder of its own inside them is.
+        // Inside a folder whose whole tree is shared: still everybody's.
+        {"C:\\WINDOWS\\SYSTEM32\\DRIVERS\\x.sys", "C:\\WINDOWS\\SYSTEM32\\DRIVERS", false},
+        {"C:\\WINDOWS\\Fonts\\x.exe", "c:\\windows\\fonts\\", false},
+        {"C:\\Program Files\\Common Files\\Microsoft Shared\\x.dll",
+         "C:\\Program Files\\Common Files\\Microsoft Shared", false},
+        {"C:\\Documents and Settings\\x.exe", "C:\\Documents and Settings", false},
+        {"C:\\Documents and Settings\\All Users\\Desktop\\x.exe", "C:\\Documents and Settings\\All Users", false},
+        {"C:\\Program Files (x86)\\x.exe", "C:\\Program Files (x86)", false},
+        // A folder of its own inside the others is.
         {"C:\\Program Files\\App\\x.exe", "C:\\Program Files\\App", true},
+        {"C:\\Program Files (x86)\\App\\x.exe", "C:\\Program Files (x86)\\App", true},
         {"C:\\WINDOWS\\App\\x.exe", "C:\\WINDOWS\\App", true},
     };
     for (const auto& c : kCases)
@@ -266,6 +324,33 @@ TEST(UninstallRules, AddsWininitEntries) {
     for (const auto& c : kCases) EXPECT_EQ(AddRenameEntry(c.before, "C:\\A\\B.EXE"), c.after) << c.before;
     // Two files in a row: the second entry follows the first (the file has no final break).
     EXPECT_EQ(AddRenameEntry(AddRenameEntry("", "C:\\X"), "C:\\Y"), "[Rename]\r\nNUL=C:\\X\r\nNUL=C:\\Y");
+}
+
+TEST(UninstallRules, KnowsWhatTheBootTimeRenameTakes) {
+    const struct {
+        const char* path;
+        bool ok;
+    } kCases[] = {
+        {"C:\\RMTEST\\HELDLI~1.DLL", true},
+        {"c:\\windows\\system\\x.vxd", true},
+        {"D:\\A\\B", true},
+        {"C:\\RMTEST\\held library.dll", false},
+        {"C:\\PROGRAM FILES\\APP\\A.DLL", false},
+        {"C:\\Program Files\\App\\a.dll", false},
+        {"HELDLI~1.DLL", false},  // relative: carried out in another folder
+        {"RMTEST\\HELDLI~1.DLL", false},
+        {"\\RMTEST\\A.DLL", false},
+        {"\\\\srv\\share\\A.DLL", false},
+        {"C:\\LONGFILENAME.DLL", false},
+        {"C:\\A.DLLX", false},
+        {"C:\\A.B.C", false},
+        {"C:\\A\\\\B", false},
+        {"C:\\A\\", false},
+        {"C:\\A+B.DLL", false},
+        {"C:\\", false},
+        {"", false},
+    };
+    for (const auto& c : kCases) EXPECT_EQ(BootRenameTakes(c.path), c.ok) << c.path;
 }
 
 TEST(UninstallRules, TellsTheSystemCode) {

@@ -1,7 +1,8 @@
 // Any bytes as the lines of an uninstall list and as a WININIT.INI file: the line rules stay
 // inside their text, a registry line never names a whole root or a top-level key outside HKCR,
 // the directory walk never reaches or passes the destination, and a new WININIT.INI entry is the
-// only change to the file: its bytes all stay, in order, around one inserted piece.
+// only change to the file: its bytes all stay, in order, around one piece inserted at the start of
+// a line.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,7 +14,7 @@ namespace {
 
 // True when `out` is `text` with one of the pieces that adding `entry` may insert (a line break
 // that ends an unfinished last line, a new [Rename] header, the entry, its line break) put in
-// at one place, and nothing else changed.
+// at the start of a line, and nothing else changed.
 bool IsTextWithEntryInserted(const std::string& text, const std::string& out, const std::string& entry) {
     if (out.size() <= text.size()) return false;
     const std::size_t extra = out.size() - text.size();
@@ -27,10 +28,16 @@ bool IsTextWithEntryInserted(const std::string& text, const std::string& out, co
              {entry, entry + e, e + entry, e + entry + e, "[Rename]" + e + entry, "[Rename]" + e + entry + e,
               e + "[Rename]" + e + entry + e}) {
             if (piece.size() != extra) continue;
-            // The place: out and text agree before it and after the piece.
+            // The place: out and text agree before it and after the piece, and it starts a
+            // line: at the start of the file, after a line break, or (a piece that begins with
+            // its own line break) at the end of an unfinished last line.
+            const bool own_break = piece.compare(0, e.size(), e) == 0;
             const size_t lowest = text.size() > suffix ? text.size() - suffix : 0;
-            for (size_t at = lowest; at <= prefix; ++at)
-                if (out.compare(at, piece.size(), piece) == 0) return true;
+            for (size_t at = lowest; at <= prefix; ++at) {
+                const bool starts_line = own_break ? at == text.size() && !text.empty() && text.back() != '\n'
+                                                   : at == 0 || out[at - 1] == '\n';
+                if (starts_line && out.compare(at, piece.size(), piece) == 0) return true;
+            }
         }
     }
     return false;
@@ -68,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (SamePath(dir, destination)) std::abort();
         if (IsInside(destination, dir) && IsInside(rest, destination)) std::abort();
     }
-    TargetMayBeDeleted(rest, destination, {destination}, {destination});
+    TargetMayBeDeleted(rest, destination, {destination}, {SharedFolder{destination, true}});
 
     // WININIT.INI: the entry is added and nothing of the file is lost.
     const std::string out = AddRenameEntry(text, "C:\\X.EXE");
