@@ -47,7 +47,13 @@ bool CFlashDlg::OnInitDialog() {
     m_Folder = CUpdateSettings::ReadPath(n > 0 && n < sizeof(current) ? CString(current) : CString());
     SetItemText(IDC_UPD_FOLDER, m_Folder);
     SetCurrentDirectoryA(FolderForSearch(m_Folder));
-    FillAdapterCombo();
+    // On the run after the DOS flasher's reboot the sheet checks the recorded adapter first and
+    // selects it: the page fills once that is done (kAppCheckDone), so that its queries and its
+    // list start on the adapter the combo shows.
+    if (CConfUtilApp::Get()->m_PostRestart)
+        EnableControls(FALSE, FALSE, FALSE);
+    else
+        FillAdapterCombo();
     return true;
 }
 
@@ -172,7 +178,9 @@ void CFlashDlg::FillFileList() {
     CConfUtilApp* app = CConfUtilApp::Get();
     CModem* modem = app->CurrentModem();
     CCardInfo* card = app->CurrentCard();
-    if (!modem) return;
+    // While the system changes the modems are about to be rebuilt: nothing may be offered on
+    // them. The refill after the re-detection lists the folder.
+    if (!modem || m_SystemChanging) return;
     SetItemText(IDC_UPD_STATUS, fw::App::Text(IDS_PAGE_DETERMINING));
     EnableWindow(Item(IDC_UPD_FILES), FALSE);
     fw::ListView files(Item(IDC_UPD_FILES));
@@ -276,6 +284,10 @@ void CFlashDlg::OnAppNote(WPARAM what) {
         EnableControls(FALSE, FALSE, FALSE);
         break;
     }
+    case kAppCheckDone:
+        // A device change during the check is followed by its own refill.
+        if (!m_SystemChanging) FillAdapterCombo();
+        break;
     case kAppPortFree:
         if (!app->CurrentModem() || m_SystemChanging) break;
         if (m_VersionBusy) {

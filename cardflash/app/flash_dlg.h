@@ -16,6 +16,7 @@ public:
     static constexpr WPARAM kAppRedetectedAfterRemoval = 2;
     static constexpr WPARAM kAppAdapterRemoved = 3;
     static constexpr WPARAM kAppSystemChanging = 4;
+    static constexpr WPARAM kAppCheckDone = 5;  // the sheet's post-reboot check has ended
     static constexpr WPARAM kAppPortFree = 6;
 
     CFlashDlg();

@@ -78,9 +78,13 @@ void PrpSheet::OnInitDialog() {
     }
     CConfUtilApp* app = CConfUtilApp::Get();
     if (app && app->m_PostRestart) {
-        CUpdateRun running(app);
-        CUpdModSetDlg dialog(nullptr, hwnd());
-        dialog.DoModal();
+        {
+            CUpdateRun running(app);
+            CUpdModSetDlg dialog(nullptr, hwnd());
+            dialog.DoModal();
+        }
+        // The page waited for the check, which may have selected another adapter.
+        TellPage(CFlashDlg::kAppCheckDone, true);
     }
     ShowWindow(GetDlgItem(hwnd(), IDOK), SW_HIDE);
     SetDlgItemTextA(hwnd(), IDCANCEL, fw::App::Text(IDS_SHEET_CLOSE));

@@ -64,6 +64,12 @@
 #define IDS_UPD_COUNTRY_FAILED 60241
 #define IDS_UPD_ADAPTER_GONE 60242
 #define IDS_UPD_RUNONCE_FAILED 60243
+#define IDS_UPD_ADAPTER_REMOVED 60244
+#define IDS_UPD_ADAPTER_GONE_UNCHECKED 60245
+#define IDS_UPD_DONE_PARTLY 60246
+#define IDS_UPD_NOT_CHECKED 60247
+#define IDS_UPD_COUNTRY_NO_MODEM 60248
+#define IDS_UPD_COUNTRY_INVALID 60249
 
 // --- The main property sheet, the Update page and the About page ---------------------------------
 #define IDI_PROGRAM 128

@@ -320,6 +320,43 @@ TEST_F(SheetTest, AfterTheRebootTheCheckComesBeforeTheSheet) {
     Close(s);
 }
 
+// The run after the reboot with card B recorded: the check selects card B, and the page fills only
+// then, so the combo shows card B and the Update button goes to card B's port (card A's is dead).
+TEST_F(SheetTest, AfterTheRebootTheSheetShowsTheRecordedAdapter) {
+    winetest::RegFixture ports(
+        std::string("[HKEY_LOCAL_MACHINE\\Enum\\MF\\CHILD0000\\PCMCIA&DORVEX-ETHERMODEM_56-3F1A&1]\n\"PORTNAME\"=\"COM97\"\n") +
+        "[HKEY_LOCAL_MACHINE\\Enum\\PCMCIA\\DORVEX-MODEM_56K-77C2\\1]\n\"PORTNAME\"=\"" + pair.a + "\"\n");
+    const char kCardB[] = "PCMCIA\\DORVEX-MODEM_56K-77C2\\1";
+    WritePostRebootRecord();
+    WritePrivateProfileStringA("Update", "UpdatePnP", kCardB, Ini().c_str());
+    // Card B's package; the card runs the version the record expects.
+    Write("M56.MPK", fwtest::MpkFile(1, {{3, "PCMCIA\\DORVEX-MODEM_56K", 0x1144, 3, "M56", "56K firmware",
+                                          {{mpk::kKindImage, ModemImage("1.95")}}}}));
+    sim.Update([](modemsim::ModemState& st) { st.firmwareVersion = "1.90"; });
+    Run("UPGRADE");
+    Answer("The update completed successfully!", IDOK);
+    Sheet s = WaitSheet(p_.pid());
+    ASSERT_NE(s.sheet, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return ui::IsEnabled(s.page, IDC_UPD_UPDATE); })) << ui::ControlText(s.page, IDC_UPD_STATUS);
+    const std::vector<std::string> adapters = ui::ComboItems(s.page, IDC_UPD_ADAPTERS);
+    const int line = ui::ComboSelection(s.page, IDC_UPD_ADAPTERS);
+    ASSERT_GE(line, 0);
+    ASSERT_LT(static_cast<size_t>(line), adapters.size());
+    EXPECT_NE(adapters[static_cast<size_t>(line)].find("56K PC Card Modem"), std::string::npos) << adapters[static_cast<size_t>(line)];
+    EXPECT_EQ(ui::ControlText(s.page, IDC_UPD_MODEM_STATE), "1.90");
+    EXPECT_EQ(Files(s), std::vector<std::string>{"M56.MPK | 1.95 | 56K firmware"});
+
+    ASSERT_TRUE(ui::Click(s.page, IDC_UPD_UPDATE));
+    HWND dlg = ui::WaitDialog(p_.pid(), "Update", 20000);
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_NE(dlg, s.sheet);
+    // The progress dialog runs with card B's port locked, and the record names card B.
+    EXPECT_EQ(Key("UpdatePnP"), kCardB);
+    ASSERT_TRUE(ui::Click(dlg, IDCANCEL));
+    ASSERT_TRUE(ui::WaitGone(dlg));
+    Close(s);
+}
+
 // A report that the port did not open parks the version read; the monitor finds the port free
 // and the read runs again by itself.
 TEST_F(SheetTest, ABusyPortParksTheVersionReadUntilItIsFree) {
@@ -430,6 +467,49 @@ TEST_F(SheetTest, Windows9xRemovalWaitsForTheDevnodeToGo) {
     EXPECT_TRUE(WaitFor([&] { return CountOf(sim.Commands(), "AT+GMR") >= reads + 2; }));
     EXPECT_TRUE(WaitFor([&] { return ui::IsEnabled(s.page, IDC_UPD_BROWSE); }));
     EXPECT_EQ(ui::ComboItems(s.page, IDC_UPD_ADAPTERS)[0], CardA());
+    Close(s);
+}
+
+// A folder chosen with Browse while the system changes is kept, but nothing is offered on the
+// modems that are about to be rebuilt: the page fills from that folder after the re-detection.
+TEST_F(SheetTest, Windows9xABrowsedFolderWaitsForTheRebuild) {
+    winetest::RegFixture nodes(Devnodes("C2F00070", "C2F00080"));
+    Write("EM56.MPK", ModemPackage(true));
+    const std::string other = folder_ + "\\more";
+    ASSERT_TRUE(CreateDirectoryA(other.c_str(), nullptr));
+    const std::string package = other + "\\EM56B.MPK";
+    ASSERT_TRUE(CopyFileA((folder_ + "\\EM56.MPK").c_str(), package.c_str(), FALSE));
+    Sheet s = StartFilled();
+    ASSERT_NE(s.sheet, nullptr);
+    ASSERT_TRUE(ui::Click(s.page, IDC_UPD_BROWSE));
+    HWND browse = ui::WaitDialog(p_.pid(), "Browse for Update File", 20000);
+    ASSERT_NE(browse, nullptr);
+
+    // Card B goes while the file dialog is open; its devnode stays, so the system has not settled.
+    DevnodeNotice(s.sheet, DBT_DEVICEREMOVECOMPLETE, 0xC2F00080);
+    ASSERT_TRUE(WaitFor([&] { return ui::ComboItems(s.page, IDC_UPD_ADAPTERS) == std::vector<std::string>{kChanging}; }));
+    // The file name box of the dialog: an edit, or the edit of a combo box.
+    const int nameIds[] = {0x47C, 0x480};
+    bool named = false;
+    for (int id : nameIds) {
+        HWND name = ui::Control(browse, id);
+        if (!name) continue;
+        HWND edit = FindWindowExA(name, nullptr, "Edit", nullptr);
+        named = SendMessageA(edit ? edit : name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(package.c_str())) != 0;
+        if (named) break;
+    }
+    ASSERT_TRUE(named);
+    ASSERT_TRUE(ui::Click(browse, IDOK));
+    ASSERT_TRUE(ui::WaitGone(browse));
+    // The folder text is set just before the list would fill, in the same handler.
+    ASSERT_TRUE(WaitFor([&] { return ui::ControlText(s.page, IDC_UPD_FOLDER) == other; }))
+        << ui::ControlText(s.page, IDC_UPD_FOLDER);
+    ExpectControls(s.page, false, false, false);
+    EXPECT_EQ(ui::ComboItems(s.page, IDC_UPD_ADAPTERS), std::vector<std::string>{kChanging});
+
+    ASSERT_EQ(RegDeleteKeyA(HKEY_DYN_DATA, "Config Manager\\Enum\\C2F00080"), ERROR_SUCCESS);
+    EXPECT_TRUE(WaitFor([&] { return ui::IsEnabled(s.page, IDC_UPD_BROWSE); }));
+    EXPECT_EQ(Files(s), std::vector<std::string>{"EM56B.MPK | 1.90 | EtherModem firmware"});
     Close(s);
 }
 

@@ -79,23 +79,27 @@ bool CUpdModSetDlg::PostRebootCheckFails() {
     const int index = app->IndexOfCard(m_PnPID);
     if (index < 0) {
         // Nothing can be checked or set on an adapter that is not there: TEMP.PAK and the record
-        // stay for a run with the adapter in place.
-        app->Message(FormatMessage2(fw::App::Text(IDS_UPD_ADAPTER_GONE), m_PnPID, wanted), MB_OK | MB_ICONEXCLAMATION);
+        // stay, and the restart is registered again, for a start of Windows with the adapter in
+        // place (a plain start of the program runs no check).
+        const UINT text = RegisterUpgradeRestart(app) ? IDS_UPD_ADAPTER_GONE : IDS_UPD_ADAPTER_GONE_UNCHECKED;
+        app->Message(FormatMessage2(fw::App::Text(text), m_PnPID, wanted), MB_OK | MB_ICONEXCLAMATION);
         return true;
     }
-    // The sheet shows the adapter the update was for.
+    // The sheet's page fills after this check and shows the selected adapter.
     app->Select(index);
-    if (CModem* modem = app->ModemAt(index).m_Modem.get()) {
+    CModem* modem = app->ModemAt(index).m_Modem.get();
+    if (!modem) {
+        // The adapter is there but the program cannot talk to its modem: the settings can still be
+        // installed, and the end says that the flash was not checked.
+        m_NotDone += FormatMessage2(fw::App::Text(IDS_UPD_NOT_CHECKED), wanted, CString());
+    } else if (modem->ReadFirmwareVersion() == kModemOk && !modem->m_FirmwareVersion.IsEmpty() &&
+               modem->m_FirmwareVersion != wanted) {
         // A modem that says nothing gives no reason to doubt the flasher.
-        if (modem->ReadFirmwareVersion() == kModemOk && !modem->m_FirmwareVersion.IsEmpty() &&
-            modem->m_FirmwareVersion != wanted) {
-            CCardInfo record(m_PnPID, FALSE);
-            CString text = FormatMessage2(
-                fw::App::Text(IsNt(app) ? IDS_UPD_FLASHER_FAILED_NT : IDS_UPD_FLASHER_FAILED_9X), record.m_FlashProg,
-                wanted);
-            app->Message(text, MB_OK | MB_ICONEXCLAMATION);
-            return true;
-        }
+        CCardInfo record(m_PnPID, FALSE);
+        CString text = FormatMessage2(
+            fw::App::Text(IsNt(app) ? IDS_UPD_FLASHER_FAILED_NT : IDS_UPD_FLASHER_FAILED_9X), record.m_FlashProg, wanted);
+        app->Message(text, MB_OK | MB_ICONEXCLAMATION);
+        return true;
     }
     DeleteFileA(app->m_ProgramFolder + "\\" + fw::App::Text(IDS_UPD_TEMP_PAK));
     return false;
@@ -130,10 +134,19 @@ bool CUpdModSetDlg::OnInitDialog() {
         return true;
     }
     if (!settings) {
-        app->MessageId(IDS_UPD_DONE, MB_OK | MB_ICONINFORMATION);
+        ReportDone();
         End(IDOK);
     }
     return true;
+}
+
+// The end of a good update; what had to be left out is said, not passed over.
+void CUpdModSetDlg::ReportDone() {
+    CConfUtilApp* app = CConfUtilApp::Get();
+    if (m_NotDone.IsEmpty())
+        app->MessageId(IDS_UPD_DONE, MB_OK | MB_ICONINFORMATION);
+    else
+        app->Message(FormatMessage2(fw::App::Text(IDS_UPD_DONE_PARTLY), m_NotDone, CString()), MB_OK | MB_ICONEXCLAMATION);
 }
 
 bool CUpdModSetDlg::OnCommand(int id, int code) {
@@ -197,15 +210,23 @@ void CUpdModSetDlg::Update() {
         return;
     }
     // The code goes to the modem of the adapter the record names. A code that was never read
-    // (-1) is not sent.
+    // (-1) has nothing to give back; any other that is no country code, or no modem to take it,
+    // is told with the end.
     CString countryCommand;
-    if (CModem* modem = RecordedModem(); modem && CountryCodeCommand(m_CountryCode, countryCommand)) {
-        if (modem->SetCountryCode(m_CountryCode) != kModemOk) {
+    CModem* modem = RecordedModem();
+    if (m_CountryCode != -1) {
+        if (!CountryCodeCommand(m_CountryCode, countryCommand)) {
+            CString code;
+            code.Format("%d", m_CountryCode);
+            m_NotDone += FormatMessage2(fw::App::Text(IDS_UPD_COUNTRY_INVALID), code, CString());
+        } else if (!modem) {
+            m_NotDone += fw::App::Text(IDS_UPD_COUNTRY_NO_MODEM);
+        } else if (modem->SetCountryCode(m_CountryCode) != kModemOk) {
             app->MessageId(IDS_UPD_COUNTRY_FAILED, MB_OK | MB_ICONEXCLAMATION);
             End(2);
             return;
         }
     }
-    app->MessageId(IDS_UPD_DONE, MB_OK | MB_ICONINFORMATION);
+    ReportDone();
     End(IDOK);
 }

@@ -64,4 +64,7 @@ private:
     bool PostRebootCheckFails();
     CModem* RecordedModem() const;
     bool HasSettings() const;
+    void ReportDone();
+
+    CString m_NotDone;  // the steps left out, one line each, said at the end
 };

@@ -32,25 +32,42 @@ bool Has(const std::vector<uint32_t>& kinds, uint32_t kind) {
     return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
 }
 
+// A port that does not open because its device no longer exists: the adapter was taken out (a
+// port another program holds gives "access denied").
+bool PortDeviceGone(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DEV_NOT_EXIST ||
+           error == ERROR_DEVICE_NOT_CONNECTED;
+}
+
 // The port lock of one stretch of the routine, taken again after the user has freed the port.
 class RetryingPortLock {
 public:
+    enum Outcome { kTaken, kCancelled, kGone };
+
     explicit RetryingPortLock(CModem* modem) : modem_(modem) {}
 
-    // Locks until the port is open; the user may give up (false, nothing held).
-    bool Take(CConfUtilApp* app) {
+    // Locks until the port is open; the user may give up (nothing held). An adapter that was
+    // taken out is told to the user once: asking to free its port again would never end.
+    Outcome Take(CConfUtilApp* app) {
         for (;;) {
             lock_ = std::make_unique<CPortLock>(modem_);
-            if (modem_->IsPortOpen()) return true;
+            if (modem_->IsPortOpen()) return kTaken;
+            const bool gone = PortDeviceGone(modem_->m_LastError);
             lock_.reset();
-            if (app->MessageId(IDS_UPD_PORT_IN_USE, MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) return false;
+            if (gone) {
+                app->MessageId(IDS_UPD_ADAPTER_REMOVED, MB_OK | MB_ICONEXCLAMATION);
+                return kGone;
+            }
+            if (app->MessageId(IDS_UPD_PORT_IN_USE, MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) return kCancelled;
         }
     }
-    // One attempt, no question.
-    bool TakeOnce() {
+    // One attempt; the user is told why it failed.
+    bool TakeOnce(CConfUtilApp* app) {
         lock_ = std::make_unique<CPortLock>(modem_);
         if (modem_->IsPortOpen()) return true;
+        const bool gone = PortDeviceGone(modem_->m_LastError);
         lock_.reset();
+        app->MessageId(gone ? IDS_UPD_ADAPTER_REMOVED : IDS_UPD_PORT_IN_USE, MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
     void Release() { lock_.reset(); }
@@ -88,10 +105,7 @@ BOOL HandOverToFlasher(CConfUtilApp* app, CModem* modem, CMPKFile& package) {
     CCardInfo* card = app->CurrentCard();
     if (!card) return FALSE;
     RetryingPortLock lock(modem);
-    if (!lock.TakeOnce()) {
-        app->MessageId(IDS_UPD_PORT_IN_USE, MB_OK | MB_ICONEXCLAMATION);
-        return FALSE;
-    }
+    if (!lock.TakeOnce(app)) return FALSE;
     RecordCountryCode(modem);
 
     const CString& folder = app->m_ProgramFolder;
@@ -112,18 +126,12 @@ BOOL HandOverToFlasher(CConfUtilApp* app, CModem* modem, CMPKFile& package) {
     }
 
     const CString valueName = app->Title();
-    BOOL registered = FALSE;
-    {
-        CQuickReg runOnce(TRUE, kRunOnceKey);
-        registered = runOnce.m_Open && runOnce.SetString(valueName, RunOnceCommand(*app));
-    }
-    if (!registered) {
+    if (!RegisterUpgradeRestart(app)) {
         // Nothing would check the flash after the reboot, nor install the settings.
         DeleteFileA(tempPak);
         app->MessageId(IDS_UPD_RUNONCE_FAILED, MB_OK | MB_ICONEXCLAMATION);
         return FALSE;
     }
-    app->m_RunOnceRegistered = 1;
 
     if (app->OSInfo().m_PlatformId == VER_PLATFORM_WIN32_NT) {
         app->Message(FormatMessage2(fw::App::Text(IDS_UPD_NT_FLASHER), flasherName, folder), MB_OK | MB_ICONINFORMATION);
@@ -176,6 +184,16 @@ CString FormatMessage2(const CString& format, const CString& first, const CStrin
 }
 
 void SetPageVersionReadRestart(PageVersionReadRestart restart) { g_restart = restart; }
+
+bool RegisterUpgradeRestart(CConfUtilApp* app) {
+    bool registered = false;
+    {
+        CQuickReg runOnce(TRUE, kRunOnceKey);
+        registered = runOnce.m_Open && runOnce.SetString(app->Title(), RunOnceCommand(*app));
+    }
+    if (registered) app->m_RunOnceRegistered = 1;
+    return registered;
+}
 
 BOOL PerformUpdate(CModem* modem, const CString& fileName, const CString& folder, CFlashDlg* page) {
     CConfUtilApp* app = CConfUtilApp::Get();
@@ -242,7 +260,7 @@ BOOL PerformUpdate(CModem* modem, const CString& fileName, const CString& folder
     if (!modem->m_InPlaceCapable) return HandOverToFlasher(app, modem, package);
 
     RetryingPortLock lock(modem);
-    if (!lock.Take(app)) return FALSE;
+    if (lock.Take(app) != RetryingPortLock::kTaken) return FALSE;
     RecordCountryCode(modem);
     INT_PTR ended;
     {
@@ -254,7 +272,9 @@ BOOL PerformUpdate(CModem* modem, const CString& fileName, const CString& folder
         lock.Release();
         Sleep(kSettleAfterFlashMs);
     }
-    lock.Take(app);  // a Cancel here only goes on without the lock
+    // A Cancel here only goes on without the lock; an adapter that was taken out ends the update
+    // (its settings would go to a modem that is not there).
+    if (lock.Take(app) == RetryingPortLock::kGone) return FALSE;
     bool done = ended == IDOK;
     if (done && settings) {
         // The modem runs the new firmware either way; the update is complete only with its settings.

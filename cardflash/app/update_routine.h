@@ -17,6 +17,12 @@ class CFlashDlg;
 // command-line run found the firmware current; FALSE otherwise (a failed settings step included).
 BOOL PerformUpdate(CModem* modem, const CString& fileName, const CString& folder, CFlashDlg* page);
 
+class CConfUtilApp;
+
+// Registers the RunOnce command that starts the program with "UPGRADE" at the next start of
+// Windows, for the check after the DOS flasher's reboot. False when the value cannot be written.
+bool RegisterUpgradeRestart(CConfUtilApp* app);
+
 // How the routine restarts the page's version read: the page registers this once (the routine
 // knows the page only by pointer). Without it nothing is restarted.
 using PageVersionReadRestart = void (*)(CFlashDlg* page);

@@ -10,6 +10,10 @@ using namespace updatetest;
 namespace {
 // The boot loader's "PROGRAMMING ERROR" (128) has no text of its own in the error table.
 const char kProgrammingError[] = "Error code 128";
+const char kFlashDoneText[] = "The firmware update has completed successfully!";
+const char kOlderText[] =
+    "The firmware in the selected file is an older or identical version than what is loaded in the adapter.  \n"
+    "Do you wish to continue?";
 }
 
 TEST_F(UpdateTest, InPlaceUpgradeFlashesInstallsTheSettingsAndSendsTheCountryBack) {
@@ -385,37 +389,135 @@ TEST_F(UpdateTest, AFailedRebootCheckRunsOnce) {
 
 // After the reboot the check and the country code go to the adapter that the record names: here
 // card B, which the simulated card now answers for while card A's port is dead. An adapter that
-// is not in the computer is told to the user and nothing is sent to any modem.
+// is not in the computer is told to the user and nothing is sent to any modem; the check is
+// registered again for the next start of Windows (a plain start of the program runs none), and
+// the user is told when even that cannot be done.
 TEST_F(UpdateTest, AfterTheRebootTheRecordedAdapterIsChecked) {
     winetest::RegFixture ports(
         std::string("[HKEY_LOCAL_MACHINE\\Enum\\MF\\CHILD0000\\PCMCIA&DORVEX-ETHERMODEM_56-3F1A&1]\n\"PORTNAME\"=\"COM97\"\n") +
         "[HKEY_LOCAL_MACHINE\\Enum\\PCMCIA\\DORVEX-MODEM_56K-77C2\\1]\n\"PORTNAME\"=\"" + pair.a + "\"\n");
+    const char kAbsent[] = "PCMCIA\\DORVEX-MODEM_56K-77C2\\2";
     struct Case {
         const char* pnp;
+        bool runOnceKey;  // the RunOnce key can be written
         std::string message;
+        bool registered;
     } cases[] = {
-        {"PCMCIA\\DORVEX-MODEM_56K-77C2\\1",
-         "The adapter was to be updated to version 1.90. Ostrel.exe failed to update the adapter to the newer version."},
-        {"PCMCIA\\DORVEX-MODEM_56K-77C2\\2",
+        {"PCMCIA\\DORVEX-MODEM_56K-77C2\\1", true,
+         "The adapter was to be updated to version 1.90. Ostrel.exe failed to update the adapter to the newer version.",
+         false},
+        {kAbsent, true,
          "The adapter that was to be updated to version 1.90 (PCMCIA\\DORVEX-MODEM_56K-77C2\\2) is not in the computer. "
-         "Insert it and start the program again."},
+         "Insert it and restart Windows: the update is checked when Windows starts again.",
+         true},
+        {kAbsent, false,
+         "The adapter that was to be updated to version 1.90 (PCMCIA\\DORVEX-MODEM_56K-77C2\\2) is not in the computer, "
+         "and the check of the update could not be registered for the next start of Windows. The update cannot be "
+         "checked.",
+         false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.pnp);
+        SCOPED_TRACE(c.message);
         Prepare("run");
         WritePostRebootRecord();
         WritePrivateProfileStringA("Update", "UpdatePnP", c.pnp, Ini().c_str());
+        std::unique_ptr<RunOnceLink> link;
+        if (!c.runOnceKey) {
+            link = std::make_unique<RunOnceLink>();
+            ASSERT_TRUE(link->made());
+        }
         const size_t before = sim.Commands().size();
         Run("UPGRADE");
         Answer(c.message, IDOK);
         Finish();
+        link.reset();
         const std::string report = Report();
         EXPECT_TRUE(HasLine(report, "settings dialog 2")) << report;
+        EXPECT_TRUE(HasLine(report, c.registered ? "runonce registered 1" : "runonce registered 0")) << report;
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRunOnce, "cardflash"),
+                  c.registered ? folder_ + "\\cardflash.EXE UPGRADE" : std::string("<none>"));
         EXPECT_NE(GetFileAttributesA((folder_ + "\\TEMP.PAK").c_str()), INVALID_FILE_ATTRIBUTES);
         const std::vector<std::string> commands = sim.Commands();
         const std::vector<std::string> sent(commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end());
         EXPECT_EQ(std::count(sent.begin(), sent.end(), "ATZ&F&W"), 0);
         EXPECT_EQ(std::find(sent.begin(), sent.end(), "AT+GCI=3D"), sent.end());
+        DeleteRunOnce();
+    }
+}
+
+// After the reboot, what could not be done is said with the end, not passed over: a modem that
+// could not be bound is neither checked nor given its country code back, and a stored country
+// code that is no code is not sent.
+TEST_F(UpdateTest, AfterTheRebootWhatWasLeftOutIsSaid) {
+    struct Case {
+        const char* name;
+        const char* args;
+        const char* country;
+        std::string message;
+    } cases[] = {
+        {"no modem", "UPGRADE UNBOUND", "61",
+         "The update completed, but not everything was done:"
+         "\n- The adapter's modem could not be reached: its firmware was not checked against version 1.90."
+         "\n- The adapter's modem could not be reached: its country code was not set."},
+        {"no country code", "UPGRADE", "300",
+         "The update completed, but not everything was done:"
+         "\n- The stored country code 300 is not a country code: the modem's country code was not set."},
+        {"nothing left out", "UPGRADE", "61", "The update completed successfully!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Prepare("run");
+        Write("EM56.MPK", ModemPackage(true));
+        WritePostRebootRecord();
+        WritePrivateProfileStringA("Update", "MdmCountryCode", c.country, Ini().c_str());
+        sim.Update([](modemsim::ModemState& s) { s.firmwareVersion = "1.90"; });
+        const size_t before = sim.Commands().size();
+        Run(c.args);
+        HWND settings = ui::WaitDialog(p_.pid(), "Update Modem Settings", 20000);
+        ASSERT_NE(settings, nullptr);
+        ASSERT_TRUE(ui::Click(settings, IDC_MODSET_UPDATE));
+        Answer(c.message, IDOK);
+        Finish();
+        EXPECT_TRUE(HasLine(Report(), "settings dialog 1")) << Report();
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey9x, "FirmwareLevel"), "1.90");
+        const std::vector<std::string> commands = sim.Commands();
+        const std::vector<std::string> sent(commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end());
+        const bool countrySent = std::find_if(sent.begin(), sent.end(), [](const std::string& command) {
+                                     return command.rfind("AT+GCI=", 0) == 0;
+                                 }) != sent.end();
+        EXPECT_EQ(countrySent, std::string(c.name) == "nothing left out");
+    }
+}
+
+// An adapter taken out under a running update: the user is told once that it is gone and the
+// update ends, before the flash as after it (no questions to free a port that will not come
+// back, no settings for a modem that is not there).
+TEST_F(UpdateTest, AnAdapterTakenOutEndsTheUpdate) {
+    const char kGone[] = "The adapter has been removed from the computer. The update has been stopped.";
+    for (bool flashed : {false, true}) {
+        SCOPED_TRACE(flashed ? "after the flash" : "before the flash");
+        Prepare("run");
+        // A package as new as the modem asks before the port is locked; a newer one goes on to
+        // the progress dialog.
+        Write("EM56.MPK", ModemPackage(true, "DVXUPG.INF", FILE_ATTRIBUTE_ARCHIVE, flashed ? "1.90" : "1.80"));
+        Run("PERFORM:EM56.MPK");
+        if (flashed) {
+            HWND dlg = ui::WaitDialog(p_.pid(), "Update", 20000);
+            ASSERT_NE(dlg, nullptr);
+            ASSERT_TRUE(ui::Click(dlg, IDC_PROG_START));
+        }
+        HWND box = ui::WaitMessageBox(p_.pid(), 60000);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(ui::MessageBoxText(box), flashed ? kFlashDoneText : kOlderText);
+        ASSERT_TRUE(winetest::UnplugPort(pair.a, true));
+        ui::Click(box, flashed ? IDOK : IDYES);
+        ui::WaitGone(box);
+        Answer(kGone, IDCANCEL);
+        Finish();
+        ASSERT_TRUE(winetest::UnplugPort(pair.a, false));
+        EXPECT_TRUE(HasLine(Report(), "perform 0")) << Report();
+        EXPECT_EQ(sim.State().bootFlashed, flashed);
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey9x, "FirmwareLevel"), "<none>");
     }
 }
 

@@ -225,8 +225,13 @@ bool KeepCardValuesInImage(uint8_t* image, size_t size, const CardRecord& card) 
             const bool words = image[at + 2] != 0;
             const uint32_t area = static_cast<uint32_t>(image[at + 8]) | image[at + 9] << 8 |
                                   image[at + 10] << 16 | static_cast<uint32_t>(image[at + 11]) << 24;
-            // The entry's data may be only part of an image: its last two bytes are left as they are.
             if (area > size || size - area < fis::kCisAreaSize || image[area] != 1) return false;
+            // A whole image in one entry ends with its checksum, which the card checks before it
+            // runs the image: it must cover the card's values. Data that is only part of an image
+            // (its last two bytes are not the sum of the rest) is left alone there, as is a CIS
+            // that reaches into those bytes.
+            const bool whole = area + fis::kCisAreaSize <= size - 2 &&
+                               fis::ImageChecksum(image, size) == (image[size - 2] | image[size - 1] << 8);
             uint8_t* cis = image + area;
             if (words) {
                 KeepCardValues(cis, fis::kCisAreaSize, card, false);
@@ -236,6 +241,7 @@ bool KeepCardValuesInImage(uint8_t* image, size_t size, const CardRecord& card) 
                 const std::vector<uint8_t> b = Narrow(w.data(), w.size());
                 std::memcpy(cis, b.data(), b.size());
             }
+            if (whole) fis::StoreChecksum(image, size);
             return true;
         }
         at += length + 2;

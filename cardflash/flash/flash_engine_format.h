@@ -182,8 +182,9 @@ std::vector<uint8_t> Narrow(const uint8_t* words, size_t size);
 
 // A firmware image whose information block's CIS entry (code 0x10) leads to a CIS area beginning
 // with the byte 1: the card's values of tuples 0x44 and 0x88 written into that CIS (widened for the
-// work when the entry says it is stored one byte per byte); nothing else of the data changes. False
-// (image unchanged) when there is no such CIS.
+// work when the entry says it is stored one byte per byte). When the data's last two bytes held its
+// checksum (the sum of all other bytes) and lie outside the CIS, they are stored anew; otherwise
+// nothing else of the data changes. False (image unchanged) when there is no such CIS.
 bool KeepCardValuesInImage(uint8_t* image, size_t size, const CardRecord& card);
 
 // A request that succeeded: the driver said so and answered with the whole buffer.

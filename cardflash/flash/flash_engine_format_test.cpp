@@ -124,18 +124,24 @@ TEST(FlashEngineFormat, NodeAddressFindsTheNetworkFunctionsNodeId) {
     }
 }
 
-TEST(FlashEngineFormat, ImageCisOutsideTheImageIsLeftAlone) {
+// The card's values go into the image's CIS only when it lies inside the data. Data whose last two
+// bytes hold its checksum is a whole image: the checksum then covers the values. Other data may be
+// one entry of an image that goes on: only the CIS changes, never its last two bytes.
+TEST(FlashEngineFormat, ImageCisGetsTheCardsValuesAndAWholeImageItsChecksum) {
     struct Case {
         const char* what;
         uint32_t area;
         uint8_t first;
+        bool whole;      // the data ends with its own checksum
         bool kept;
+        bool summed;     // the last two bytes are the checksum afterwards
     } cases[] = {
-        {"inside", 0x4100, 1, true},
-        {"not a CIS", 0x4100, 2, false},
-        {"area ends with the data", 0x4400 - 256, 1, true},
-        {"area runs past the data", 0x4400 - 256 + 1, 1, false},
-        {"area past the end", 0xFFFFFF00u, 1, false},
+        {"whole image", 0x4100, 1, true, true, true},
+        {"part of an image", 0x4100, 1, false, true, false},
+        {"not a CIS", 0x4100, 2, true, false, true},
+        {"area ends with the data", 0x4400 - 256, 1, true, true, false},
+        {"area runs past the data", 0x4400 - 256 + 1, 1, true, false, true},
+        {"area past the end", 0xFFFFFF00u, 1, true, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -143,19 +149,22 @@ TEST(FlashEngineFormat, ImageCisOutsideTheImageIsLeftAlone) {
         img.Cis(16, c.area);
         if (c.area < 0x4400 - 4) img.Put(c.area, {c.first, 0x00, 0x44, 0x08});
         Bytes image = img.Build();
+        if (!c.whole) image[image.size() - 2] ^= 0x5A;
         const Bytes before = image;
         EXPECT_EQ(flashdrv::KeepCardValuesInImage(image.data(), image.size(), Card()), c.kept);
+        const size_t n = image.size();
+        EXPECT_EQ(fwtest::Sum16(image, 0, n - 2) == (image[n - 2] | image[n - 1] << 8), c.summed);
         if (!c.kept) {
             EXPECT_EQ(image, before);
-        } else {
-            EXPECT_EQ(image[c.area + 4], 0x11);  // low byte of each word of the first value
-            EXPECT_EQ(image[c.area + 5], 0x33);
-            // The data may be one entry of an image that goes on: only the CIS changes, never
-            // its last two bytes.
-            for (size_t i = 0; i < image.size(); ++i) {
-                if (i < c.area || i >= c.area + 256) {
-                    ASSERT_EQ(image[i], before[i]) << i;
-                }
+            continue;
+        }
+        EXPECT_EQ(image[c.area + 4], 0x11);  // low byte of each word of the first value
+        EXPECT_EQ(image[c.area + 5], 0x33);
+        for (size_t i = 0; i < n; ++i) {
+            const bool cis = i >= c.area && i < c.area + 256;
+            const bool checksum = c.summed && i >= n - 2;
+            if (!cis && !checksum) {
+                ASSERT_EQ(image[i], before[i]) << i;
             }
         }
     }

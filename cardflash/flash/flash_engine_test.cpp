@@ -391,26 +391,38 @@ TEST_F(FlashEngineTest, CisEntryIsWidenedWithTheCardsValues) {
     }
 }
 
+// A card 0x1046 keeps its values in the CIS of the image's information block. An image in one
+// entry ends with its checksum, which then covers those values; an image split over two entries
+// has image bytes like any other at the end of its first entry, and they stay as they are.
 TEST_F(FlashEngineTest, CardOf0x1046KeepsItsValuesInTheImagesCis) {
     FlashDriver::Card combo;
     combo.id = 0x1046;
     // The CIS area at 0x4100 holds byte-form tuples (flag 0 after the entry's length byte).
     const Bytes cis = CisBytes(false);
-    Bytes image = fwtest::FisImage(0x4400).Cis(static_cast<uint16_t>(cis.size()), 0x4100).Put(0x4100, cis).Build();
-    // The image in two entries: the first holds the information block and the CIS, and its last
-    // two bytes are image bytes like any other.
-    const size_t split = 0x4300;
-    const Bytes head(image.begin(), image.begin() + split), tail(image.begin() + split, image.end());
-    const std::string path = Write(Pak(0x1146, 1, 4, {{0x0000, 0x3000, head}, {0x8000, 0x3000 + split, tail}}));
-    Open();
-    ASSERT_EQ(FlashImage(kComboCard, path.c_str(), nullptr), 0);
-
-    // Byte form: each value word gives its low byte; nothing else changes.
-    Bytes want = image;
+    const Bytes image = fwtest::FisImage(0x4400).Cis(static_cast<uint16_t>(cis.size()), 0x4100).Put(0x4100, cis).Build();
+    // Byte form: each value word gives its low byte.
+    Bytes kept = image;
     const Bytes serial = fwtest::Cat({fwtest::Le32(combo.serialFirst), fwtest::Le32(combo.serialSecond)});
-    for (int i = 0; i < 4; ++i) want[0x4100 + 4 + 2 + i] = serial[2 * i];
-    for (int i = 0; i < 8; ++i) want[0x4100 + 14 + 2 + i] = static_cast<uint8_t>(combo.values88[i]);
-    EXPECT_EQ(FlashDriver::Range(driver.Flash(kComboCard), 0x3000, want.size()), want);
+    for (int i = 0; i < 4; ++i) kept[0x4100 + 4 + 2 + i] = serial[2 * i];
+    for (int i = 0; i < 8; ++i) kept[0x4100 + 14 + 2 + i] = static_cast<uint8_t>(combo.values88[i]);
+
+    for (bool split : {false, true}) {
+        SCOPED_TRACE(split ? "two entries" : "one entry");
+        std::string path;
+        Bytes want = kept;
+        if (split) {
+            const size_t at = 0x4300;
+            const Bytes head(image.begin(), image.begin() + at), tail(image.begin() + at, image.end());
+            path = Write(Pak(0x1146, 1, 4, {{0x0000, 0x3000, head}, {0x8000, 0x3000 + at, tail}}));
+        } else {
+            path = Write(Pak(0x1146, 1, 4, {{0x8000, 0x3000, image}}));
+            fwtest::Put16(&want, want.size() - 2, fwtest::Sum16(want, 0, want.size() - 2));
+        }
+        Open();
+        ASSERT_EQ(FlashImage(kComboCard, path.c_str(), nullptr), 0);
+        EXPECT_EQ(FlashDriver::Range(driver.Flash(kComboCard), 0x3000, want.size()), want);
+        CloseFlashDriver();
+    }
 }
 
 TEST_F(FlashEngineTest, PakForAnotherCardOrVariantIsRefusedBeforeTheErase) {

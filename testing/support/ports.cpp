@@ -65,6 +65,24 @@ bool HoldLine(const std::string& port, bool hold, DWORD wait_ms) {
     }
 }
 
+bool UnplugPort(const std::string& port, bool unplugged, DWORD wait_ms) {
+    const std::string flag = RelayFile(port, ".unplug");
+    const std::string done = RelayFile(port, ".unplugged");
+    if (flag.empty()) return false;
+    if (unplugged) {
+        HANDLE f = CreateFileA(flag.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (f == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(f);
+    } else if (!DeleteFileA(flag.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return false;
+    }
+    for (DWORD waited = 0;; waited += 10) {
+        if ((GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES) == unplugged) return true;
+        if (waited >= wait_ms) return false;
+        Sleep(10);
+    }
+}
+
 std::string LineSettings(const std::string& port, const std::string& expected, DWORD wait_ms) {
     const std::string path = RelayFile(port, ".line");
     if (path.empty()) return "";

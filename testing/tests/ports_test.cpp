@@ -104,3 +104,18 @@ TEST(PortPair, AHeldLineKeepsItsBytesUntilLetGo) {
     EXPECT_LT(got.size(), filler.size());
     EXPECT_EQ(got.find("lost"), std::string::npos);
 }
+
+// An unplugged port cannot be opened, as a pulled card's port; once it is back it opens and
+// carries bytes again, and the other side never noticed.
+TEST(PortPair, AnUnpluggedPortIsGoneUntilPutBack) {
+    auto pair = winetest::GetPortPair(0);
+    SerialPort a, b;
+    ASSERT_TRUE(b.Open(pair.b, 115200));
+    ASSERT_TRUE(winetest::UnplugPort(pair.a, true));
+    EXPECT_FALSE(a.Open(pair.a, 115200));
+    EXPECT_EQ(a.last_error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    ASSERT_TRUE(winetest::UnplugPort(pair.a, false));
+    ASSERT_TRUE(a.Open(pair.a, 115200));
+    ASSERT_TRUE(a.Write("back\n"));
+    EXPECT_EQ(b.ReadUntil("\n", 2000), "back\n");
+}

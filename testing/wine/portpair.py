@@ -14,6 +14,11 @@ on that side writes (it stays in the pty, where a purge of that port's output ca
 it, as bytes a driver has not sent yet). The relay writes LINK.held once it holds, and removes it
 once it lets go.
 
+A test can take one side's port away as if its card had been pulled: while LINK.unplug exists the
+relay removes LINK (opening the port then fails as for a device that is gone); it writes
+LINK.unplugged once the link is gone, and puts the link back (and removes LINK.unplugged) once
+LINK.unplug is gone. The pty itself stays, so the other side notices nothing.
+
 A pty has no line, but it keeps what a program set: the relay writes each side's rate and framing
 ("19200 8N1", read with tcgetattr on the master) into LINK.line whenever they change, so a test can
 see how the program under test set up its port.
@@ -64,7 +69,7 @@ def main():
     def cleanup(*_):
         for link in links:
             for path in (link, link + ".line", link + ".line.tmp", link + ".hold", link + ".held",
-                         link + ".held.tmp"):
+                         link + ".held.tmp", link + ".unplug", link + ".unplugged", link + ".unplugged.tmp"):
                 try:
                     os.unlink(path)
                 except OSError:
@@ -92,8 +97,23 @@ def main():
     pending = {masters[0]: bytearray(), masters[1]: bytearray()}  # bytes waiting to go to the key
     reported = [None, None]
     held = [False, False]
+    unplugged = [False, False]
     while True:
         for i, fd in enumerate(masters):
+            unplug = os.path.exists(links[i] + ".unplug")
+            if unplug != unplugged[i]:
+                unplugged[i] = unplug
+                if unplug:
+                    if os.path.lexists(links[i]):
+                        os.unlink(links[i])
+                    write_atomically(links[i] + ".unplugged", "1")
+                else:
+                    if not os.path.lexists(links[i]):
+                        os.symlink(ends[i][2], links[i])
+                    try:
+                        os.unlink(links[i] + ".unplugged")
+                    except OSError:
+                        pass
             now = line_settings(fd)
             if now is not None and now != reported[i]:
                 write_atomically(links[i] + ".line", now)

@@ -2,7 +2,9 @@
 // the program (without its main window), "PERFORM:<package>" runs the update routine for the
 // selected modem with that package from the program folder (the modem's version and in-place
 // capability read first, as the Update page does), "PROGRESS:<package>" runs the progress dialog
-// with no modem selected, and a run with "UPGRADE" opens the modem-settings dialog first. What happened goes to "update_host.txt" beside the exe.
+// with no modem selected, and a run with "UPGRADE" opens the modem-settings dialog first.
+// "UNBOUND" leaves every adapter without its modem, as when a modem cannot be bound to its port.
+// What happened goes to "update_host.txt" beside the exe.
 #include <windows.h>
 
 #include <cstdio>
@@ -21,6 +23,8 @@ protected:
         CConfUtilApp::InitInstance();
         std::FILE* report = std::fopen(ProgramFolder() + "\\update_host.txt", "w");
         if (!report) return false;
+        if (CommandLine().Find("UNBOUND") >= 0)
+            for (CModemInfo& entry : m_Modems) entry.m_Modem.reset();
         if (m_PostRestart) {
             CUpdModSetDlg dialog;
             std::fprintf(report, "settings dialog %d\n", static_cast<int>(dialog.DoModal()));

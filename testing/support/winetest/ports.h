@@ -31,6 +31,11 @@ std::string LineSettings(const std::string& port, const std::string& expected, D
 // false when it did not.
 bool HoldLine(const std::string& port, bool hold, DWORD wait_ms = 3000);
 
+// Takes `port` away as if its card had been pulled (the relay removes its link: opening it then
+// fails with ERROR_FILE_NOT_FOUND), or puts it back. The other side of the pair notices nothing.
+// Waits up to `wait_ms` until the relay has done it; false when it did not.
+bool UnplugPort(const std::string& port, bool unplugged, DWORD wait_ms = 3000);
+
 // "COM12" -> "\\.\COM12" (the only form that opens ports above COM9).
 std::string DevicePath(const std::string& port);
 
