@@ -890,12 +890,14 @@ TEST(MsgcoreLifetime, ThePortAnswersWhatNobodyClaims) {
          "0C 00 07 00 88 83 09 00 01 01 01 00"},
         {"LISTEN_CONF needs nothing", Conf(cw::kListen, 1, [](Builder& b) { b.U32(1).U16(0); }), ""},
     };
-    for (int closing = 0; closing < 2; ++closing)
+    for (int closing = 0; closing < 2; ++closing) {
         for (const auto& k : cases) {
             SCOPED_TRACE(std::string(k.what) + (closing ? ", beside a closing handler" : ", no handler"));
             RecordingPort port;
             ClosingHandler h;
-            if (closing) ASSERT_TRUE(port.registerHandler(&h));
+            if (closing) {
+                ASSERT_TRUE(port.registerHandler(&h));
+            }
             Bytes m = k.message;
             port.dispatchMessage(reinterpret_cast<tagAPIMsg*>(m.data()));
             std::vector<std::string> sent;
@@ -903,6 +905,7 @@ TEST(MsgcoreLifetime, ThePortAnswersWhatNobodyClaims) {
             EXPECT_EQ(sent, *k.answer ? std::vector<std::string>{k.answer} : std::vector<std::string>{});
             if (closing) port.unregisterHandler(&h);
         }
+    }
 }
 
 }  // namespace
