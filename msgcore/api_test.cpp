@@ -1036,13 +1036,19 @@ TEST(MsgcoreMonitor, RequestsAndRouting) {
     EXPECT_EQ(sim.ViolationText(), "");
 }
 
-// A monitor in memory of its own: any touch after its deletion faults.
+// A monitor whose memory, once deleted, reads as a handle the test watches: anything done with it
+// after the deletion (a handle read and set) shows.
+HANDLE g_touched = nullptr;
 class FencedMonitor : public CCapiMessageMonitor {
 public:
     static void* operator new(size_t n) {
         return VirtualAlloc(nullptr, n, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     }
-    static void operator delete(void* p) { VirtualFree(p, 0, MEM_RELEASE); }
+    // Kept, not freed: the test frees it when the receive thread has ended.
+    static void operator delete(void* p, size_t n) {
+        HANDLE* words = static_cast<HANDLE*>(p);
+        for (size_t i = 0; i < n / sizeof(HANDLE); ++i) words[i] = g_touched;
+    }
     CCapiPort* createCapiPort() override {
         CCapiPortWin32* port = new CCapiPortWin32;
         port->setJoinTimeout(200);  // the destructor gives up waiting while the callback still runs
@@ -1053,14 +1059,14 @@ public:
 struct Blocker {
     HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<int> returned{0};
+    HANDLE thread = nullptr;  // the receive thread the callback runs on
 };
 void WINAPI BlockOnRelease(void* context, tagAPIMsg* message) {
     Blocker* b = static_cast<Blocker*>(context);
     if (cw::Get16(reinterpret_cast<const uint8_t*>(message) + 16) != 0x2102) return;
+    b->thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, GetCurrentThreadId());
     SetEvent(b->inside);
-    WaitForSingleObject(b->go, 10000);
-    ++b->returned;
+    WaitForSingleObject(b->go, 30000);
 }
 
 TEST(MsgcoreMonitor, ACallbackThatOutlivesItsMonitorReturnsSafely) {
@@ -1068,17 +1074,20 @@ TEST(MsgcoreMonitor, ACallbackThatOutlivesItsMonitorReturnsSafely) {
     sim.Reset();
     sim.SetOption(CAPISIM_STRICT, 0);
     Blocker blocker;
+    g_touched = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     FencedMonitor* mon = new FencedMonitor;
     ASSERT_EQ(mon->init(1), 0);
     EXPECT_EQ(mon->addMonitor(0x2100, BlockOnRelease, &blocker, 0), 0);
     // The release of class 0x2100 is confirmed with 0x2102, the function suspend waits for.
     EXPECT_EQ(mon->releaseMonitor(0x2100, 0), 0);
     ASSERT_EQ(WaitForSingleObject(blocker.inside, 10000), WAIT_OBJECT_0);
+    ASSERT_NE(blocker.thread, nullptr);
     delete mon;  // its join gives up: the callback is still running
     SetEvent(blocker.go);
-    EXPECT_TRUE(Poll([&] { return blocker.returned.load() == 1 && sim.Waiters() == 0; }));
-    Sleep(100);  // the thread's last steps after the callback
+    // The thread returns through the dispatch of a monitor that is gone, and ends.
+    EXPECT_EQ(WaitForSingleObject(blocker.thread, 20000), WAIT_OBJECT_0);
     EXPECT_EQ(sim.Log(CAPISIM_RELEASE).size(), 1u);
+    CloseHandle(blocker.thread);
     CloseHandle(blocker.inside);
     CloseHandle(blocker.go);
     sim.Reset();
