@@ -829,6 +829,19 @@ TEST_F(MsgcoreApi, CloseInsideTheTraceOfItsOwnClearingClearsTheCall) {
     EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
 }
 
+// The B3 clearing of a close is never answered: when the close's wait runs out the D channel is
+// cleared, instead of being left up with nobody to clear it.
+TEST_F(MsgcoreApi, CloseWhoseB3ClearingIsNotAnsweredClearsTheDChannel) {
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    sim().SetMode(CAPISIM_MANUAL);
+    const size_t before = sim().Puts().size();
+    EXPECT_EQ(isdnClose(c), 0u);  // after its whole wait
+    EXPECT_EQ(sim().PutWords(before), (std::vector<uint16_t>{0x8084, 0x8004}));
+    EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
+    sim().Reset();  // nothing answered the clearing
+}
+
 // A clearing the library refuses: the caller learns it and keeps a connection it can still clear.
 TEST_F(MsgcoreApi, CloseWhoseClearingIsRefusedKeepsTheConnection) {
     EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);

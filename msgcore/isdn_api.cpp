@@ -144,7 +144,6 @@ void preset(CCapiMessageHandler* h, uint16_t b1, uint16_t b2, uint16_t b3, uint1
 uint32_t globalOptions() { return uint32_t(g_profile[4]) | (uint32_t(g_profile[5]) << 8) |
                                   (uint32_t(g_profile[6]) << 16) | (uint32_t(g_profile[7]) << 24); }
 
-
 }  // namespace
 
 DWORD msgcoreMapInitResult(DWORD code) {
@@ -219,6 +218,13 @@ DWORD WINAPI isdnOpen(ISDN_PORT port, DWORD controller, TOwnerProc ownerProc, vo
         delete h;
         return rc;
     }
+    // An isdnDone on another thread that took the port out of the list meanwhile may have gone
+    // through its connections before this one joined them: it is taken away here (once, by
+    // whichever of the two gets it out of the table).
+    if (!Port(port)) {
+        p->destroyHandler(h);
+        return ISDN_INVALID_HANDLE;
+    }
     *connection = h;
     return 0;
 }
@@ -248,9 +254,11 @@ DWORD WINAPI isdnClose(ISDN_CONNECTION connection) {
         h->registerOwnerInstance(owner, ownerProc);
         return rc;
     }
-    // Deleted when this call (and any dispatch inside it) has let go of it; a close that another
-    // caller finished first finds it gone.
-    return port->destroyHandler(h.get()) ? 0 : ISDN_INVALID_HANDLE;
+    // Deleted when this call (and any dispatch inside it) has let go of it. A close that another
+    // caller (another thread, or a window procedure served during our wait) finished first finds
+    // it gone: the connection is closed as asked, and destroyed once, by that caller.
+    port->destroyHandler(h.get());
+    return 0;
 }
 
 DWORD WINAPI isdnConnect(ISDN_CONNECTION connection, const char* number, const char* subaddress,

@@ -178,7 +178,8 @@ uint16_t CCapiMessageHandler::init(CCapiPort* port, uint32_t controller, uint16_
 }
 
 void CCapiMessageHandler::shutDown() {
-    // Leaving the table under the port's dispatch lock: no dispatch is inside this handler after.
+    // Out of the table first: no dispatch starts in this handler after. One already inside it
+    // finds no buffer once we have the lock, and the port answers for it.
     if (port_) port_->unregisterHandler(this);
     HandlerGuard g(lock_);
     if (port_ && messageBuffer_) port_->freeMessageBuffer(messageBuffer_);
