@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "msgcore/capi_port_win32.h"
 #include "msgcore/capisim_client.h"
 #include "msgcore/message_monitor.h"
 #include "msgcore/msgcore.h"
@@ -761,6 +762,164 @@ TEST(MsgcoreApiInsideEvents, CloseAndDoneFromEveryEvent) {
     sim.Reset();
 }
 
+// isdnDone from inside an event that a request raises on the application's own thread: the
+// request goes on with its connection and its port, which must still be there until it returns.
+TEST(MsgcoreApiInsideEvents, DoneInsideARequestOfTheApplicationsThread) {
+    const struct {
+        const char* what;
+        uint32_t event;  // ieMessageTrace: the trace of the request's own message `traceWord`
+        uint16_t traceWord;
+        std::function<DWORD(ISDN_CONNECTION)> request;
+        DWORD result;
+    } cases[] = {
+        {"0x1004 of a hangup with no call", ieHangupDone, 0, [](ISDN_CONNECTION c) { return isdnDisconnect(c, 0); },
+         0},
+        // The connection is gone when the trace returns: its request is not sent.
+        {"trace of CONNECT_REQ", ieMessageTrace, 0x8002,
+         [](ISDN_CONNECTION c) { return isdnConnect(c, "1", nullptr, nullptr); }, 0x1108},
+        {"trace of LISTEN_REQ", ieMessageTrace, 0x8005, [](ISDN_CONNECTION c) { return isdnListen(c, 0); }, 0x1108},
+    };
+    Sim& sim = Sim::Get();
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        sim.Reset();
+        ISDN_PORT port = nullptr;
+        ISDN_CONNECTION c = nullptr;
+        ASSERT_EQ(isdnInit(&port, 2, 2048), 0u);
+        Owner owner;
+        ASSERT_EQ(isdnOpen(port, 1, Owner::Proc, &owner, &c), 0u);
+        DWORD done = 0xFFFF;
+        owner.inside = [&](uint32_t event, uintptr_t) {
+            if (event == k.event && done == 0xFFFF) done = isdnDone(port);
+        };
+        owner.insideTrace = [&](const uint8_t* m) {
+            if (k.event == ieMessageTrace && m[5] == 0x80 && Word(m) == k.traceWord && done == 0xFFFF)
+                done = isdnDone(port);
+        };
+        EXPECT_EQ(k.request(c), k.result);
+        EXPECT_EQ(done, 0u);
+        owner.inside = nullptr;
+        owner.insideTrace = nullptr;
+        EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
+        EXPECT_EQ(isdnDone(port), 6u);
+        ASSERT_TRUE(Poll([&] { return !sim.Log(CAPISIM_RELEASE).empty() && sim.Waiters() == 0; }));
+        EXPECT_EQ(PutsAfterRelease(sim), std::vector<uint16_t>{});
+        EXPECT_EQ(sim.ViolationText(), "");
+    }
+    sim.Reset();
+}
+
+// Closed from inside the trace of its own DISCONNECT_B3_REQ: that request goes out only after the
+// close has returned, so the close cannot wait for the B3 clearing; the D channel must still go.
+TEST_F(MsgcoreApi, CloseInsideTheTraceOfItsOwnClearingClearsTheCall) {
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    DWORD closed = 0xFFFF;
+    ISDN_CONNECTION self = c;
+    owner.insideTrace = [&](const uint8_t* m) {
+        if (m[5] == 0x80 && Word(m) == 0x8084 && closed == 0xFFFF) closed = isdnClose(self);
+    };
+    const size_t before = sim().Puts().size();
+    EXPECT_EQ(isdnDisconnect(c, 0), 0x1108u);  // the connection went inside its trace: not sent
+    owner.insideTrace = nullptr;
+    EXPECT_EQ(closed, 0u);
+    EXPECT_TRUE(Poll([&] { return FindPut(sim(), 0x8004, before) >= 0; })) << "the D channel was left up";
+    EXPECT_TRUE(Poll([&] { return FindPut(sim(), 0x8304, before) >= 0; })) << "the call's end unanswered";
+    EXPECT_EQ(FindPut(sim(), 0x8084, before), -1);
+    EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
+}
+
+// The B3 clearing of a close is never answered: when the close's wait runs out the D channel is
+// cleared, instead of being left up with nobody to clear it.
+TEST_F(MsgcoreApi, CloseWhoseB3ClearingIsNotAnsweredClearsTheDChannel) {
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    sim().SetMode(CAPISIM_MANUAL);
+    const size_t before = sim().Puts().size();
+    EXPECT_EQ(isdnClose(c), 0u);  // after its whole wait
+    EXPECT_EQ(sim().PutWords(before), (std::vector<uint16_t>{0x8084, 0x8004}));
+    EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
+    sim().Reset();  // nothing answered the clearing
+}
+
+// A clearing the library refuses: the caller learns it and keeps a connection it can still clear.
+TEST_F(MsgcoreApi, CloseWhoseClearingIsRefusedKeepsTheConnection) {
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    sim().FailPut(0x8084, 0x1103);
+    EXPECT_EQ(isdnClose(c), 0x1103u);
+    EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 22u);
+    // Its owner is still there, and the call can be cleared.
+    EXPECT_EQ(isdnDisconnect(c, 0), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieHangupDone));
+    EXPECT_EQ(isdnClose(c), 0u);
+    EXPECT_EQ(isdnCallControl(c, 0, 0, 0), 6u);
+}
+
+// isdnDone from inside the trace of the DISCONNECT_RESP its handler sends: the owner has been told
+// its port is gone, and hears nothing after.
+TEST_F(MsgcoreApi, NoOwnerEventAfterDone) {
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_TRUE(owner.WaitFor(ieConnection));
+    std::atomic<DWORD> done{0xFFFF};
+    std::atomic<int> after{0};
+    ISDN_PORT p = port;
+    owner.insideTrace = [&](const uint8_t* m) {
+        if (m[5] == 0x83 && Word(m) == 0x8304 && done == 0xFFFF) done = isdnDone(p);
+    };
+    owner.inside = [&](uint32_t, uintptr_t) {
+        if (done != 0xFFFF) ++after;
+    };
+    EXPECT_EQ(sim().RemoteDisconnect(0x0101, 0x3490), 0u);
+    ASSERT_TRUE(Poll([&] { return done != 0xFFFF && sim().Waiters() == 0; }));
+    EXPECT_EQ(done.load(), 0u);
+    EXPECT_EQ(after.load(), 0) << "an owner event came after isdnDone returned";
+    owner.inside = nullptr;
+    owner.insideTrace = nullptr;
+    port = nullptr;
+    sim().Reset();  // the DISCONNECT_IND was left to the release
+}
+
+// An owner that forwards its events with SendMessage to the thread that calls isdnDone: the join
+// of the receive thread serves it, instead of both waiting until the join gives up.
+struct SentCounter {
+    static std::atomic<int> served;
+    static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+        if (m == WM_APP) {
+            ++served;
+            return 1;
+        }
+        return DefWindowProcA(w, m, wp, lp);
+    }
+};
+std::atomic<int> SentCounter::served{0};
+
+TEST_F(MsgcoreApi, DoneServesMessagesSentToItWhileItJoins) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = SentCounter::Proc;
+    wc.lpszClassName = "MsgcoreDoneWindow";
+    RegisterClassA(&wc);
+    HWND hwnd = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    HANDLE forwarding = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SentCounter::served = 0;
+    owner.inside = [&](uint32_t event, uintptr_t) {
+        if (event != ieConnection) return;
+        SetEvent(forwarding);
+        SendMessageA(hwnd, WM_APP, 0, 0);
+    };
+    EXPECT_EQ(isdnConnect(c, "1", nullptr, nullptr), 0u);
+    ASSERT_EQ(WaitForSingleObject(forwarding, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(isdnDone(port), 0u);
+    EXPECT_EQ(SentCounter::served.load(), 1) << "the join left the owner's SendMessage waiting";
+    EXPECT_TRUE(Poll([&] { return sim().Waiters() == 0; }));
+    owner.inside = nullptr;
+    DestroyWindow(hwnd);
+    CloseHandle(forwarding);
+    port = nullptr;
+    sim().Reset();  // the call was left to the release
+}
+
 // The strict checks that every case above relies on, driven through the bare CAPI entry points.
 TEST(MsgcoreScriptedCapi, StrictChecksCatchProtocolFaults) {
     Sim& sim = Sim::Get();
@@ -888,6 +1047,63 @@ TEST(MsgcoreMonitor, RequestsAndRouting) {
     EXPECT_EQ(cw::Get16(&puts[1].bytes[16]), 0x2201);
     mon.shutDown();
     EXPECT_EQ(sim.ViolationText(), "");
+}
+
+// A monitor whose memory, once deleted, reads as a handle the test watches: anything done with it
+// after the deletion (a handle read and set) shows.
+HANDLE g_touched = nullptr;
+class FencedMonitor : public CCapiMessageMonitor {
+public:
+    static void* operator new(size_t n) {
+        return VirtualAlloc(nullptr, n, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    }
+    // Kept, not freed: the test frees it when the receive thread has ended.
+    static void operator delete(void* p, size_t n) {
+        HANDLE* words = static_cast<HANDLE*>(p);
+        for (size_t i = 0; i < n / sizeof(HANDLE); ++i) words[i] = g_touched;
+    }
+    CCapiPort* createCapiPort() override {
+        CCapiPortWin32* port = new CCapiPortWin32;
+        port->setJoinTimeout(200);  // the destructor gives up waiting while the callback still runs
+        return port;
+    }
+};
+
+struct Blocker {
+    HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = nullptr;  // the receive thread the callback runs on
+};
+void WINAPI BlockOnRelease(void* context, tagAPIMsg* message) {
+    Blocker* b = static_cast<Blocker*>(context);
+    if (cw::Get16(reinterpret_cast<const uint8_t*>(message) + 16) != 0x2102) return;
+    b->thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, GetCurrentThreadId());
+    SetEvent(b->inside);
+    WaitForSingleObject(b->go, 30000);
+}
+
+TEST(MsgcoreMonitor, ACallbackThatOutlivesItsMonitorReturnsSafely) {
+    Sim& sim = Sim::Get();
+    sim.Reset();
+    sim.SetOption(CAPISIM_STRICT, 0);
+    Blocker blocker;
+    g_touched = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    FencedMonitor* mon = new FencedMonitor;
+    ASSERT_EQ(mon->init(1), 0);
+    EXPECT_EQ(mon->addMonitor(0x2100, BlockOnRelease, &blocker, 0), 0);
+    // The release of class 0x2100 is confirmed with 0x2102, the function suspend waits for.
+    EXPECT_EQ(mon->releaseMonitor(0x2100, 0), 0);
+    ASSERT_EQ(WaitForSingleObject(blocker.inside, 10000), WAIT_OBJECT_0);
+    ASSERT_NE(blocker.thread, nullptr);
+    delete mon;  // its join gives up: the callback is still running
+    SetEvent(blocker.go);
+    // The thread returns through the dispatch of a monitor that is gone, and ends.
+    EXPECT_EQ(WaitForSingleObject(blocker.thread, 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(sim.Log(CAPISIM_RELEASE).size(), 1u);
+    CloseHandle(blocker.thread);
+    CloseHandle(blocker.inside);
+    CloseHandle(blocker.go);
+    sim.Reset();
 }
 
 }  // namespace

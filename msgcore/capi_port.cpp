@@ -34,8 +34,10 @@ CCapiPort& CCapiPort::operator=(const CCapiPort& other) {
 }
 
 // The system side is gone by now: a derived port shuts down in its own destructor, where the CAPI
-// calls still exist.
-CCapiPort::~CCapiPort() = default;
+// calls still exist. Handlers destroyed while the port was in use go with it.
+CCapiPort::~CCapiPort() {
+    for (CCapiMessageHandlerBase* h : doomed_) delete h;
+}
 
 uint16_t CCapiPort::init(uint16_t units, uint16_t maxLogicalConnection, uint16_t maxBDataBlocks,
                          uint16_t maxBDataLen, uint32_t signalArg1, uint32_t signalArg2,
@@ -191,6 +193,7 @@ int CCapiPort::pinHandler(CCapiMessageHandlerBase* handler) {
     return found;
 }
 
+void CCapiPort::pin() { enterUse(); }
 void CCapiPort::unpin() { leaveUse(); }
 
 void CCapiPort::enterUse() {
@@ -199,12 +202,42 @@ void CCapiPort::enterUse() {
     poolLock_.leave();
 }
 
+bool CCapiPort::claimDeletion() {
+    if (!orphaned_ || users_ > 0 || holds_ > 0 || deleting_) return false;
+    deleting_ = true;
+    return true;
+}
+
 void CCapiPort::leaveUse() {
     std::vector<CCapiMessageHandlerBase*> done;
     poolLock_.enter();
     if (users_ > 0 && --users_ == 0) done.swap(doomed_);
+    const bool last = claimDeletion();
     poolLock_.leave();
     for (CCapiMessageHandlerBase* h : done) delete h;
+    if (last) delete this;
+}
+
+void CCapiPort::hold() {
+    poolLock_.enter();
+    ++holds_;
+    poolLock_.leave();
+}
+
+void CCapiPort::releaseHold() {
+    poolLock_.enter();
+    if (holds_ > 0) --holds_;
+    const bool last = claimDeletion();
+    poolLock_.leave();
+    if (last) delete this;
+}
+
+void CCapiPort::destroyWhenUnused() {
+    poolLock_.enter();
+    orphaned_ = true;
+    const bool now = claimDeletion();
+    poolLock_.leave();
+    if (now) delete this;
 }
 
 CCapiMessageHandlerBase* CCapiPort::getHandler(int slot) {
@@ -220,17 +253,17 @@ int CCapiPort::signalEvent() {
     return 1;
 }
 
-void CCapiPort::destroyHandler(CCapiMessageHandlerBase* handler) {
-    if (!handler) return;
-    // Out of the table and without its buffer first: no new dispatch reaches it, and one that is
-    // inside it finds nothing to send with.
+bool CCapiPort::destroyHandler(CCapiMessageHandlerBase* handler) {
+    // Leaving the table is the claim: of two closes of one handler only one finds it there.
+    if (!handler || !unregisterHandler(handler)) return false;
+    // Without its buffer: a dispatch or a request still inside it finds nothing to send with.
     handler->shutDown();
-    unregisterHandler(handler);
     poolLock_.enter();
     const bool inUse = users_ > 0;
     if (inUse) doomed_.push_back(handler);
     poolLock_.leave();
     if (!inUse) delete handler;
+    return true;
 }
 
 int CCapiPort::answerUnclaimed(const tagAPIMsg* message) {
@@ -253,12 +286,21 @@ int CCapiPort::answerUnclaimed(const tagAPIMsg* message) {
             w.u16(2);
             w.empty();
             break;
+        case capi::kFacility:  // the selector comes back with empty response parameters
+            w.u32(v.u32(8));
+            w.u16(v.u16(12));
+            w.empty();
+            break;
+        case capi::kManufacturer:  // controller and manufacturer id
+            w.u32(v.u32(8));
+            w.u32(v.u32(12));
+            break;
         case capi::kDataB3:
             w.u32(v.u32(8));
             w.u16(v.u16(18));
             break;
         case capi::kConnectActive: case capi::kDisconnect: case capi::kConnectB3Active:
-        case capi::kDisconnectB3: case capi::kResetB3: case capi::kInfo:
+        case capi::kDisconnectB3: case capi::kResetB3: case capi::kInfo: case capi::kConnectB3T90Active:
             w.u32(v.u32(8));
             break;
         default:
@@ -303,16 +345,10 @@ int CCapiPort::dispatchMessage(tagAPIMsg* message) {
     }
     if (!taken) {
         capi::View v(message);
-        const uint8_t cmd = v.command(), sub = v.sub();
-        const bool throughFirst = first && isValidHandler(first);
-        if (cmd == capi::kListen && sub == capi::kConf) {
+        // Answered by the port, never through a handler: one that a close on another thread is
+        // taking away at this moment would send nothing, and the controller would wait for ever.
+        if (v.command() == capi::kListen && v.sub() == capi::kConf) {
             taken = 0;
-        } else if (cmd == capi::kConnect && sub == capi::kInd && throughFirst) {
-            first->rejectCall(v.u32(8));
-            taken = 1;
-        } else if (cmd == capi::kDisconnect && sub == capi::kInd && throughFirst) {
-            first->disconnectResponse(v.u32(8));
-            taken = 1;
         } else if (answerUnclaimed(message)) {
             taken = 1;
         } else if (first) {

@@ -6,6 +6,10 @@
 #include "msgcore/capi_bytes.h"
 #include "msgcore/message_handler.h"
 
+namespace {
+const uint16_t kIllegalApplication = 0x1101;  // CAPI: illegal application number
+}
+
 CCapiPortWin32::CCapiPortWin32() { name_ = "CCapiPortWin32"; }
 
 // A copy shares the bound entry points and the library (loaded once more, so each frees its own)
@@ -32,8 +36,28 @@ CCapiPortWin32& CCapiPortWin32::operator=(const CCapiPortWin32& other) {
 }
 
 CCapiPortWin32::~CCapiPortWin32() {
+    // Deleted on the receive thread itself: that is the thread's last act (it holds the port until
+    // it has left its loop), so there is nothing left to join.
+    if (thread_ && onReceiveThread()) {
+        CloseHandle(thread_);
+        thread_ = nullptr;
+        threadId_ = 0;
+    }
     if (library_ || applicationId_) shutDown();
     closeEvents();
+}
+
+bool CCapiPortWin32::waitServingSentMessages(HANDLE object, DWORD limitMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= limitMs) return WaitForSingleObject(object, 0) == WAIT_OBJECT_0;
+        DWORD r = MsgWaitForMultipleObjects(1, &object, FALSE, limitMs - spent, QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0) return true;
+        if (r != WAIT_OBJECT_0 + 1) return false;  // timed out or failed
+        MSG m;
+        PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);  // delivers the sent messages only
+    }
 }
 
 void CCapiPortWin32::closeEvents() {
@@ -107,23 +131,22 @@ uint16_t CCapiPortWin32::startReceiveTask() {
         closeEvents();
         return err ? err : uint16_t(mcNoBuffer);
     }
+    hold();  // given back by the thread when it ends
     thread_ = CreateThread(nullptr, 0, threadEntry, this, 0, &threadId_);
-    if (!thread_) return uint16_t(GetLastError());
+    if (!thread_) {
+        uint16_t err = uint16_t(GetLastError());
+        releaseHold();
+        return err;
+    }
     return mcOk;
 }
 
 DWORD WINAPI CCapiPortWin32::threadEntry(void* self) {
     CCapiPortWin32* port = static_cast<CCapiPortWin32*>(self);
     DWORD rc = port->getMessageThread();
-    if (InterlockedExchange(&port->handoff_, 2) == 1) {
-        // Handed over (shut down from one of our own callbacks, or not joined in time): nobody
-        // else waits for this thread, and its connections go with it.
-        for (int i = 0; i < kHandlers; ++i)
-            if (CCapiMessageHandlerBase* h = port->getHandler(i)) TObject::destroy(h);
-        CloseHandle(port->thread_);
-        port->thread_ = nullptr;
-        delete port;
-    }
+    // Deletes the port when its owner has let go of it already (shut down from one of our own
+    // callbacks, or not joined in time); nothing of it is touched after.
+    port->releaseHold();
     return rc;
 }
 
@@ -134,7 +157,7 @@ DWORD CCapiPortWin32::getMessageThread() {
         InterlockedIncrement(&waiters_);
         DWORD rc = waitForSignal_(id);
         InterlockedDecrement(&waiters_);
-        if (!applicationId_ || handoff_) break;
+        if (!applicationId_) break;
         if (rc != 0) {
             // A library that cannot wait cannot deliver either: asking again would only spin.
             debugPrint(0x08000000, "CAPI_WAIT_FOR_SIGNAL failed (0x%04lX); receiving stopped",
@@ -154,7 +177,8 @@ void CCapiPortWin32::stopSignalHandling() {
     // Called from a callback on the thread itself: it leaves its loop when the callback returns,
     // since the application is released; waiting here would wait for ourselves.
     if (onReceiveThread()) return;
-    if (WaitForSingleObject(thread_, kJoinTimeoutMs) != WAIT_OBJECT_0) {
+    // An owner callback of this thread may be forwarding an event to us with SendMessage.
+    if (!waitServingSentMessages(thread_, joinTimeoutMs_)) {
         debugPrint(0x08000000, "receive thread %lu did not end; the port stays until it does",
                    static_cast<unsigned long>(threadId_));
         return;
@@ -187,6 +211,8 @@ void CCapiPortWin32::shutDown() {
 
 uint16_t CCapiPortWin32::putMessage(tagAPIMsg* message) {
     if (!putMessage_) return mcNoEntryPoint;
+    // Released (a port shut down while a request or an answer was on its way): nothing may go out.
+    if (!applicationId_) return kIllegalApplication;
     capi::put16(capi::bytes(message) + 2, uint16_t(applicationId_));
     return uint16_t(putMessage_(applicationId_, message));
 }

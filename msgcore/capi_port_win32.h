@@ -3,10 +3,13 @@
 // CAPI_WAIT_FOR_SIGNAL and dispatches one message per signal to the port's handlers.
 //
 // The thread's events exist before it starts; it ends when the application is released (the wait
-// wakes, or fails) and the port sets its stop event, and is joined, never terminated. The buffers
-// and the library are freed only after the join: never under a live thread. A port shut down from
-// inside an owner callback, on its own receive thread, does not wait for itself, and one whose
-// thread does not end in time is not freed: either way the thread deletes the port when it ends.
+// wakes, or fails) and the port sets its stop event, and is joined, never terminated. The join
+// serves messages sent to the joining thread, so an owner that forwards its events with
+// SendMessage does not stall it. The buffers and the library are freed only after the join: never
+// under a live thread. The thread holds the port (CCapiPort::hold): a port shut down from inside an
+// owner callback, on its own receive thread, does not wait for itself, and one whose thread does
+// not end in time is not freed; either way the port is deleted when its owner has let go of it
+// (destroyWhenUnused) and the thread has ended.
 #pragma once
 
 #include <windows.h>
@@ -25,8 +28,12 @@ public:
     typedef DWORD(WINAPI* CapiInstalled)(void);
     typedef DWORD(WINAPI* CapiGetProfile)(void*, DWORD);
 
-    // How long a shut-down waits for the receive thread before it hands the port over to it.
+    // How long a shut-down waits for the receive thread before it leaves the port to it.
     static constexpr DWORD kJoinTimeoutMs = 10000;
+
+    // Waits up to `limitMs` for `object`, serving the messages other threads send to this one
+    // meanwhile. True when the object was signalled.
+    static bool waitServingSentMessages(HANDLE object, DWORD limitMs);
 
     CCapiPortWin32();
     CCapiPortWin32(const CCapiPortWin32& other);
@@ -53,10 +60,9 @@ public:
     bool onReceiveThread() const { return thread_ && GetCurrentThreadId() == threadId_; }
     // True while the receive thread exists (not joined yet).
     bool threadRunning() const { return thread_ != nullptr; }
-    // After a shutDown that left the thread running: the port deletes itself once that thread has
-    // left its loop. False when the thread has ended already: the caller deletes the port.
-    bool deleteWhenThreadEnds() { return InterlockedCompareExchange(&handoff_, 1, 0) == 0; }
     LONG waiters() const { return waiters_; }
+    // The join's limit (kJoinTimeoutMs unless set).
+    void setJoinTimeout(DWORD ms) { joinTimeoutMs_ = ms; }
 
 private:
     uint16_t initializeCapiDLL(const char* name);
@@ -79,5 +85,5 @@ private:
     HANDLE doneEvent_ = nullptr;
     HANDLE stopEvent_ = nullptr;
     volatile LONG waiters_ = 0;
-    volatile LONG handoff_ = 0;  // 1: the thread deletes the port; 2: the thread has ended
+    DWORD joinTimeoutMs_ = kJoinTimeoutMs;
 };

@@ -260,6 +260,28 @@ const std::vector<Row>& Table() {
         {"RESET_B3_IND", csConnected, kPlci, kNcci, 1, 0,
          [](Fixture& f) { f.offer(Ind(cw::kResetB3, 9, [](Builder& b) { b.U32(kNcci).Empty(); })); }, csConnected,
          {0x8387}, {}},
+        // Every indication of our call is answered once: by the handler that takes it, or by the port.
+        {"CONNECT_B3_ACTIVE_IND outside the B3 set-up", csConnected, kPlci, kNcci, 1, 0,
+         [](Fixture& f) { f.offer(Ind(cw::kConnectB3Active, 9, [](Builder& b) { b.U32(kNcci).Empty(); })); },
+         csConnected, {0x8383}, {}},
+        {"FACILITY_IND of our call", csConnected, kPlci, kNcci, 1, 0,
+         [](Fixture& f) {
+             f.offer(Ind(cw::kFacility, 9, [](Builder& b) { b.U32(kPlci).U16(3).Struct({0x01, 0x02}); }));
+             ASSERT_EQ(f.port.sent.size(), 1u);
+             EXPECT_EQ(cw::Hex(f.port.sent[0]), "0F 00 07 00 80 83 09 00 01 01 00 00 03 00 00");
+         },
+         csConnected, {0x8380}, {}},
+        {"CONNECT_B3_T90_ACTIVE_IND", csConnected, kPlci, kNcci, 1, 0,
+         [](Fixture& f) { f.offer(Ind(cw::kConnectB3T90Active, 9, [](Builder& b) { b.U32(kNcci).Empty(); })); },
+         csConnected, {0x8388}, {}},
+        {"CONNECT_B3_IND of our call when no B3 is wanted", csDChannelUp, kPlci, 0, 2, 0,
+         [](Fixture& f) {
+             f.offer(Ind(cw::kConnectB3, 9, [](Builder& b) { b.U32(kNcci).Empty(); }));
+             ASSERT_EQ(f.port.sent.size(), 1u);
+             EXPECT_EQ(cw::Get16(&f.port.sent[0][12]), 2);  // rejected
+             EXPECT_EQ(f.h.getNCCI(), 0u);
+         },
+         csDChannelUp, {0x8382}, {}},
     };
     return rows;
 }
@@ -571,6 +593,14 @@ TEST(MsgcoreHandlerMessages, ARefusedRequestLeavesTheState) {
         {"hangup when connected", csConnected, kPlci, kNcci, 0, [](TestHandler& h) { return h.hangup(1); }},
         {"hangup with the PLCI known", csOutgoingCall, kPlci, 0, 0, [](TestHandler& h) { return h.hangup(1); }},
         {"B3 connection", csDChannelUp, kPlci, 0, 0, [](TestHandler& h) { return h.getB3Connection(); }},
+        {"accept", csIncomingCall, kPlci, 0, 0, [](TestHandler& h) { return h.acceptIncomingCall(0); }},
+        {"reject", csIncomingCall, kPlci, 0, 0, [](TestHandler& h) { return h.acceptIncomingCall(3); }},
+        {"clearing for a close, connected", csConnected, kPlci, kNcci, 0,
+         [](TestHandler& h) { bool r; return h.clearForClose(true, &r); }},
+        {"clearing for a close, offered call", csIncomingCall, kPlci, 0, 1,
+         [](TestHandler& h) { bool r; return h.clearForClose(true, &r); }},
+        {"clearing for a close, D channel up", csDChannelUp, kPlci, 0, 1,
+         [](TestHandler& h) { bool r; return h.clearForClose(false, &r); }},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.what);
@@ -583,6 +613,29 @@ TEST(MsgcoreHandlerMessages, ARefusedRequestLeavesTheState) {
         EXPECT_EQ(k.request(f.h), 0);
         EXPECT_EQ(f.port.sent.size(), 1u);
     }
+}
+
+TEST(MsgcoreHandlerMessages, ARefusedAnswerIsKeptForARetry) {
+    Fixture f;
+    f.h.force(csConnected, kPlci, kNcci, 1, 0);
+    f.h.dataAnswer = 0;
+    f.offer(Ind(cw::kDataB3, 0x4010, [](Builder& b) { b.U32(kNcci).U32(0).U16(0).U16(21).U16(0); }));
+    f.port.refuse = 0x1108;
+    EXPECT_EQ(f.h.dataResponse(), 0x1108);
+    EXPECT_EQ(f.h.pendingDataResponses(), 1);
+    EXPECT_EQ(f.h.dataResponse(), 0);
+    ASSERT_EQ(f.port.sent.size(), 1u);
+    EXPECT_EQ(cw::Get16(&f.port.sent[0][12]), 21);
+
+    // The automatic accept of an offered call, refused: the call is still offered, to be answered.
+    Fixture g;
+    g.h.force(csListening, 0, 0, 1, 1);
+    g.port.refuse = 0x1108;
+    g.offer(ConnectInd(kPlci, "12", "34"));
+    EXPECT_EQ(g.h.getState(), csIncomingCall);
+    EXPECT_EQ(g.h.acceptIncomingCall(0), 0);
+    EXPECT_EQ(g.h.getState(), csAccepted);
+    EXPECT_EQ(g.port.words(), (std::vector<uint16_t>{0x8302}));
 }
 
 struct CallOnListen {
@@ -692,6 +745,167 @@ TEST(MsgcoreX25Ncpi, LyingNcpiGivesEmptyFields) {
     const uint8_t shortNcpi[2] = {1, 0};
     EXPECT_TRUE(x25::unpack(shortNcpi, 2, false, &f));
     EXPECT_STREQ(f.calling, "");
+}
+
+
+// --- lifetimes without a port-wide lock ---------------------------------------------------------------
+
+// Counts its deletions: a handler must be deleted exactly once.
+class CountedHandler : public TestHandler {
+public:
+    explicit CountedHandler(int* deleted) : deleted_(deleted) {}
+    ~CountedHandler() override { ++*deleted_; }
+
+private:
+    int* deleted_;
+};
+
+// A heap port that says when it is gone.
+class CountedPort : public RecordingPort {
+public:
+    explicit CountedPort(int* deleted) : deleted_(deleted) {}
+    ~CountedPort() override { ++*deleted_; }
+
+private:
+    int* deleted_;
+};
+
+// Acts inside the trace of the handler's own outgoing request `word`, as an owner would.
+struct InsideRequest {
+    uint16_t word;
+    std::function<void()> act;
+};
+uintptr_t MSGCORE_STDCALL ActInsideRequest(void* instance, uint32_t event, uintptr_t, uintptr_t, uintptr_t p2,
+                                           uintptr_t, uintptr_t) {
+    InsideRequest* in = static_cast<InsideRequest*>(instance);
+    const uint8_t* m = reinterpret_cast<const uint8_t*>(p2);
+    if (event == ieMessageTrace && in->act && uint16_t(m[4] | (m[5] << 8)) == in->word) {
+        auto act = in->act;
+        in->act = nullptr;
+        act();
+    }
+    return 0;
+}
+
+TEST(MsgcoreLifetime, AHandlerClosedInsideItsPinnedRequestLivesUntilTheRequestEnds) {
+    int deleted = 0;
+    RecordingPort port;
+    CountedHandler* h = new CountedHandler(&deleted);
+    ASSERT_EQ(h->init(&port, 1, 2048), 0);
+    InsideRequest in{0x8002, [&] { EXPECT_TRUE(port.destroyHandler(h)); }};
+    h->registerOwnerInstance(&in, ActInsideRequest);
+    ASSERT_TRUE(port.pinHandler(h));  // what the C API does for the length of a request
+    // Closed from inside its own trace: the request is not sent, and the handler is still there.
+    EXPECT_EQ(h->call("1", nullptr, 1), 0x1108);
+    EXPECT_EQ(deleted, 0);
+    port.unpin();
+    EXPECT_EQ(deleted, 1);
+    EXPECT_TRUE(port.sent.empty());
+}
+
+TEST(MsgcoreLifetime, TwoClosesOfOneHandlerDestroyItOnce) {
+    int deleted = 0;
+    RecordingPort port;
+    CountedHandler* h = new CountedHandler(&deleted);
+    ASSERT_EQ(h->init(&port, 1, 2048), 0);
+    // Both closes pinned it before either took it out of the table.
+    ASSERT_TRUE(port.pinHandler(h));
+    ASSERT_TRUE(port.pinHandler(h));
+    EXPECT_TRUE(port.destroyHandler(h));
+    EXPECT_FALSE(port.destroyHandler(h));
+    port.unpin();
+    port.unpin();
+    EXPECT_EQ(deleted, 1);
+}
+
+TEST(MsgcoreLifetime, APortLetGoOfInsideAPinnedRequestGoesWhenTheRequestEnds) {
+    const struct {
+        const char* what;
+        uint16_t word;
+        std::function<uint16_t(CCapiMessageHandler&)> request;
+        uint16_t result;
+    } cases[] = {
+        {"trace of CONNECT_REQ", 0x8002, [](CCapiMessageHandler& h) { return h.call("1", nullptr, 1); }, 0x1108},
+        {"trace of LISTEN_REQ", 0x8005, [](CCapiMessageHandler& h) { return h.listen(1); }, 0x1108},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        int portDeleted = 0, handlerDeleted = 0;
+        CountedPort* port = new CountedPort(&portDeleted);
+        CountedHandler* h = new CountedHandler(&handlerDeleted);
+        ASSERT_EQ(h->init(port, 1, 2048), 0);
+        // What isdnDone does: the connections go, the port is shut down and let go of.
+        InsideRequest in{k.word, [&] {
+                             EXPECT_TRUE(port->destroyHandler(h));
+                             port->shutDown();
+                             port->destroyWhenUnused();
+                         }};
+        h->registerOwnerInstance(&in, ActInsideRequest);
+        ASSERT_TRUE(port->pinHandler(h));
+        EXPECT_EQ(k.request(*h), k.result);
+        EXPECT_EQ(portDeleted + handlerDeleted, 0);
+        port->unpin();
+        EXPECT_EQ(handlerDeleted, 1);
+        EXPECT_EQ(portDeleted, 1);
+    }
+    // Not in use: it goes at once.
+    int deleted = 0;
+    CountedPort* idle = new CountedPort(&deleted);
+    idle->destroyWhenUnused();
+    EXPECT_EQ(deleted, 1);
+}
+
+// A handler that stays in the table after its buffer went: one that a close on another thread is
+// taking away at the moment the port looks at it.
+class ClosingHandler : public CCapiMessageHandler {
+public:
+    int dispatchMessage(tagAPIMsg*) override { return 0; }
+};
+
+TEST(MsgcoreLifetime, ThePortAnswersWhatNobodyClaims) {
+    const struct {
+        const char* what;
+        Bytes message;
+        const char* answer;  // hex, or "" for nothing
+    } cases[] = {
+        {"CONNECT_IND is ignored", ConnectInd(kPlci, "1", "2"),
+         "13 00 07 00 02 83 01 40 01 01 00 00 01 00 00 00 00 00 00"},
+        {"DISCONNECT_IND", Ind(cw::kDisconnect, 9, [](Builder& b) { b.U32(kPlci).U16(0x3490); }),
+         "0C 00 07 00 04 83 09 00 01 01 00 00"},
+        {"CONNECT_CONF of a closed call is cleared", Conf(cw::kConnect, 5, [](Builder& b) { b.U32(kPlci).U16(0); }),
+         "0D 00 07 00 04 80 01 00 01 01 00 00 00"},
+        {"a failed CONNECT_CONF needs nothing", Conf(cw::kConnect, 5, [](Builder& b) { b.U32(kPlci).U16(0x2003); }),
+         ""},
+        {"CONNECT_B3_IND is rejected", Ind(cw::kConnectB3, 9, [](Builder& b) { b.U32(kNcci).Empty(); }),
+         "0F 00 07 00 82 83 09 00 01 01 01 00 02 00 00"},
+        {"CONNECT_B3_ACTIVE_IND", Ind(cw::kConnectB3Active, 9, [](Builder& b) { b.U32(kNcci).Empty(); }),
+         "0C 00 07 00 83 83 09 00 01 01 01 00"},
+        {"DISCONNECT_B3_IND", Ind(cw::kDisconnectB3, 9, [](Builder& b) { b.U32(kNcci).U16(0).Empty(); }),
+         "0C 00 07 00 84 83 09 00 01 01 01 00"},
+        {"DATA_B3_IND", Ind(cw::kDataB3, 9, [](Builder& b) { b.U32(kNcci).U32(0).U16(0).U16(3).U16(0); }),
+         "0E 00 07 00 86 83 09 00 01 01 01 00 03 00"},
+        {"FACILITY_IND", Ind(cw::kFacility, 9, [](Builder& b) { b.U32(kPlci).U16(3).Struct({0x01}); }),
+         "0F 00 07 00 80 83 09 00 01 01 00 00 03 00 00"},
+        {"CONNECT_B3_T90_ACTIVE_IND", Ind(cw::kConnectB3T90Active, 9, [](Builder& b) { b.U32(kNcci).Empty(); }),
+         "0C 00 07 00 88 83 09 00 01 01 01 00"},
+        {"LISTEN_CONF needs nothing", Conf(cw::kListen, 1, [](Builder& b) { b.U32(1).U16(0); }), ""},
+    };
+    for (int closing = 0; closing < 2; ++closing) {
+        for (const auto& k : cases) {
+            SCOPED_TRACE(std::string(k.what) + (closing ? ", beside a closing handler" : ", no handler"));
+            RecordingPort port;
+            ClosingHandler h;
+            if (closing) {
+                ASSERT_TRUE(port.registerHandler(&h));
+            }
+            Bytes m = k.message;
+            port.dispatchMessage(reinterpret_cast<tagAPIMsg*>(m.data()));
+            std::vector<std::string> sent;
+            for (const Bytes& b : port.sent) sent.push_back(cw::Hex(b));
+            EXPECT_EQ(sent, *k.answer ? std::vector<std::string>{k.answer} : std::vector<std::string>{});
+            if (closing) port.unregisterHandler(&h);
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // The flat C API: a port handle is a CCapiPortWin32 of the library's port list, a connection
 // handle a CCapiMessageHandler registered on one of those ports. Every handle is checked against
-// the list (by address) before it is used, so a stale or foreign one gives 6, never a crash.
+// the list (by address) before it is used, so a stale or foreign one gives 6, never a crash, and
+// the object found is pinned under the list's lock for the length of the call: a close or an
+// isdnDone, on another thread or from inside this call's own events, cannot free it under the
+// call (the lifetime rule of capi_port.h).
 #include <windows.h>
 
 #include <cstring>
@@ -15,8 +18,43 @@
 
 namespace {
 
-CDoubleList& ports() {
-    static CDoubleList list;
+// The port list, searched under its own lock so that a port found there is pinned before an
+// isdnDone on another thread can take it out.
+class PortList : public CDoubleList {
+public:
+    // The port `handle` when it is in the list, pinned; else null.
+    CCapiPortWin32* pinPort(void* handle) {
+        if (!handle) return nullptr;
+        disableAccess();
+        CCapiPortWin32* found = nullptr;
+        for (CDoubleListNode* n = head(); n; n = n->next())
+            if (n == handle) {
+                found = static_cast<CCapiPortWin32*>(n);
+                found->pin();
+                break;
+            }
+        enableAccess();
+        return found;
+    }
+    // The port on which `handler` is registered, with the handler pinned there; else null.
+    CCapiPortWin32* pinHandler(CCapiMessageHandlerBase* handler) {
+        if (!handler) return nullptr;
+        disableAccess();
+        CCapiPortWin32* found = nullptr;
+        for (CDoubleListNode* n = head(); n; n = n->next()) {
+            CCapiPortWin32* port = static_cast<CCapiPortWin32*>(n);
+            if (port->pinHandler(handler)) {
+                found = port;
+                break;
+            }
+        }
+        enableAccess();
+        return found;
+    }
+};
+
+PortList& ports() {
+    static PortList list;
     return list;
 }
 
@@ -26,13 +64,22 @@ CCapiMessageTrace g_trace;
 
 uint8_t g_profile[64];  // controller 1's CAPI profile, fetched at each successful isdnInit
 
-CCapiPortWin32* validPort(void* handle) {
-    if (!handle) return nullptr;
-    CDoubleList& list = ports();
-    for (CDoubleListNode* n = list.headInterlocked(); n; n = n->next())
-        if (n == handle) return static_cast<CCapiPortWin32*>(n);
-    return nullptr;
-}
+// A port handle found in the list, pinned for the length of the call.
+class Port {
+public:
+    explicit Port(void* handle) : p_(ports().pinPort(handle)) {}
+    ~Port() {
+        if (p_) p_->unpin();
+    }
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+    explicit operator bool() const { return p_ != nullptr; }
+    CCapiPortWin32* operator->() const { return p_; }
+    CCapiPortWin32* get() const { return p_; }
+
+private:
+    CCapiPortWin32* p_;
+};
 
 // A connection of the C API: the library's handler, which also tells isdnClose when its call has
 // ended. The event lives as long as the handler, so a report that races with the end of a close
@@ -66,16 +113,8 @@ private:
 class Connection {
 public:
     explicit Connection(void* handle) {
-        if (!handle) return;
-        CDoubleList& list = ports();
-        for (CDoubleListNode* n = list.headInterlocked(); n; n = n->next()) {
-            CCapiPortWin32* port = static_cast<CCapiPortWin32*>(n);
-            if (port->pinHandler(static_cast<CCapiMessageHandlerBase*>(handle))) {
-                port_ = port;
-                h_ = static_cast<CApiConnection*>(handle);
-                return;
-            }
-        }
+        port_ = ports().pinHandler(static_cast<CCapiMessageHandlerBase*>(handle));
+        if (port_) h_ = static_cast<CApiConnection*>(handle);
     }
     ~Connection() {
         if (port_) port_->unpin();
@@ -104,21 +143,6 @@ void preset(CCapiMessageHandler* h, uint16_t b1, uint16_t b2, uint16_t b3, uint1
 
 uint32_t globalOptions() { return uint32_t(g_profile[4]) | (uint32_t(g_profile[5]) << 8) |
                                   (uint32_t(g_profile[6]) << 16) | (uint32_t(g_profile[7]) << 24); }
-
-// Waits (bounded) for the end of a call. An owner may forward its events with SendMessage to the
-// thread that closes: those messages are served meanwhile, or the receive thread would stand
-// still until the wait gave up.
-void waitServingSentMessages(HANDLE ended) {
-    const DWORD limit = msgcoreCloseWaitMs(), start = GetTickCount();
-    for (;;) {
-        const DWORD spent = GetTickCount() - start;
-        if (spent >= limit) return;
-        DWORD r = MsgWaitForMultipleObjects(1, &ended, FALSE, limit - spent, QS_SENDMESSAGE);
-        if (r != WAIT_OBJECT_0 + 1) return;  // ended, timed out or failed
-        MSG m;
-        PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);  // delivers the sent messages only
-    }
-}
 
 }  // namespace
 
@@ -156,27 +180,31 @@ DWORD WINAPI isdnInit(ISDN_PORT* port, DWORD maxConnections, DWORD b3BlockSize) 
 }
 
 DWORD WINAPI isdnDone(ISDN_PORT port) {
-    CCapiPortWin32* p = validPort(port);
-    if (!p) return ISDN_INVALID_HANDLE;
-    ports().removeNodeInterlocked(p);
-    // The connections go first, each with its buffer: a dispatch or an event still running in one
-    // of them finds nothing to write to. One that is still on a stack is deleted when it returns.
+    // Pinned by this call too: it is deleted, at the earliest, when we return.
+    Port p(port);
+    // Taking it out of the list is the claim: of two isdnDone calls only one gets here, and no
+    // call starting after this finds the port. Calls already inside it keep it pinned.
+    if (!p || !ports().removeNodeInterlocked(p.get())) return ISDN_INVALID_HANDLE;
+    // The owners first, all of them: no event of this port reaches an owner after we return.
+    for (int i = 0; i < CCapiPort::kHandlers; ++i)
+        if (CCapiMessageHandlerBase* h = p->getHandler(i))
+            static_cast<CCapiMessageHandler*>(h)->registerOwnerInstance(nullptr, nullptr);
+    // Then the connections, each with its buffer: a dispatch or a request still running in one of
+    // them finds nothing to send with, and is not freed under its feet.
     for (int i = 0; i < CCapiPort::kHandlers; ++i)
         if (CCapiMessageHandlerBase* h = p->getHandler(i)) p->destroyHandler(h);
-    const bool fromCallback = p->onReceiveThread();
-    // Releases the application (which wakes the receive thread), joins it and frees the buffers.
+    // Releases the application (which wakes the receive thread), joins it and frees the buffers;
+    // from one of its own callbacks, or when the join gives up, the thread is left to end.
     p->shutDown();
-    // From an owner callback the receive thread is below us on the stack; a thread that did not
-    // end in time still uses the port. Either way the port goes when that thread has ended.
-    if ((fromCallback || p->threadRunning()) && p->deleteWhenThreadEnds()) return 0;
-    delete p;  // joined, or it ended just now: its destructor frees what is left
+    // Deleted now, or when the last call inside it and its receive thread have ended.
+    p->destroyWhenUnused();
     return 0;
 }
 
 DWORD WINAPI isdnOpen(ISDN_PORT port, DWORD controller, TOwnerProc ownerProc, void* ownerInstance,
                       ISDN_CONNECTION* connection) {
     if (connection) *connection = nullptr;
-    CCapiPortWin32* p = validPort(port);
+    Port p(port);
     if (!p) return ISDN_INVALID_HANDLE;
     if (!connection) return ISDN_INVALID_HANDLE;
     // A handler the port's table cannot take would never be reachable again.
@@ -184,11 +212,18 @@ DWORD WINAPI isdnOpen(ISDN_PORT port, DWORD controller, TOwnerProc ownerProc, vo
     CApiConnection* h = new (std::nothrow) CApiConnection;
     if (!h) return ISDN_NO_MEMORY;
     h->registerOwnerInstance(ownerInstance, ownerProc);
-    uint16_t rc = h->init(p, controller, p->getB3BufferSize());
+    uint16_t rc = h->init(p.get(), controller, p->getB3BufferSize());
     if (rc) {
         h->shutDown();
         delete h;
         return rc;
+    }
+    // An isdnDone on another thread that took the port out of the list meanwhile may have gone
+    // through its connections before this one joined them: it is taken away here (once, by
+    // whichever of the two gets it out of the table).
+    if (!Port(port)) {
+        p->destroyHandler(h);
+        return ISDN_INVALID_HANDLE;
     }
     *connection = h;
     return 0;
@@ -199,14 +234,29 @@ DWORD WINAPI isdnClose(ISDN_CONNECTION connection) {
     if (!h) return ISDN_INVALID_HANDLE;
     CCapiPortWin32* port = h.port();
     // The owner hears nothing more: what arrives until the handler is gone is answered without it
-    // (data acknowledged at once).
+    // (data acknowledged at once). A close that cannot clear the call gives it back.
+    void* owner = h->getOwnerInstance();
+    TOwnerProc ownerProc = h->getOwnerProc();
     h->registerOwnerInstance(nullptr, nullptr);
-    // The end of the call comes on the receive thread: from there we cannot wait for it, so the
-    // clearing goes out whole at once and the port answers what follows.
-    const bool fromCallback = port->onReceiveThread();
+    // The end of the call comes on the receive thread, and a request of this connection that we
+    // are inside (its trace) goes out only when we return: from there we cannot wait for it, so
+    // the clearing goes out whole at once and the port answers what follows.
+    const bool canWait = !port->onReceiveThread() && !h->insideOwnEvent() && h->ended();
     if (h->ended()) ResetEvent(h->ended());
-    if (h->clearForClose(!fromCallback) && !fromCallback && h->ended()) waitServingSentMessages(h->ended());
-    // Deleted when this call (and any dispatch inside it) has let go of it.
+    bool reported = false;
+    uint16_t rc = h->clearForClose(canWait, &reported);
+    if (rc == 0 && reported && canWait &&
+        !CCapiPortWin32::waitServingSentMessages(h->ended(), msgcoreCloseWaitMs())) {
+        // The clearing of B3 was not answered in time: the D channel goes now, or it stays up.
+        rc = h->clearForClose(false, &reported);
+    }
+    if (rc) {
+        h->registerOwnerInstance(owner, ownerProc);
+        return rc;
+    }
+    // Deleted when this call (and any dispatch inside it) has let go of it. A close that another
+    // caller (another thread, or a window procedure served during our wait) finished first finds
+    // it gone: the connection is closed as asked, and destroyed once, by that caller.
     port->destroyHandler(h.get());
     return 0;
 }
@@ -260,7 +310,7 @@ DWORD WINAPI isdnCallControl(ISDN_CONNECTION connection, DWORD, DWORD, DWORD) {
 
 DWORD WINAPI isdnSetProperty(void* handle, DWORD id, DWORD_PTR value, DWORD) {
     if (id == ipB3BlockSize) {
-        CCapiPortWin32* p = validPort(handle);
+        Port p(handle);
         if (!p) return ISDN_INVALID_HANDLE;
         return p->reinit(uint16_t(value));
     }
@@ -299,7 +349,7 @@ DWORD WINAPI isdnGetProperty(void* handle, DWORD id, void* result, DWORD) {
     char* text = static_cast<char*>(result);
     switch (id) {
     case ipCapiProfile: case ipManufacturer: case ipVersion: {
-        CCapiPortWin32* p = validPort(handle);
+        Port p(handle);
         if (!p) return ISDN_INVALID_HANDLE;
         if (!result) return ISDN_INVALID_HANDLE;
         if (id == ipCapiProfile) p->getProfile(result, *number);
@@ -311,7 +361,7 @@ DWORD WINAPI isdnGetProperty(void* handle, DWORD id, void* result, DWORD) {
     case ipHandset: if (result) *number = globalOptions() & 4; return 0;
     case ipDTMF: if (result) *number = globalOptions() & 8; return 0;
     case ipSupplementaryServices:
-        if (result && validPort(handle)) *number = globalOptions() & 0x10;
+        if (result && Port(handle)) *number = globalOptions() & 0x10;
         return 0;
     default: break;
     }

@@ -178,7 +178,8 @@ uint16_t CCapiMessageHandler::init(CCapiPort* port, uint32_t controller, uint16_
 }
 
 void CCapiMessageHandler::shutDown() {
-    // Leaving the table under the port's dispatch lock: no dispatch is inside this handler after.
+    // Out of the table first: no dispatch starts in this handler after. One already inside it
+    // finds no buffer once we have the lock, and the port answers for it.
     if (port_) port_->unregisterHandler(this);
     HandlerGuard g(lock_);
     if (port_ && messageBuffer_) port_->freeMessageBuffer(messageBuffer_);
@@ -374,6 +375,22 @@ void CCapiMessageHandler::registerOwnerInstance(void* instance, TOwnerProc proc)
     ownerProc_ = proc;
 }
 
+namespace {
+// The owner events running on this thread, innermost first: a close from inside one of them must
+// not wait for what only this thread, once the event has returned, can bring about.
+struct EventFrame {
+    const CCapiMessageHandler* handler;
+    EventFrame* outer;
+};
+thread_local EventFrame* t_events = nullptr;
+}  // namespace
+
+bool CCapiMessageHandler::insideOwnEvent() const {
+    for (const EventFrame* f = t_events; f; f = f->outer)
+        if (f->handler == this) return true;
+    return false;
+}
+
 uintptr_t CCapiMessageHandler::signalProc(uint32_t event, uintptr_t p1, uintptr_t p2, uintptr_t p3, uintptr_t p4) {
     lock_.lock();
     TOwnerProc proc = ownerProc_;
@@ -382,7 +399,10 @@ uintptr_t CCapiMessageHandler::signalProc(uint32_t event, uintptr_t p1, uintptr_
     if (!proc) return 1;
     // The owner may call back into this handler from any thread: it never meets our lock.
     int held = lock_.releaseAll();
+    EventFrame frame{this, t_events};
+    t_events = &frame;
     uintptr_t result = proc(owner, event, reinterpret_cast<uintptr_t>(this), p1, p2, p3, p4);
+    t_events = frame.outer;
     lock_.reacquire(held);
     return result;
 }
@@ -434,6 +454,9 @@ uint16_t CCapiMessageHandler::sendMessage(uint8_t command, uint8_t sub, size_t l
     uint8_t copy[CCapiPort::kMessageBufferSize];
     memcpy(copy, b, length);
     traceMessage(reinterpret_cast<tagAPIMsg*>(copy));
+    // Closed from inside the trace: the close sent the clearing the call needs, and a request of
+    // a connection that is gone is not sent after it. Answers still go: CAPI needs them.
+    if (!messageBuffer_ && sub != capi::kResp) return mcNoBuffer;
     return port_->putMessage(reinterpret_cast<tagAPIMsg*>(copy));
 }
 
@@ -698,9 +721,18 @@ uint16_t CCapiMessageHandler::hangup(uint16_t mode) {
     }
 }
 
-bool CCapiMessageHandler::clearForClose(bool graceful) {
+uint16_t CCapiMessageHandler::clearForClose(bool graceful, bool* reported) {
     HandlerGuard g(lock_);
-    if (!messageBuffer_) return false;
+    *reported = false;
+    if (!messageBuffer_) return mcOk;
+    const uint16_t hangupBefore = hangupMode_;
+    const uint32_t listenBefore = listenFlag_;
+    // A refused clearing leaves the connection as it was: the caller keeps it and may try again.
+    auto refused = [&](uint16_t rc) {
+        hangupMode_ = hangupBefore;
+        listenFlag_ = listenBefore;
+        return rc;
+    };
     hangupMode_ = 1;
     // A connection that goes takes no further call: the end of this one must not bring it back
     // to listening (and an ownerless handler would accept what it is offered).
@@ -712,37 +744,49 @@ bool CCapiMessageHandler::clearForClose(bool graceful) {
         // Nothing to wait for here.
         if (!plci_) {
             hangup(1);
-            return false;
+            return mcOk;
         }
         break;
-    case csIncomingCall:
+    case csIncomingCall: {
         // Offered and not answered: the answer is the clearing.
-        if (!plci_) return false;
+        if (!plci_) return mcOk;
         setState(csRejected);
-        sendConnectResponse(plci_, 1, connectIndNumber_);
-        return false;
+        if (uint16_t rc = sendConnectResponse(plci_, 1, connectIndNumber_)) {
+            setState(csIncomingCall);
+            return refused(rc);
+        }
+        return mcOk;
+    }
     case csConnected:
-        if (graceful) return hangup(1) == mcOk;
+        if (graceful) {
+            if (uint16_t rc = hangup(1)) return refused(rc);
+            *reported = true;
+            return mcOk;
+        }
         break;
     case csB3Clearing:
         // DISCONNECT_B3_REQ is out; its indication sends the DISCONNECT_REQ (hangupMode_ 1).
-        if (graceful) return true;
+        if (graceful) {
+            *reported = true;
+            return mcOk;
+        }
         break;
     case csClearing:
-        if (plci_ || disconnectPending_) return true;  // the DISCONNECT_REQ is out or follows
-        return false;
+        *reported = plci_ || disconnectPending_;  // the DISCONNECT_REQ is out or follows
+        return mcOk;
     default:
         break;
     }
-    if (!plci_) return false;
+    if (!plci_) return mcOk;
     // Every other state with a call: the controller clears B3 with it.
     const TConnectionState before = state_;
     setState(csClearing);
-    if (sendDisconnectRequest()) {
+    if (uint16_t rc = sendDisconnectRequest()) {
         setState(before);
-        return false;
+        return refused(rc);
     }
-    return true;
+    *reported = true;
+    return mcOk;
 }
 
 uint16_t CCapiMessageHandler::hangup(uint8_t cause, uint8_t diagnostic, const char* x25Called,
@@ -757,9 +801,12 @@ uint16_t CCapiMessageHandler::hangup(uint8_t cause, uint8_t diagnostic, const ch
 
 uint16_t CCapiMessageHandler::acceptIncomingCall(uint16_t reject) {
     HandlerGuard g(lock_);
+    // Refused by the library: the call is still offered, and the answer may be given again.
+    const TConnectionState before = state_;
     setState(reject ? csRejected : csAccepted);
-    sendConnectResponse(plci_, reject, connectIndNumber_);
-    return mcOk;
+    uint16_t rc = sendConnectResponse(plci_, reject, connectIndNumber_);
+    if (rc) setState(before);
+    return rc;
 }
 
 uint16_t CCapiMessageHandler::getB3Connection() {
@@ -800,13 +847,23 @@ uint16_t CCapiMessageHandler::dataResponse() {
     HandlerGuard g(lock_);
     if (ringCount_ == 0) return mcWrongState;  // nothing received that waits for an answer
     if (!messageBuffer_) return mcNoBuffer;
+    // Taken out before the send: the trace runs without our lock, and another answer made
+    // meanwhile must not find the same handle.
     const uint16_t handle = ringHandle_[ringRead_], number = ringNumber_[ringRead_];
     ringRead_ = (ringRead_ + 1) % kDataRing;
     --ringCount_;
     Writer w(messageBuffer_, CCapiPort::kMessageBufferSize);
     w.u32(ncci_);
     w.u16(handle);
-    return sendMessage(capi::kDataB3, capi::kResp, w.length(), number);
+    uint16_t rc = sendMessage(capi::kDataB3, capi::kResp, w.length(), number);
+    if (rc && messageBuffer_ && ringCount_ < kDataRing) {
+        // Refused: the handle goes back to the front, so a retry answers it.
+        ringRead_ = (ringRead_ + kDataRing - 1) % kDataRing;
+        ringHandle_[ringRead_] = handle;
+        ringNumber_[ringRead_] = number;
+        ++ringCount_;
+    }
+    return rc;
 }
 
 int CCapiMessageHandler::rejectCall(uint32_t plci) {
@@ -879,16 +936,22 @@ int CCapiMessageHandler::connectB3Indication(tagAPIMsg* message) {
     if (ncci_ != 0) return 0;
     // The NCCI names its PLCI: only the handler of that call takes it.
     if (!checkPLCI(v.u32(8))) return 0;
+    Writer w(messageBuffer_, CCapiPort::kMessageBufferSize);
     if (state_ == csWaitingForB3) {
         ncci_ = v.u32(8);
         getNCPIData(message, capi::kConnectB3 | (capi::kInd << 8));
-        Writer w(messageBuffer_, CCapiPort::kMessageBufferSize);
         w.u32(ncci_);
         w.u16(0);
         w.structure(reinterpret_cast<const uint8_t*>(outgoingNcpi_));
         sendMessage(capi::kConnectB3, capi::kResp, w.length(), v.number());
         setState(csB3SettingUp);
+        return 1;
     }
+    // Our call, but no B3 connection is wanted now: taken means answered, so it is rejected.
+    w.u32(v.u32(8));
+    w.u16(2);
+    w.empty();
+    sendMessage(capi::kConnectB3, capi::kResp, w.length(), v.number());
     return 1;
 }
 
@@ -924,7 +987,17 @@ int CCapiMessageHandler::facilityConfirmation(tagAPIMsg* message) {
     return 1;
 }
 
-int CCapiMessageHandler::facilityIndication(tagAPIMsg* message) { return facilityConfirmation(message); }
+int CCapiMessageHandler::facilityIndication(tagAPIMsg* message) {
+    if (!facilityConfirmation(message)) return 0;
+    // Taken means answered: the selector comes back with empty response parameters.
+    View v(message);
+    Writer w(messageBuffer_, CCapiPort::kMessageBufferSize);
+    w.u32(v.u32(8));
+    w.u16(v.u16(12));
+    w.empty();
+    sendMessage(capi::kFacility, capi::kResp, w.length(), v.number());
+    return 1;
+}
 
 int CCapiMessageHandler::infoConfirmation(tagAPIMsg* message) {
     View v(message);
@@ -1028,6 +1101,9 @@ int CCapiMessageHandler::dispatchMessage(tagAPIMsg* message) {
     if (sub != capi::kInd) return 0;
     switch (cmd) {
     case capi::kConnectB3T90Active:
+        // Ours only with our NCCI; taken means answered.
+        if (!checkNCCI(id)) return 0;
+        sendPlciOnly(capi::kConnectB3T90Active, capi::kResp, id, number);
         return 1;
     case capi::kConnect: {
         // A waiting call (B channel information "no B channel") is refused whatever the state.
@@ -1099,8 +1175,9 @@ int CCapiMessageHandler::dispatchMessage(tagAPIMsg* message) {
             return 1;
         }
         if (state_ == csClearing) return 1;
+        // Answered above: offered on, the port would answer it a second time.
         exceptionHandler(message);
-        return 0;
+        return 1;
     }
     case capi::kDataB3:
         return dataB3Indication(message);

@@ -170,9 +170,14 @@ public:
     void registerOwnerInstance(void* instance, TOwnerProc proc);
     // What isdnClose sends before a connection goes: nothing where no call exists, else the clearing
     // its state needs (an offered call is ignored, a connected one cleared B3 first when `graceful`,
-    // directly otherwise). True when the end of the call will be reported (hangup done, disconnected
-    // or failed), so a caller may wait for it.
-    bool clearForClose(bool graceful);
+    // directly otherwise). Returns 0, or the library's refusal of the clearing, which leaves the
+    // connection as it was. `reported`: the end of the call will be reported (hangup done,
+    // disconnected or failed), so a caller may wait for it.
+    uint16_t clearForClose(bool graceful, bool* reported);
+    // True on a thread that is inside one of this handler's owner events (an incoming message's,
+    // or the trace of its own request): what that thread is in the middle of cannot happen until
+    // the event returns.
+    bool insideOwnEvent() const;
     void* getOwnerInstance() const { return owner_; }
     TOwnerProc getOwnerProc() const { return ownerProc_; }
     CCapiPort* getPort() const { return port_; }

@@ -48,10 +48,8 @@ void CCapiMessageMonitor::donePort() {
     port->unregisterHandler(this);
     port->shutDown();
     port_ = nullptr;
-    // A receive thread that did not end in time still uses the port: it deletes it when it ends.
-    CCapiPortWin32* system = dynamic_cast<CCapiPortWin32*>(port);
-    if (system && system->threadRunning() && system->deleteWhenThreadEnds()) return;
-    delete port;
+    // A receive thread that did not end in time still uses the port: it goes when that has ended.
+    port->destroyWhenUnused();
 }
 
 void CCapiMessageMonitor::shutDown() { donePort(); }
@@ -130,14 +128,17 @@ uint16_t CCapiMessageMonitor::getTrace(uint32_t monitorClass) { return request(u
 
 void CCapiMessageMonitor::suspend() {
     if (!port_) return;
-    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    suspendEvent_ = event;
+    std::shared_ptr<void> event;
+    if (HANDLE e = CreateEventA(nullptr, FALSE, FALSE, nullptr)) event.reset(e, CloseHandle);
+    {
+        std::lock_guard<std::mutex> g(suspendLock_);
+        suspendEvent_ = event;
+    }
     releaseMonitor(lastClass_, 0);
-    if (event) WaitForSingleObject(event, kSuspendWaitMs);
-    // The receive thread ends with the port, so nothing sets the event after it is closed.
+    if (event) WaitForSingleObject(event.get(), kSuspendWaitMs);
     donePort();
-    suspendEvent_ = nullptr;
-    if (event) CloseHandle(event);
+    std::lock_guard<std::mutex> g(suspendLock_);
+    suspendEvent_.reset();
 }
 
 int CCapiMessageMonitor::resume() {
@@ -166,15 +167,31 @@ void CCapiMessageMonitor::manufacturerConfirmation(tagAPIMsg* message) {
     // The function word must lie inside the message before it decides anything.
     const uint16_t function = v.size() >= 18 ? v.u16(16) : 0;
     int slot = v.size() >= 18 ? slotOf(uint32_t(function & 0xFF00)) : -1;
-    if (slot >= 0) callbacks_[slot](contexts_[slot], message);
-    else debugHexDump(message, uint16_t(v.size()));
-    if (function == 0x2102 && suspendEvent_) SetEvent(suspendEvent_);
+    // Everything taken before the callback: the monitor may be gone when it returns.
+    std::shared_ptr<void> wake;
+    if (function == 0x2102) {
+        std::lock_guard<std::mutex> g(suspendLock_);
+        wake = suspendEvent_;
+    }
+    if (slot >= 0) {
+        TMonitorProc callback = callbacks_[slot];
+        void* context = contexts_[slot];
+        callback(context, message);
+    } else {
+        debugHexDump(message, uint16_t(v.size()));
+    }
+    if (wake) SetEvent(wake.get());
 }
 
 void CCapiMessageMonitor::manufacturerIndication(tagAPIMsg* message) {
     capi::View v(message);
     const uint16_t function = v.size() >= 18 ? v.u16(16) : 0;
     int slot = v.size() >= 18 ? slotOf(uint32_t(function & 0xFF00)) : -1;
-    if (slot >= 0) callbacks_[slot](contexts_[slot], message);
-    else debugHexDump(message, uint16_t(v.size()));
+    if (slot >= 0) {
+        TMonitorProc callback = callbacks_[slot];
+        void* context = contexts_[slot];
+        callback(context, message);
+    } else {
+        debugHexDump(message, uint16_t(v.size()));
+    }
 }

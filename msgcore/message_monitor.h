@@ -3,9 +3,17 @@
 // handler. Up to four monitor classes (0x2100, 0x2200, 0x2400, 0x2900) each have a callback and a
 // context; confirmations and indications of a class go to its callback on the port's receive
 // thread.
+//
+// A callback is the last thing a dispatch does with the monitor: what the dispatch needs after it
+// is taken before it. A monitor destroyed while a callback still runs (its shut-down gave up
+// waiting for the receive thread) is never touched again by that thread; the port is deleted
+// when the thread has ended.
 #pragma once
 
 #include <windows.h>
+
+#include <memory>
+#include <mutex>
 
 #include "msgcore/message_handler.h"
 
@@ -58,7 +66,10 @@ private:
     uint16_t request(uint16_t function, uint32_t value);
 
     CCapiPort* port_ = nullptr;
-    HANDLE volatile suspendEvent_ = nullptr;
+    // The event suspend waits on, shared with a confirmation that may set it after the monitor
+    // is gone; the last owner closes it.
+    std::shared_ptr<void> suspendEvent_;
+    std::mutex suspendLock_;
     TMonitorProc callbacks_[kClasses];
     void* contexts_[kClasses];
     uint32_t controller_ = 0;
