@@ -188,7 +188,11 @@ public:
         std::memcpy(out, record.data(), kIdentityRecordSize);
         return 0;
     }
-    void adapterMessage(unsigned, const uint8_t*, size_t) override { ++adapterMessages; }
+    void adapterMessage(unsigned, const uint8_t* message, size_t size) override {
+        lastAdapterMessage.assign(message, message + size);
+        ++adapterMessages;
+    }
+    std::vector<uint8_t> lastAdapterMessage;
     void dataSent(const uint8_t* message, size_t size) override {
         ++dataSents;
         lastSent.assign(message, message + size);
@@ -419,13 +423,18 @@ TEST_F(ProviderTest, PutNeverWaitsForLinkControl) {
     ASSERT_TRUE(port->waitWritten(5000));
     ASSERT_EQ(link.sentCount(), 20u);
     for (uint8_t i = 0; i < 20; ++i) EXPECT_EQ(link.sent[i][2 + 6], i);
+    // A request that never reached link control is confirmed to the engine, with the reason: as
+    // the adapter would confirm it, and a DATA_B3_REQ as link control confirms data.
     link.takeData = false;
+    const int adapterMessages = engine.adapterMessages.load();
     std::vector<uint8_t> m = listenReq();
     port->putMessage(m.data(), m.size());
     ASSERT_TRUE(port->waitWritten(5000));
     EXPECT_EQ(port->refusedItems(), 1u);
-    EXPECT_EQ(engine.dataSents, 0) << "only data is confirmed";
-    // A DATA_B3_REQ link control did not take is confirmed to the engine, with the reason.
+    ASSERT_EQ(engine.adapterMessages.load(), adapterMessages + 1);
+    EXPECT_EQ(engine.lastAdapterMessage[4], 0x05);
+    EXPECT_EQ(engine.lastAdapterMessage[5], 0x81);
+    EXPECT_EQ(engine.lastAdapterMessage[12] | engine.lastAdapterMessage[13] << 8, 0x1108);
     const std::vector<uint8_t> req = {22, 0, 3, 0, 0x86, 0x80, 0x21, 0, 1, 1, 1, 0, 0, 0, 0, 0, 4, 0, 0x55, 0, 0, 0};
     port->putMessage(req.data(), req.size());
     ASSERT_TRUE(port->waitWritten(5000));

@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "portbridge/stack/capi_confirmation.h"
+
 namespace pbprov {
 
 namespace {
@@ -156,29 +158,19 @@ void CTaPort::writerLoop() {
     }
 }
 
-// A DATA_B3_REQ that link control did not take would never be confirmed: the application waits
-// for its confirmation before it reuses the data. Confirmed here, with the reason, as link
-// control confirms the data it refuses itself.
+// A request that never reached link control would never be confirmed: the application waits for
+// its confirmation (and, with a DATA_B3_REQ, before it reuses the data). Confirmed here, with the
+// reason, as link control confirms what it cannot send itself. Responses carry no confirmation.
 void CTaPort::confirmRefusedData(const std::vector<uint8_t>& item) {
-    constexpr size_t kDataB3ReqBytes = 20;  // through the data handle
-    constexpr size_t kConfLength = 16;
-    if (!indicationFn_ || item.size() < kPrefixSize + kDataB3ReqBytes) return;
-    const uint8_t* request = item.data() + kPrefixSize;
-    if (request[4] != 0x86 || request[5] != 0x80) return;
-    uint8_t conf[kConfLength] = {};
-    conf[0] = kConfLength;
-    std::memcpy(conf + 2, request + 2, 2);  // application
-    conf[4] = 0x86;
-    conf[5] = 0x81;
-    std::memcpy(conf + 6, request + 6, 2);    // message number
-    std::memcpy(conf + 8, request + 8, 4);    // NCCI
-    std::memcpy(conf + 12, request + 18, 2);  // data handle
-    conf[14] = static_cast<uint8_t>(kInfoResources & 0xFF);
-    conf[15] = static_cast<uint8_t>(kInfoResources >> 8);
+    if (!indicationFn_ || item.size() < kPrefixSize) return;
+    uint8_t conf[stack::capi::kMaxConfirmationBytes];
+    const size_t n =
+        stack::capi::makeRequestConfirmation(item.data() + kPrefixSize, item.size() - kPrefixSize, kInfoResources, conf);
+    if (!n) return;
     CTaPortMessage message;
     message.id = kLinkDataUp;
     message.message = conf;
-    message.size = kConfLength;
+    message.size = n;
     indicationFn_(indicationContext_, index_, message);
 }
 

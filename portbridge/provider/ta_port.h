@@ -90,7 +90,8 @@ public:
                         size_t payloadLength = 0);
     // Waits until the writer has handed over every taken item; false after `ms`.
     bool waitWritten(unsigned ms);
-    // Items link control did not take (the link was going down).
+    // Items that never reached link control (no runtime, no buffer, too long); their requests
+    // were confirmed with an error here.
     unsigned refusedItems() const { return refused_.load(); }
 
     int state() const { return state_.load(); }
