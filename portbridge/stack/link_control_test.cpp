@@ -324,7 +324,7 @@ void fastHandle(void*) {
             upFromFast(RuntimeMessage(kEstablishedInd));
             break;
         case kLoseLink:
-            giveBackHeld();
+            // As HDLC when T1 ran out: it keeps its frames until its next reset.
             upFromFast(RuntimeMessage(kReleasedInd));
             break;
         case kTextUp:
