@@ -442,6 +442,30 @@ TEST_F(ProviderTest, PutNeverWaitsForLinkControl) {
     EXPECT_EQ(engine.lastSent, (std::vector<uint8_t>{16, 0, 3, 0, 0x86, 0x81, 0x21, 0, 1, 1, 1, 0, 0x55, 0, 0x08, 0x11}));
 }
 
+// Requests the port took but had not handed over when it closes are confirmed with an error;
+// the one link control has is its to answer.
+TEST_F(ProviderTest, RequestsLeftInThePortAtCloseAreConfirmed) {
+    ASSERT_EQ(provider.openPort(1), 0u);
+    CTaPort* port = provider.port(1);
+    link.holdData = true;
+    for (uint8_t i = 0; i < 3; ++i) {
+        std::vector<uint8_t> m = listenReq();
+        m[6] = i;
+        ASSERT_EQ(port->putMessage(m.data(), m.size()), kInfoPending);
+    }
+    const int before = engine.adapterMessages.load();
+    std::thread release([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        link.holdData = false;
+    });
+    port->close();
+    release.join();
+    EXPECT_EQ(link.sentCount(), 1u) << "the first was being handed over";
+    ASSERT_EQ(engine.adapterMessages.load(), before + 2);
+    EXPECT_EQ(engine.lastAdapterMessage[6], 2);
+    EXPECT_EQ(engine.lastAdapterMessage[12] | engine.lastAdapterMessage[13] << 8, 0x2001);
+}
+
 TEST_F(ProviderTest, PutLengthsOutsideTheAreaAreRefused) {
     uint16_t id = 0;
     ASSERT_EQ(registerApp(&id), 0u);

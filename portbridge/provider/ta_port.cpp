@@ -146,26 +146,24 @@ void CTaPort::writerLoop() {
         writing_ = true;
         lock.unlock();
         bool taken = link_->sendLinkData(item.data(), item.size());
-        if (!taken) confirmRefusedData(item);
+        if (!taken) confirmRefusedData(item, kInfoResources);
         lock.lock();
         writing_ = false;
         if (!taken) ++refused_;
         writeCv_.notify_all();
-        if (writerStop_) {
-            writeQueue_.clear();
-            return;
-        }
+        if (writerStop_) return;  // the rest is answered by stopWriter
     }
 }
 
 // A request that never reached link control would never be confirmed: the application waits for
 // its confirmation (and, with a DATA_B3_REQ, before it reuses the data). Confirmed here, with the
 // reason, as link control confirms what it cannot send itself. Responses carry no confirmation.
-void CTaPort::confirmRefusedData(const std::vector<uint8_t>& item) {
+void CTaPort::confirmRefusedData(const std::vector<uint8_t>& item, uint32_t info) {
     if (!indicationFn_ || item.size() < kPrefixSize) return;
     uint8_t conf[stack::capi::kMaxConfirmationBytes];
     const size_t n =
-        stack::capi::makeRequestConfirmation(item.data() + kPrefixSize, item.size() - kPrefixSize, kInfoResources, conf);
+        stack::capi::makeRequestConfirmation(item.data() + kPrefixSize, item.size() - kPrefixSize,
+                                             static_cast<uint16_t>(info), conf);
     if (!n) return;
     CTaPortMessage message;
     message.id = kLinkDataUp;
@@ -186,8 +184,13 @@ void CTaPort::stopWriter() {
         writeCv_.notify_all();
     }
     if (writer_.joinable()) writer_.join();
-    std::lock_guard<std::mutex> lock(writeMutex_);
-    writeQueue_.clear();
+    std::deque<std::vector<uint8_t>> left;
+    {
+        std::lock_guard<std::mutex> lock(writeMutex_);
+        left.swap(writeQueue_);
+    }
+    // Taken, never handed over: the port closes under them.
+    for (const std::vector<uint8_t>& item : left) confirmRefusedData(item, kInfoNotInState);
 }
 
 void CTaPort::runtimeCallback(void* context, const CTaIndication& indication) {

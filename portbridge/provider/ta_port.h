@@ -107,7 +107,7 @@ private:
     void stopTick();
     void writerLoop();
     void stopWriter();
-    void confirmRefusedData(const std::vector<uint8_t>& item);
+    void confirmRefusedData(const std::vector<uint8_t>& item, uint32_t info);
 
     unsigned index_;
     CTaLinkOps* link_;

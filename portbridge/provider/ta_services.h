@@ -44,6 +44,7 @@ enum : uint32_t {
     kInfoUnknownApp = 0x1101,
     kInfoBadPut = 0x1102,
     kInfoResources = 0x1108,
+    kInfoNotInState = 0x2001,
     kInfoNotReachable = 0x1109,
 };
 
