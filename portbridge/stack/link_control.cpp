@@ -127,7 +127,6 @@ struct LinkControl {
     uint32_t bottomAddress = kSerialTask;
     uint16_t headerRoom = 0;
     uint8_t* spare = nullptr;
-    bool shortOfBuffers = false;
     std::atomic<uint32_t> state{kLinkDown};
     std::atomic<unsigned> pending{0};
     std::atomic<bool> paceQueued{false};
@@ -249,11 +248,9 @@ uint8_t* takeTransmitBuffer(LinkControl& lc) {
     uint8_t* b = lc.spare;
     lc.spare = nullptr;
     if (!b && lc.rt->getBuffer(lc.txPool, kDataBuffer, &b) != kOk) b = nullptr;
-    // One buffer is kept ready; when even that cannot be had, confirmations wait for the link's
-    // acknowledgements.
+    // One buffer is kept ready for the next request.
     uint8_t* next = nullptr;
-    lc.shortOfBuffers = lc.rt->getBuffer(lc.txPool, kDataBuffer, &next) != kOk;
-    lc.spare = lc.shortOfBuffers ? nullptr : next;
+    lc.spare = lc.rt->getBuffer(lc.txPool, kDataBuffer, &next) == kOk ? next : nullptr;
     return b;
 }
 
@@ -309,7 +306,7 @@ void dropHistory(LinkControl& lc) {
 
 void pace(LinkControl& lc) {
     lc.paceQueued = false;
-    lc.history.confirmDue(nowMs(), lc.shortOfBuffers, &confirmFromHistory, &lc);
+    lc.history.confirmDue(nowMs(), &confirmFromHistory, &lc);
     lc.pending = lc.history.pending();
 }
 
@@ -332,7 +329,7 @@ void dataSent(LinkControl& lc, const RuntimeMessage& m) {
     const uint16_t offset = m.u16(8), length = m.u16(10);
     if (b && length >= kHdlcHeader && capi::isDataB3Req(b + offset + kHdlcHeader, length - kHdlcHeader)) {
         lc.history.markSent(b);
-        if (lc.shortOfBuffers) pace(lc);
+        pace(lc);
     }
     freeIfFlagged(lc, m);
 }

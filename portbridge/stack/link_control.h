@@ -90,8 +90,8 @@ uint32_t connectLink();
 // and 0 when it never got it (too long for a data buffer, no buffer, no runtime), so the caller
 // answers. After handing it over the caller waits (at most 5000 ms) until the link control has
 // taken it, only to keep pace with it. Called on the runtime thread (from the callback) it does
-// not wait. The link control confirms through the callback: a DATA_B3_REQ paced with info 0 once
-// it went to the link, or with an error info when it did not go (0x2001 link not up or gone
+// not wait. The link control confirms through the callback: a DATA_B3_REQ with info 0 once the
+// adapter acknowledged it and the B channel would have sent it, or with an error info when it did not go (0x2001 link not up or gone
 // before the peer acknowledged it, 0x1107 20 already pending, 0x1108 no transmit buffer); any
 // other request of an application only when it did not go, with the same infos (the adapter
 // confirms the rest).

@@ -41,14 +41,21 @@ bool CTransmitHistory::add(const uint8_t* message, size_t available, uint32_t no
 
 unsigned CTransmitHistory::find(const void* frame) const {
     if (!frame) return pending_;
-    for (unsigned i = 0; i < pending_; ++i)
-        if (slots_[(read_ + i) % kSlots].frame == frame) return i;
+    for (unsigned i = 0; i < pending_; ++i) {
+        const Slot& s = slots_[(read_ + i) % kSlots];
+        if (!s.sent && s.frame == frame) return i;
+    }
     return pending_;
 }
 
 void CTransmitHistory::markSent(const void* frame) {
     const unsigned i = find(frame);
-    if (i < pending_) slots_[(read_ + i) % kSlots].sent = true;
+    if (i >= pending_) return;
+    Slot& s = slots_[(read_ + i) % kSlots];
+    s.sent = true;
+    // The acknowledgement gave the buffer up: it may carry a later request while this slot waits
+    // for its time, and must name that request's slot only.
+    s.frame = nullptr;
 }
 
 bool CTransmitHistory::fail(const void* frame, uint16_t info, ConfirmFn fn, void* context) {
@@ -65,12 +72,12 @@ bool CTransmitHistory::fail(const void* frame, uint16_t info, ConfirmFn fn, void
     return true;
 }
 
-unsigned CTransmitHistory::confirmDue(uint32_t nowMs, bool shortOfBuffers, ConfirmFn fn, void* context) {
+unsigned CTransmitHistory::confirmDue(uint32_t nowMs, ConfirmFn fn, void* context) {
     unsigned n = 0;
     while (pending_ > 0) {
         Slot& s = slots_[read_];
         const bool due = static_cast<int32_t>(nowMs - s.stamp) >= static_cast<int32_t>(s.delay);
-        if (!due || (shortOfBuffers && !s.sent)) break;
+        if (!due || !s.sent) break;
         read_ = (read_ + 1) % kSlots;
         s.sent = false;
         s.frame = nullptr;

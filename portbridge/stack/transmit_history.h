@@ -1,7 +1,9 @@
 // The pacing of DATA_B3 confirmations: the adapter's B channel carries 64 kbit/s (8 bytes per
 // millisecond), while the serial line to it is faster. The link control keeps a copy of every
 // DATA_B3_REQ it handed to the link and confirms it only when the B channel would have sent it:
-// a request of n data bytes takes n / 8 ms, and a request waits for the one before it.
+// a request of n data bytes takes n / 8 ms, and a request waits for the one before it. Nor before
+// the adapter acknowledged it: a confirmation with info 0 says the adapter has the data, and a
+// frame still unacknowledged may yet be lost with the link.
 //
 // Pure bookkeeping over times the caller gives, so tests drive it with a manual clock.
 #pragma once
@@ -42,9 +44,8 @@ public:
     // The link gave `frame` back unsent: its slot is confirmed at once with `info` and leaves the
     // history (it never took time on the B channel). False when no pending slot holds the frame.
     bool fail(const void* frame, uint16_t info, ConfirmFn fn, void* context);
-    // Confirms, in order, every slot that is due at `nowMs` (when short of buffers, only those
-    // also marked sent). Returns how many.
-    unsigned confirmDue(uint32_t nowMs, bool shortOfBuffers, ConfirmFn fn, void* context);
+    // Confirms, in order, every slot that is due at `nowMs` and marked sent. Returns how many.
+    unsigned confirmDue(uint32_t nowMs, ConfirmFn fn, void* context);
     // Confirms every pending slot at once, in order: those the link acknowledged (marked sent)
     // with info 0, the others with `info`. Returns how many.
     unsigned flush(uint16_t info, ConfirmFn fn, void* context);
@@ -62,10 +63,11 @@ private:
         size_t copied;
         uint32_t stamp;
         uint32_t delay;
-        const void* frame;  // the buffer that carries it down; names it in the link's reports
+        const void* frame;  // the buffer that carries it down, until acknowledged; names it in the link's reports
         bool sent;
     };
-    // The pending slot of `frame`: its place counted from the read index, or pending_ when none.
+    // The pending, unacknowledged slot of `frame`: its place counted from the read index, or
+    // pending_ when none.
     unsigned find(const void* frame) const;
     Slot slots_[kSlots] = {};
     unsigned write_ = 0, read_ = 0, pending_ = 0;
