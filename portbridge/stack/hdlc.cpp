@@ -731,6 +731,8 @@ void t1Expired(Hdlc& h) {
     case kEstablished:
     case kFrameRejected:
     case kReserved:
+        // Nothing held now is sent on the link set up anew: it goes back before the release.
+        emptyQueues(h);
         indicate(h, kReleasedInd);
         h.pollOutstanding = false;
         establish(h);

@@ -709,6 +709,17 @@ TEST_F(Hdlc, KeepingModeGivesBackWhatItDoesNotSend) {
     EXPECT_EQ(takeUp(), (std::vector<uint16_t>{kDataReturned, kDataReturned, kEstablishedInd}));
     EXPECT_EQ(returned, (std::vector<std::string>{"b", "c", "f", "d", "e"}));
 
+    // The peer stops answering: when T1 has run out N200 times the link is released and set up
+    // anew, and what it held comes back before the release.
+    data("g");
+    takeSent();
+    for (int i = 0; i < 25 && snapshot(kLayer).state == kEstablished; ++i) {
+        t1();
+        takeSent();
+    }
+    EXPECT_EQ(takeUp(), (std::vector<uint16_t>{kDataReturned, kReleasedInd}));
+    EXPECT_EQ(returned.back(), "g");
+
 }
 
 }  // namespace
