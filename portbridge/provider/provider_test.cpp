@@ -57,7 +57,9 @@ public:
             for (uint16_t a : releaseAnswer) indicate(a);
         return 0;
     }
+    std::atomic<int> handOvers{0};  // sendLinkData calls begun
     bool sendLinkData(const uint8_t* data, size_t length) override {
+        ++handOvers;
         while (holdData) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::lock_guard<std::mutex> lock(sentMutex);
         sent.emplace_back(data, data + length);
@@ -453,6 +455,9 @@ TEST_F(ProviderTest, RequestsLeftInThePortAtCloseAreConfirmed) {
         m[6] = i;
         ASSERT_EQ(port->putMessage(m.data(), m.size()), kInfoPending);
     }
+    for (int i = 0; i < 500 && link.handOvers.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(link.handOvers.load(), 1) << "the writer holds the first";
     const int before = engine.adapterMessages.load();
     std::thread release([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -464,6 +469,32 @@ TEST_F(ProviderTest, RequestsLeftInThePortAtCloseAreConfirmed) {
     ASSERT_EQ(engine.adapterMessages.load(), before + 2);
     EXPECT_EQ(engine.lastAdapterMessage[6], 2);
     EXPECT_EQ(engine.lastAdapterMessage[12] | engine.lastAdapterMessage[13] << 8, 0x2001);
+}
+
+// When the link is lost, requests still waiting for the writer are confirmed with an error before
+// the engine hears of the loss, instead of going to a link control that only refuses them.
+TEST_F(ProviderTest, RequestsWaitingAtALinkLossAreConfirmed) {
+    ASSERT_EQ(provider.openPort(1), 0u);
+    CTaPort* port = provider.port(1);
+    link.holdData = true;
+    for (uint8_t i = 0; i < 3; ++i) {
+        std::vector<uint8_t> m = listenReq();
+        m[6] = i;
+        ASSERT_EQ(port->putMessage(m.data(), m.size()), kInfoPending);
+    }
+    for (int i = 0; i < 500 && link.handOvers.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(link.handOvers.load(), 1) << "the writer holds the first";
+    const int before = engine.adapterMessages.load();
+    const int downs = engine.linkDowns;
+    link.indicate(kLinkReleased);
+    EXPECT_EQ(engine.adapterMessages.load(), before + 2);
+    EXPECT_EQ(engine.lastAdapterMessage[6], 2);
+    EXPECT_EQ(engine.lastAdapterMessage[12] | engine.lastAdapterMessage[13] << 8, 0x2001);
+    EXPECT_EQ(engine.linkDowns, downs + 1);
+    link.holdData = false;
+    ASSERT_TRUE(port->waitWritten(5000));
+    EXPECT_EQ(link.sentCount(), 1u) << "only the one in hand";
 }
 
 TEST_F(ProviderTest, PutLengthsOutsideTheAreaAreRefused) {

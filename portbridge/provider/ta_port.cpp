@@ -184,12 +184,17 @@ void CTaPort::stopWriter() {
         writeCv_.notify_all();
     }
     if (writer_.joinable()) writer_.join();
+    // Taken, never handed over: the port closes under them.
+    answerQueued();
+}
+
+void CTaPort::answerQueued() {
     std::deque<std::vector<uint8_t>> left;
     {
         std::lock_guard<std::mutex> lock(writeMutex_);
         left.swap(writeQueue_);
+        writeCv_.notify_all();
     }
-    // Taken, never handed over: the port closes under them.
     for (const std::vector<uint8_t>& item : left) confirmRefusedData(item, kInfoNotInState);
 }
 
@@ -211,8 +216,13 @@ void CTaPort::runtimeIndication(const CTaIndication& indication) {
             waitEvent_.set();
         }
     } else if (state == kConnected) {
-        // A lost link leaves the port failed: the next open starts over.
-        if (isLinkEnd(indication.id)) state_ = kFailed;
+        // A lost link leaves the port failed: the next open starts over. What waits for the writer
+        // would only be refused by link control, and its answers dropped here: it is answered now,
+        // before the engine hears that the link is gone.
+        if (isLinkEnd(indication.id)) {
+            state_ = kFailed;
+            answerQueued();
+        }
         deliver(indication);
     }
 }

@@ -108,6 +108,8 @@ private:
     void writerLoop();
     void stopWriter();
     void confirmRefusedData(const std::vector<uint8_t>& item, uint32_t info);
+    // Confirms every item still waiting for the writer with 0x2001 and forgets it.
+    void answerQueued();
 
     unsigned index_;
     CTaLinkOps* link_;
