@@ -127,6 +127,8 @@ uint32_t CTaPort::putMessage(const uint8_t* message, size_t size, const uint8_t*
     std::memcpy(item.data() + kPrefixSize, message, size);
     if (payload && payloadLength) std::memcpy(item.data() + kPrefixSize + size, payload, payloadLength);
     std::lock_guard<std::mutex> lock(writeMutex_);
+    // Again under the lock: a link lost meanwhile has answered the queue and would not see this.
+    if (state_ != kConnected) return kInfoNotReachable;
     if (!writer_.joinable()) {
         writerStop_ = false;
         writer_ = std::thread(&CTaPort::writerLoop, this);
