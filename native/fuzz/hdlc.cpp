@@ -34,7 +34,8 @@ struct Rig {
             if (m.id() == kSerialSend && (m.u16(6) & 1)) rig.rt.freeBuffer(m.pointer());
         for (const RuntimeMessage& m : upper.take()) {
             if (m.id() == kDataIndication || m.id() == kUnitDataIndication) rig.rt.freeBuffer(m.pointer());
-            if (m.id() == kDataAcknowledged && (m.u16(6) & 1)) rig.rt.freeBuffer(m.pointer());
+            if ((m.id() == kDataAcknowledged || m.id() == kDataReturned) && (m.u16(6) & 1))
+                rig.rt.freeBuffer(m.pointer());
         }
     }
 };

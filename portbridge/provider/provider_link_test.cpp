@@ -66,7 +66,8 @@ uint32_t signalProc(uint16_t, uintptr_t) {
 struct Got {
     Bytes message;
     Bytes data;
-    uint16_t word() const { return static_cast<uint16_t>(message[4] | message[5] << 8); }
+    // In CAPI 2.0 coding, whatever coding the application registered for.
+    uint16_t word() const { return static_cast<uint16_t>(message[4] | (message[5] | 0x80) << 8); }
 };
 
 class ProviderLink : public ::testing::Test {
@@ -93,6 +94,7 @@ protected:
         c.reg.maxB3Blocks = 7;
         c.reg.maxB3DataLength = 2048;
         c.reg.bufferSize = 1024 + 1024 * 1;
+        c.reg.version = capi11_ ? 11 : 0;
         c.appIdResult = id;
         uint32_t r = provider_.call(c);
         if (r == 0) {
@@ -104,7 +106,9 @@ protected:
         }
         return r;
     }
-    uint32_t put(uint16_t id, const Bytes& m, const uint8_t* payload = nullptr) {
+    // Written in CAPI 2.0 coding; an application of CAPI 1.1 sends it in its own.
+    uint32_t put(uint16_t id, Bytes m, const uint8_t* payload = nullptr) {
+        if (capi11_) m[5] &= 0x7F;
         CCapiCall c;
         c.function = kFnPut;
         c.appId = id;
@@ -184,6 +188,7 @@ protected:
     isdnsim::IsdnSimulator sim_;
     std::string simPort_;
     std::deque<Got> kept_;
+    bool capi11_ = false;
 };
 
 }  // namespace
@@ -295,6 +300,62 @@ TEST_F(ProviderLink, CallCarriesDataBothWays) {
     ASSERT_EQ(put(id, message(id, 0x04, 0x80, 30, disc)), 0u);
     Got ind;
     ASSERT_TRUE(await(id, 0x8204, &ind));
+}
+
+// An application of CAPI 1.1 puts its requests with subcommand 0x00. Its data is confirmed as
+// that of CAPI 2.0, each block once with info 0 (in its coding), well past the 32 requests an
+// NCCI can have unconfirmed.
+TEST_F(ProviderLink, Capi11DataIsConfirmed) {
+    capi11_ = true;
+    ASSERT_TRUE(sim_.Start(simPort_));
+    uint16_t id = 0;
+    ASSERT_EQ(registerApp(&id), 0u);
+    Bytes connect;
+    put32(connect, 1);
+    put16(connect, 2);
+    connect.insert(connect.end(), {4, 0x80, '1', '2', '3'});
+    for (int i = 0; i < 8; ++i) connect.push_back(0);
+    ASSERT_EQ(put(id, message(id, 0x02, 0x80, 1, connect)), 0u);
+    Got conf, active;
+    ASSERT_TRUE(await(id, 0x8102, &conf));
+    EXPECT_EQ(conf.message[5], 0x01) << "answered in its coding";
+    ASSERT_EQ(get16(conf.message.data() + 12), 0);
+    ASSERT_TRUE(await(id, 0x8203, &active));
+    Bytes b3;
+    put32(b3, get32(conf.message.data() + 8));
+    b3.push_back(0);
+    ASSERT_EQ(put(id, message(id, 0x82, 0x80, 2, b3)), 0u);
+    Got b3conf, b3active;
+    ASSERT_TRUE(await(id, 0x8182, &b3conf));
+    const uint32_t ncci = get32(b3conf.message.data() + 8);
+    ASSERT_TRUE(await(id, 0x8283, &b3active));
+
+    const unsigned kBlocks = 40, kWindow = 7;
+    Bytes payload(200, 0x5A);
+    unsigned sent = 0, confirmed = 0, outstanding = 0;
+    while (confirmed < kBlocks) {
+        while (sent < kBlocks && outstanding < kWindow) {
+            Bytes d;
+            put32(d, ncci);
+            put32(d, 0);
+            put16(d, static_cast<uint16_t>(payload.size()));
+            put16(d, static_cast<uint16_t>(sent));
+            put16(d, 0);
+            ASSERT_EQ(put(id, message(id, 0x86, 0x80, static_cast<uint16_t>(10 + sent), d), payload.data()), 0u) << sent;
+            ++sent;
+            ++outstanding;
+        }
+        Got g;
+        ASSERT_TRUE(next(id, &g)) << confirmed << " of " << sent << " confirmed";
+        answer(id, g);
+        if (g.word() != 0x8186) continue;
+        EXPECT_EQ(g.message[5], 0x01);
+        EXPECT_EQ(get16(g.message.data() + 12), confirmed) << "in order";
+        EXPECT_EQ(get16(g.message.data() + 14), 0);
+        ++confirmed;
+        --outstanding;
+    }
+    EXPECT_EQ(sim_.WithCapi([](isdnsim::CapiController& c) { return c.data_in.size(); }), kBlocks * 200u);
 }
 
 // After the adapter's link is lost a request is not left pending: the engine answers it with a

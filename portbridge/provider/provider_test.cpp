@@ -57,7 +57,9 @@ public:
             for (uint16_t a : releaseAnswer) indicate(a);
         return 0;
     }
+    std::atomic<int> handOvers{0};  // sendLinkData calls begun
     bool sendLinkData(const uint8_t* data, size_t length) override {
+        ++handOvers;
         while (holdData) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::lock_guard<std::mutex> lock(sentMutex);
         sent.emplace_back(data, data + length);
@@ -188,7 +190,11 @@ public:
         std::memcpy(out, record.data(), kIdentityRecordSize);
         return 0;
     }
-    void adapterMessage(unsigned, const uint8_t*, size_t) override { ++adapterMessages; }
+    void adapterMessage(unsigned, const uint8_t* message, size_t size) override {
+        lastAdapterMessage.assign(message, message + size);
+        ++adapterMessages;
+    }
+    std::vector<uint8_t> lastAdapterMessage;
     void dataSent(const uint8_t* message, size_t size) override {
         ++dataSents;
         lastSent.assign(message, message + size);
@@ -419,18 +425,76 @@ TEST_F(ProviderTest, PutNeverWaitsForLinkControl) {
     ASSERT_TRUE(port->waitWritten(5000));
     ASSERT_EQ(link.sentCount(), 20u);
     for (uint8_t i = 0; i < 20; ++i) EXPECT_EQ(link.sent[i][2 + 6], i);
+    // A request that never reached link control is confirmed to the engine, with the reason: as
+    // the adapter would confirm it, and a DATA_B3_REQ as link control confirms data.
     link.takeData = false;
+    const int adapterMessages = engine.adapterMessages.load();
     std::vector<uint8_t> m = listenReq();
     port->putMessage(m.data(), m.size());
     ASSERT_TRUE(port->waitWritten(5000));
     EXPECT_EQ(port->refusedItems(), 1u);
-    EXPECT_EQ(engine.dataSents, 0) << "only data is confirmed";
-    // A DATA_B3_REQ link control did not take is confirmed to the engine, with the reason.
+    ASSERT_EQ(engine.adapterMessages.load(), adapterMessages + 1);
+    EXPECT_EQ(engine.lastAdapterMessage[4], 0x05);
+    EXPECT_EQ(engine.lastAdapterMessage[5], 0x81);
+    EXPECT_EQ(engine.lastAdapterMessage[12] | engine.lastAdapterMessage[13] << 8, 0x1108);
     const std::vector<uint8_t> req = {22, 0, 3, 0, 0x86, 0x80, 0x21, 0, 1, 1, 1, 0, 0, 0, 0, 0, 4, 0, 0x55, 0, 0, 0};
     port->putMessage(req.data(), req.size());
     ASSERT_TRUE(port->waitWritten(5000));
     ASSERT_EQ(engine.dataSents, 1);
     EXPECT_EQ(engine.lastSent, (std::vector<uint8_t>{16, 0, 3, 0, 0x86, 0x81, 0x21, 0, 1, 1, 1, 0, 0x55, 0, 0x08, 0x11}));
+}
+
+// Requests the port took but had not handed over when it closes are confirmed with an error;
+// the one link control has is its to answer.
+TEST_F(ProviderTest, RequestsLeftInThePortAtCloseAreConfirmed) {
+    ASSERT_EQ(provider.openPort(1), 0u);
+    CTaPort* port = provider.port(1);
+    link.holdData = true;
+    for (uint8_t i = 0; i < 3; ++i) {
+        std::vector<uint8_t> m = listenReq();
+        m[6] = i;
+        ASSERT_EQ(port->putMessage(m.data(), m.size()), kInfoPending);
+    }
+    for (int i = 0; i < 500 && link.handOvers.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(link.handOvers.load(), 1) << "the writer holds the first";
+    const int before = engine.adapterMessages.load();
+    std::thread release([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        link.holdData = false;
+    });
+    port->close();
+    release.join();
+    EXPECT_EQ(link.sentCount(), 1u) << "the first was being handed over";
+    ASSERT_EQ(engine.adapterMessages.load(), before + 2);
+    EXPECT_EQ(engine.lastAdapterMessage[6], 2);
+    EXPECT_EQ(engine.lastAdapterMessage[12] | engine.lastAdapterMessage[13] << 8, 0x2001);
+}
+
+// When the link is lost, requests still waiting for the writer are confirmed with an error before
+// the engine hears of the loss, instead of going to a link control that only refuses them.
+TEST_F(ProviderTest, RequestsWaitingAtALinkLossAreConfirmed) {
+    ASSERT_EQ(provider.openPort(1), 0u);
+    CTaPort* port = provider.port(1);
+    link.holdData = true;
+    for (uint8_t i = 0; i < 3; ++i) {
+        std::vector<uint8_t> m = listenReq();
+        m[6] = i;
+        ASSERT_EQ(port->putMessage(m.data(), m.size()), kInfoPending);
+    }
+    for (int i = 0; i < 500 && link.handOvers.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(link.handOvers.load(), 1) << "the writer holds the first";
+    const int before = engine.adapterMessages.load();
+    const int downs = engine.linkDowns;
+    link.indicate(kLinkReleased);
+    EXPECT_EQ(engine.adapterMessages.load(), before + 2);
+    EXPECT_EQ(engine.lastAdapterMessage[6], 2);
+    EXPECT_EQ(engine.lastAdapterMessage[12] | engine.lastAdapterMessage[13] << 8, 0x2001);
+    EXPECT_EQ(engine.linkDowns, downs + 1);
+    link.holdData = false;
+    ASSERT_TRUE(port->waitWritten(5000));
+    EXPECT_EQ(link.sentCount(), 1u) << "only the one in hand";
 }
 
 TEST_F(ProviderTest, PutLengthsOutsideTheAreaAreRefused) {

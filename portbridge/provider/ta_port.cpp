@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "portbridge/stack/capi_confirmation.h"
+
 namespace pbprov {
 
 namespace {
@@ -125,6 +127,8 @@ uint32_t CTaPort::putMessage(const uint8_t* message, size_t size, const uint8_t*
     std::memcpy(item.data() + kPrefixSize, message, size);
     if (payload && payloadLength) std::memcpy(item.data() + kPrefixSize + size, payload, payloadLength);
     std::lock_guard<std::mutex> lock(writeMutex_);
+    // Again under the lock: a link lost meanwhile has answered the queue and would not see this.
+    if (state_ != kConnected) return kInfoNotReachable;
     if (!writer_.joinable()) {
         writerStop_ = false;
         writer_ = std::thread(&CTaPort::writerLoop, this);
@@ -144,41 +148,29 @@ void CTaPort::writerLoop() {
         writing_ = true;
         lock.unlock();
         bool taken = link_->sendLinkData(item.data(), item.size());
-        if (!taken) confirmRefusedData(item);
+        if (!taken) confirmRefusedData(item, kInfoResources);
         lock.lock();
         writing_ = false;
         if (!taken) ++refused_;
         writeCv_.notify_all();
-        if (writerStop_) {
-            writeQueue_.clear();
-            return;
-        }
+        if (writerStop_) return;  // the rest is answered by stopWriter
     }
 }
 
-// A DATA_B3_REQ that link control did not take would never be confirmed: the application waits
-// for its confirmation before it reuses the data. Confirmed here, with the reason, as link
-// control confirms the data it refuses itself.
-void CTaPort::confirmRefusedData(const std::vector<uint8_t>& item) {
-    constexpr size_t kDataB3ReqBytes = 20;  // through the data handle
-    constexpr size_t kConfLength = 16;
-    if (!indicationFn_ || item.size() < kPrefixSize + kDataB3ReqBytes) return;
-    const uint8_t* request = item.data() + kPrefixSize;
-    if (request[4] != 0x86 || request[5] != 0x80) return;
-    uint8_t conf[kConfLength] = {};
-    conf[0] = kConfLength;
-    std::memcpy(conf + 2, request + 2, 2);  // application
-    conf[4] = 0x86;
-    conf[5] = 0x81;
-    std::memcpy(conf + 6, request + 6, 2);    // message number
-    std::memcpy(conf + 8, request + 8, 4);    // NCCI
-    std::memcpy(conf + 12, request + 18, 2);  // data handle
-    conf[14] = static_cast<uint8_t>(kInfoResources & 0xFF);
-    conf[15] = static_cast<uint8_t>(kInfoResources >> 8);
+// A request that never reached link control would never be confirmed: the application waits for
+// its confirmation (and, with a DATA_B3_REQ, before it reuses the data). Confirmed here, with the
+// reason, as link control confirms what it cannot send itself. Responses carry no confirmation.
+void CTaPort::confirmRefusedData(const std::vector<uint8_t>& item, uint32_t info) {
+    if (!indicationFn_ || item.size() < kPrefixSize) return;
+    uint8_t conf[stack::capi::kMaxConfirmationBytes];
+    const size_t n =
+        stack::capi::makeRequestConfirmation(item.data() + kPrefixSize, item.size() - kPrefixSize,
+                                             static_cast<uint16_t>(info), conf);
+    if (!n) return;
     CTaPortMessage message;
     message.id = kLinkDataUp;
     message.message = conf;
-    message.size = kConfLength;
+    message.size = n;
     indicationFn_(indicationContext_, index_, message);
 }
 
@@ -194,8 +186,18 @@ void CTaPort::stopWriter() {
         writeCv_.notify_all();
     }
     if (writer_.joinable()) writer_.join();
-    std::lock_guard<std::mutex> lock(writeMutex_);
-    writeQueue_.clear();
+    // Taken, never handed over: the port closes under them.
+    answerQueued();
+}
+
+void CTaPort::answerQueued() {
+    std::deque<std::vector<uint8_t>> left;
+    {
+        std::lock_guard<std::mutex> lock(writeMutex_);
+        left.swap(writeQueue_);
+        writeCv_.notify_all();
+    }
+    for (const std::vector<uint8_t>& item : left) confirmRefusedData(item, kInfoNotInState);
 }
 
 void CTaPort::runtimeCallback(void* context, const CTaIndication& indication) {
@@ -216,8 +218,13 @@ void CTaPort::runtimeIndication(const CTaIndication& indication) {
             waitEvent_.set();
         }
     } else if (state == kConnected) {
-        // A lost link leaves the port failed: the next open starts over.
-        if (isLinkEnd(indication.id)) state_ = kFailed;
+        // A lost link leaves the port failed: the next open starts over. What waits for the writer
+        // would only be refused by link control, and its answers dropped here: it is answered now,
+        // before the engine hears that the link is gone.
+        if (isLinkEnd(indication.id)) {
+            state_ = kFailed;
+            answerQueued();
+        }
         deliver(indication);
     }
 }

@@ -90,7 +90,8 @@ public:
                         size_t payloadLength = 0);
     // Waits until the writer has handed over every taken item; false after `ms`.
     bool waitWritten(unsigned ms);
-    // Items link control did not take (the link was going down).
+    // Items that never reached link control (no runtime, no buffer, too long); their requests
+    // were confirmed with an error here.
     unsigned refusedItems() const { return refused_.load(); }
 
     int state() const { return state_.load(); }
@@ -106,7 +107,9 @@ private:
     void stopTick();
     void writerLoop();
     void stopWriter();
-    void confirmRefusedData(const std::vector<uint8_t>& item);
+    void confirmRefusedData(const std::vector<uint8_t>& item, uint32_t info);
+    // Confirms every item still waiting for the writer with 0x2001 and forgets it.
+    void answerQueued();
 
     unsigned index_;
     CTaLinkOps* link_;

@@ -44,6 +44,7 @@ enum : uint32_t {
     kInfoUnknownApp = 0x1101,
     kInfoBadPut = 0x1102,
     kInfoResources = 0x1108,
+    kInfoNotInState = 0x2001,
     kInfoNotReachable = 0x1109,
 };
 
@@ -83,7 +84,8 @@ public:
     virtual uint32_t connectLink(uint8_t reactivation) = 0;
     // Sends the id (514) with a zero payload; 0 when sent.
     virtual uint32_t sendLinkRequest(uint16_t id) = 0;
-    // Sends the bytes as one data item (515); true when link control took it.
+    // Sends the bytes as one data item (515). True when link control has it: it then confirms
+    // whatever of it cannot go. False when it never got it: the caller confirms.
     virtual bool sendLinkData(const uint8_t* data, size_t length) = 0;
     // Every 10 ms.
     virtual void runtimeTick() = 0;

@@ -182,13 +182,34 @@ void sendReadiness(Hdlc& h, bool command, bool pf) { sendSupervisory(h, command,
 
 // --- queues
 
+// Mode 130 reports every data request back: acknowledged (579) or, here, unsent (580), so the
+// layer above can tell its sender the truth. `offset` and `length` are the data's as it came.
+void giveBack(Hdlc& h, uint8_t* buffer, uint16_t offset, uint16_t length, uint16_t flags) {
+    if (!buffer) return;
+    if (h.mode != kLinkLayerKeeping) {
+        if (flags & 1) h.rt->freeBuffer(buffer);
+        return;
+    }
+    RuntimeMessage m(kDataReturned);
+    m.put16(6, flags);
+    m.put16(8, offset);
+    m.put16(10, length);
+    m.setPointer(buffer);
+    up(h, m);
+}
+
+// A queued or sent I frame: its two header bytes lie in front of the data.
+void giveBackFrame(Hdlc& h, const Frame& f) {
+    giveBack(h, f.buffer, static_cast<uint16_t>(f.offset + 2), static_cast<uint16_t>(f.length - 2), f.flags);
+}
+
 void emptyQueues(Hdlc& h) {
     RuntimeMessage m;
     while (h.rt->receiveMessage(h.iQueue, &m) == kOk) {
         Frame f{static_cast<uint8_t*>(m.pointer()), m.u16(8), m.u16(10), m.u16(6)};
-        freeFrame(h, f);
+        giveBackFrame(h, f);
     }
-    for (uint8_t i = 0; i < h.retxCount; ++i) freeFrame(h, h.retx[i]);
+    for (uint8_t i = 0; i < h.retxCount; ++i) giveBackFrame(h, h.retx[i]);
     h.retxCount = 0;
     for (int i = 0; i < 8; ++i) {
         if (h.keptUsed[i]) h.rt->freeBuffer(h.kept[i].buffer);
@@ -710,6 +731,8 @@ void t1Expired(Hdlc& h) {
     case kEstablished:
     case kFrameRejected:
     case kReserved:
+        // Nothing held now is sent on the link set up anew: it goes back before the release.
+        emptyQueues(h);
         indicate(h, kReleasedInd);
         h.pollOutstanding = false;
         establish(h);
@@ -739,6 +762,10 @@ void timerExpired(Hdlc& h, const RuntimeMessage& m) {
 
 void dropRequest(Hdlc& h, const RuntimeMessage& m) {
     uint8_t* b = static_cast<uint8_t*>(m.pointer());
+    if (m.id() == kDataRequest) {
+        giveBack(h, b, m.u16(8), m.u16(10), m.u16(6));
+        return;
+    }
     if (b && (m.u16(6) & 1)) h.rt->freeBuffer(b);
 }
 

@@ -173,6 +173,9 @@ protected:
             } else if (m.id() == kDataAcknowledged) {
                 acknowledged.push_back(std::string(reinterpret_cast<char*>(b) + m.u16(8) + 2, m.u16(10) - 2));
                 if (m.u16(6) & 1) rig.rt.freeBuffer(b);
+            } else if (m.id() == kDataReturned) {
+                returned.push_back(std::string(reinterpret_cast<char*>(b) + m.u16(8), m.u16(10)));
+                if (m.u16(6) & 1) rig.rt.freeBuffer(b);
             }
         }
         return ids;
@@ -185,7 +188,7 @@ protected:
     uint16_t queue = 0, rxPool = 0, defaultPool = 0;
     uint8_t block[config::kSize] = {};
     std::vector<uint16_t> otherDown;
-    std::vector<std::string> received, acknowledged;
+    std::vector<std::string> received, acknowledged, returned;
 };
 
 // Each row: a state to reach, a frame from the peer, what this side sends and indicates, and the
@@ -678,6 +681,45 @@ TEST_F(Hdlc, DataWithoutHeaderRoomIsRefused) {
     toLayer(m);
     EXPECT_TRUE(takeSent().empty());
     EXPECT_EQ(snapshot(kLayer).waiting, 0u);
+}
+
+// In mode 130 every data request comes back up: acknowledged (579) or unsent (580), as it came
+// down, so that link control can tell its sender the truth. A reset gives back what was queued
+// and what the peer had not acknowledged; a request while the link is not established comes
+// straight back.
+TEST_F(Hdlc, KeepingModeGivesBackWhatItDoesNotSend) {
+    establish(kLinkLayerKeeping, 2);
+    for (const char* text : {"a", "b", "c"}) data(text);
+    EXPECT_EQ(takeSent().size(), 2u);
+    inject(rsp(S(kRR, 1)));
+    EXPECT_EQ(takeSent(), (std::vector<Frame>{ourCmd(I(2, 0), {'c'})}));
+    inject(cmd(U(kSABM, true)));
+    EXPECT_EQ(takeUp(), (std::vector<uint16_t>{kDataAcknowledged, kDataReturned, kDataReturned, kLinkReset,
+                                               kEstablishedInd}));
+    EXPECT_EQ(acknowledged, (std::vector<std::string>{"a"}));
+    EXPECT_EQ(returned, (std::vector<std::string>{"b", "c"}));
+
+    data("d");
+    data("e");
+    takeSent();
+    inject(rsp(U(kFRMR), {0, 0, 0}));  // SABM again: the link is being set up anew
+    data("f");
+    EXPECT_EQ(takeUp(), (std::vector<uint16_t>{kLinkReset, kDataReturned}));
+    inject(rsp(U(kUA, true)));
+    EXPECT_EQ(takeUp(), (std::vector<uint16_t>{kDataReturned, kDataReturned, kEstablishedInd}));
+    EXPECT_EQ(returned, (std::vector<std::string>{"b", "c", "f", "d", "e"}));
+
+    // The peer stops answering: when T1 has run out N200 times the link is released and set up
+    // anew, and what it held comes back before the release.
+    data("g");
+    takeSent();
+    for (int i = 0; i < 25 && snapshot(kLayer).state == kEstablished; ++i) {
+        t1();
+        takeSent();
+    }
+    EXPECT_EQ(takeUp(), (std::vector<uint16_t>{kDataReturned, kReleasedInd}));
+    EXPECT_EQ(returned.back(), "g");
+
 }
 
 }  // namespace

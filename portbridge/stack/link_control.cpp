@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/debug.h"
+#include "portbridge/stack/capi_confirmation.h"
 #include "portbridge/stack/os_runtime.h"
 #include "portbridge/stack/timer_service.h"
 #include "portbridge/stack/transmit_history.h"
@@ -24,7 +25,7 @@ constexpr uint16_t kDataBuffer = 2350;
 constexpr uint16_t kHdlcHeader = 2;
 constexpr uint16_t kReceivePoolBits = 0x8F0, kTransmitPoolBits = 0x4F0;
 constexpr uint32_t kQueueWaitStepMs = 50, kQueueWaitMs = 5000;
-constexpr uint32_t kDataTakenMs = 5000, kStopMs = 1000;
+constexpr uint32_t kStopMs = 1000;
 constexpr uint32_t kRawPortUpMs = 5000, kRawLinkMs = 5000, kFramedPortUpMs = 10000, kSettleMs = 500;
 constexpr uint32_t kAtReplyMs = 1000;
 constexpr int kWakeTries = 10;
@@ -126,7 +127,6 @@ struct LinkControl {
     uint32_t bottomAddress = kSerialTask;
     uint16_t headerRoom = 0;
     uint8_t* spare = nullptr;
-    bool shortOfBuffers = false;
     std::atomic<uint32_t> state{kLinkDown};
     std::atomic<unsigned> pending{0};
     std::atomic<bool> paceQueued{false};
@@ -150,9 +150,12 @@ struct LinkSide {
     void* context = nullptr;
 
     Waiter waiter;
-    // Set by link control when it drops a data request that is no DATA_B3_REQ (those it confirms
-    // with an error itself): the waiting sendLinkData then reports it not taken.
-    std::atomic<bool> dataDropped{false};
+    // The hand-over of data: every data request sent to link control gets the next number, and
+    // link control counts those it has handled. A sender waits for its own number, whatever other
+    // senders and waits do meanwhile. Both count from the start of the runtime.
+    std::mutex handOverLock;
+    std::condition_variable handedOver;
+    uint64_t dataQueued = 0, dataTaken = 0;
     std::mutex lineLock;
     char portName[64] = "COM2";
     uint32_t baudRate = 115200;
@@ -200,19 +203,19 @@ void down(LinkControl& lc, RuntimeMessage m) {
     if (lc.rt->sendMessage(lc.lower, m) != kOk) STACK_ASSERT_REPORT();
 }
 
-// A DATA_B3_CONF up as data: prefix and message in a buffer of the default pool, freed after the
-// callback.
-void confirmUp(LinkControl& lc, const uint8_t* conf) {
+// A confirmation up as data: prefix and message (`size` bytes with the prefix) in a buffer of the
+// default pool, freed after the callback.
+void confirmUp(LinkControl& lc, const uint8_t* conf, size_t size = CTransmitHistory::kConfirmationBytes) {
     uint8_t* b = nullptr;
-    if (lc.rt->getBuffer(lc.defaultPool, CTransmitHistory::kConfirmationBytes, &b) != kOk) {
+    if (lc.rt->getBuffer(lc.defaultPool, static_cast<uint16_t>(size), &b) != kOk) {
         STACK_ASSERT_REPORT();
         return;
     }
-    std::memcpy(b, conf, CTransmitHistory::kConfirmationBytes);
+    std::memcpy(b, conf, size);
     RuntimeMessage m(kDataIndication, lc.address);
     m.put16(6, 1);
     m.put16(8, 0);
-    m.put16(10, CTransmitHistory::kConfirmationBytes);
+    m.put16(10, static_cast<uint16_t>(size));
     m.setPointer(b);
     deliver(m);
     lc.rt->freeBuffer(b);
@@ -220,21 +223,34 @@ void confirmUp(LinkControl& lc, const uint8_t* conf) {
 
 void confirmFromHistory(void* context, const uint8_t* conf) { confirmUp(*static_cast<LinkControl*>(context), conf); }
 
-void refuseData(LinkControl& lc, const uint8_t* data, size_t length, uint16_t info) {
-    uint8_t conf[CTransmitHistory::kConfirmationBytes];
-    CTransmitHistory::makeConfirmation(data + capi::kPrefix, length - capi::kPrefix, info, conf);
-    confirmUp(lc, conf);
+// Data that did not go: its sender learns it from a confirmation with `info`. A DATA_B3_REQ in the
+// history (sent down in `frame`) leaves it; any other request of an application is confirmed as
+// the engine confirms what it cannot send. Text of the AT phase and responses carry none.
+void refuseData(LinkControl& lc, const uint8_t* data, size_t length, uint16_t info, const void* frame = nullptr) {
+    if (length < capi::kPrefix) return;
+    if (capi::isDataB3Req(data, length)) {
+        if (frame) {
+            lc.history.fail(frame, info, &confirmFromHistory, &lc);
+            lc.pending = lc.history.pending();
+            return;
+        }
+        uint8_t conf[CTransmitHistory::kConfirmationBytes];
+        CTransmitHistory::makeConfirmation(data + capi::kPrefix, length - capi::kPrefix, info, conf);
+        confirmUp(lc, conf);
+        return;
+    }
+    uint8_t conf[capi::kPrefix + capi::kMaxConfirmationBytes] = {};
+    const size_t n = capi::makeRequestConfirmation(data + capi::kPrefix, length - capi::kPrefix, info, conf + capi::kPrefix);
+    if (n) confirmUp(lc, conf, capi::kPrefix + n);
 }
 
 uint8_t* takeTransmitBuffer(LinkControl& lc) {
     uint8_t* b = lc.spare;
     lc.spare = nullptr;
     if (!b && lc.rt->getBuffer(lc.txPool, kDataBuffer, &b) != kOk) b = nullptr;
-    // One buffer is kept ready; when even that cannot be had, confirmations wait for the link's
-    // acknowledgements.
+    // One buffer is kept ready for the next request.
     uint8_t* next = nullptr;
-    lc.shortOfBuffers = lc.rt->getBuffer(lc.txPool, kDataBuffer, &next) != kOk;
-    lc.spare = lc.shortOfBuffers ? nullptr : next;
+    lc.spare = lc.rt->getBuffer(lc.txPool, kDataBuffer, &next) == kOk ? next : nullptr;
     return b;
 }
 
@@ -263,26 +279,26 @@ void dataFromAbove(LinkControl& lc, const RuntimeMessage& m) {
         d.put16(10, length);
         d.setPointer(tx);
         d.setAddress(lc.address);
-        if (lc.rt->sendMessage(lc.lower, d) != kOk) refusal = kInfoResources;
-        else tx = nullptr;
+        if (lc.rt->sendMessage(lc.lower, d) != kOk) {
+            refusal = kInfoResources;
+        } else if (dataB3) {
+            // HDLC's reports of the frame (579, 580) name its slot by the buffer.
+            lc.history.add(data + capi::kPrefix, length - capi::kPrefix, nowMs(), tx);
+            lc.pending = lc.history.pending();
+            tx = nullptr;
+        } else {
+            tx = nullptr;
+        }
     }
     if (tx) lc.rt->freeBuffer(tx);
-    if (refusal) {
-        if (dataB3) {
-            refuseData(lc, data, length, refusal);
-        } else {
-            side().dataDropped = true;
-            STACK_ASSERT_REPORT();
-        }
-    } else if (dataB3) {
-        lc.history.add(data + capi::kPrefix, length - capi::kPrefix, nowMs());
-        lc.pending = lc.history.pending();
-    }
+    if (refusal) refuseData(lc, data, length, refusal);
     freeIfFlagged(lc, m);
 }
 
-// The link was reset or lost: HDLC freed every frame it had not got acknowledged. The data of
-// those never reached the adapter, and is confirmed with an error now rather than by time.
+// The link was released or lost: nothing still pending goes out any more (HDLC gave back what it
+// held before it said so, or gives it back at its next reset). What the link acknowledged is
+// confirmed with 0, the rest with an error, now rather than by time. A reset (645) is no such
+// end: a request that passed HDLC's reset on its way down goes out on the new link.
 void dropHistory(LinkControl& lc) {
     lc.history.flush(kInfoNotInState, &confirmFromHistory, &lc);
     lc.pending = 0;
@@ -290,7 +306,7 @@ void dropHistory(LinkControl& lc) {
 
 void pace(LinkControl& lc) {
     lc.paceQueued = false;
-    lc.history.confirmDue(nowMs(), lc.shortOfBuffers, &confirmFromHistory, &lc);
+    lc.history.confirmDue(nowMs(), &confirmFromHistory, &lc);
     lc.pending = lc.history.pending();
 }
 
@@ -306,14 +322,23 @@ void dataFromBelow(LinkControl& lc, const RuntimeMessage& m) {
 }
 
 // 579 hands back the I frame as HDLC sent it: its offset and length include the frame's address
-// and control bytes in front of our data.
+// and control bytes in front of our data. The buffer is the one the request went down in, and
+// names its slot.
 void dataSent(LinkControl& lc, const RuntimeMessage& m) {
     const uint8_t* b = static_cast<const uint8_t*>(m.pointer());
     const uint16_t offset = m.u16(8), length = m.u16(10);
     if (b && length >= kHdlcHeader && capi::isDataB3Req(b + offset + kHdlcHeader, length - kHdlcHeader)) {
-        lc.history.markSent();
-        if (lc.shortOfBuffers) pace(lc);
+        lc.history.markSent(b);
+        pace(lc);
     }
+    freeIfFlagged(lc, m);
+}
+
+// 580: HDLC gives back a request it did not send, or sent without the peer acknowledging it
+// before the link was reset or lost; its data as it went down.
+void dataReturned(LinkControl& lc, const RuntimeMessage& m) {
+    const uint8_t* b = static_cast<const uint8_t*>(m.pointer());
+    if (b) refuseData(lc, b + m.u16(8), m.u16(10), kInfoNotInState, b);
     freeIfFlagged(lc, m);
 }
 
@@ -402,6 +427,9 @@ void dispatch(LinkControl& lc, RuntimeMessage& m) {
     case kDataAcknowledged:
         dataSent(lc, m);
         break;
+    case kDataReturned:
+        dataReturned(lc, m);
+        break;
     case kConfiguredIndication:
     case kPortUpIndication:
         lc.state = kLinkEstablishing;
@@ -413,7 +441,6 @@ void dispatch(LinkControl& lc, RuntimeMessage& m) {
         freeIfFlagged(lc, m);
         break;
     case kLinkReset:
-        dropHistory(lc);
         lc.state = kLinkDown;
         deliver(m);
         break;
@@ -436,6 +463,12 @@ void handler(void* context) {
     if (lc.rt->receiveMessage(lc.queue, &m) != kOk) return;
     const uint16_t id = m.id();
     dispatch(lc, m);
+    if (id == kDataRequest) {
+        LinkSide& s = side();
+        std::lock_guard<std::mutex> hold(s.handOverLock);
+        ++s.dataTaken;
+        s.handedOver.notify_all();
+    }
     side().waiter.handled(id);
 }
 
@@ -468,6 +501,15 @@ uint32_t sendToLink(const RuntimeMessage& m) {
     uint16_t q = 0;
     if (!linkQueue(&q)) return kNoSuchQueue;
     return side().runtime->sendMessage(q, m);
+}
+
+// Sends a data request to the link control and numbers it for the hand-over wait: 0 when it
+// could not be sent. Sent and numbered under one lock, so the numbers follow the queue's order.
+uint64_t queueData(uint16_t queue, const RuntimeMessage& m) {
+    LinkSide& s = side();
+    std::lock_guard<std::mutex> hold(s.handOverLock);
+    if (!s.runtime || s.runtime->sendMessage(queue, m) != kOk) return 0;
+    return ++s.dataQueued;
 }
 
 void runtimeStart(COSRuntime& rt, void*) {
@@ -565,6 +607,10 @@ uint32_t startRuntimeWith(const StackTaskInits& inits, const LinkPlatform& platf
     // one started.
     s.retired = std::move(s.runtime);
     s.task = nullptr;
+    {
+        std::lock_guard<std::mutex> counts(s.handOverLock);
+        s.dataQueued = s.dataTaken = 0;
+    }
     s.runtime.reset(new (std::nothrow) COSRuntime());
     if (!s.runtime || !s.runtime->startedUp()) {
         s.runtime.reset();
@@ -602,16 +648,18 @@ uint32_t sendLinkData(uint16_t offset, uint16_t length, const void* data, uint16
     m.put16(8, 0);
     m.put16(10, static_cast<uint16_t>(total));
     m.setPointer(b);
-    const bool onRuntimeThread = std::this_thread::get_id() == s.runtimeThread.load();
-    s.dataDropped = false;
-    if (!onRuntimeThread) s.waiter.arm(kDataRequest);
-    if (s.runtime->sendMessage(lc->queue, m) != kOk) {
-        if (!onRuntimeThread) s.waiter.await(0);
+    const uint64_t ticket = queueData(lc->queue, m);
+    if (!ticket) {
         s.runtime->freeBuffer(b);
         return 0;
     }
-    if (onRuntimeThread) return 1;
-    return s.waiter.await(kDataTakenMs) && !s.dataDropped.load() ? 1 : 0;
+    // From here the link control owns the request and confirms whatever of it cannot go. The wait
+    // only keeps a sender from running ahead of it; its end says nothing about the request.
+    if (std::this_thread::get_id() == s.runtimeThread.load()) return 1;
+    std::unique_lock<std::mutex> hold(s.handOverLock);
+    s.handedOver.wait_for(hold, std::chrono::milliseconds(s.platform.dataTakenMs),
+                          [&] { return s.dataTaken >= ticket || !s.running.load(); });
+    return 1;
 }
 
 uint32_t waitForIndication(uint16_t id, uint32_t timeoutMs) {
@@ -639,9 +687,9 @@ uint32_t sendAtCommand(const char* text) {
     m.put16(6, 1);
     m.put16(10, static_cast<uint16_t>(n));
     m.setPointer(b);
-    const uint32_t r = sendToLink(m);
-    if (r != kOk) s.runtime->freeBuffer(b);
-    return r;
+    if (queueData(lc->queue, m)) return kOk;
+    s.runtime->freeBuffer(b);
+    return kFailure;
 }
 
 namespace {
@@ -748,6 +796,10 @@ uint32_t shutDownLink() {
     {
         std::lock_guard<std::mutex> hold(s.life);
         s.running = false;
+    }
+    {
+        std::lock_guard<std::mutex> hold(s.handOverLock);
+        s.handedOver.notify_all();
     }
     s.thread.stop();
     s.runtimeThread = std::thread::id();

@@ -29,8 +29,9 @@ namespace stack {
 //   578, 642  link released (kReleaseConfirm, kReleasedInd)               link state 0
 //   643       data (kDataIndication): offset 8 data offset, offset 10 length, pointer at offset 12.
 //             The data is a 2-byte prefix followed by a CAPI message from the adapter, or a
-//             DATA_B3_CONF made by the pacing (data offset 0, length 18). The buffer belongs to
-//             link control and is valid only during the call: copy what you keep.
+//             confirmation made here (data offset 0): a DATA_B3_CONF of the pacing (length 18),
+//             or the error confirmation of a request that did not go (see sendLinkData). The
+//             buffer belongs to link control and is valid only during the call: copy what you keep.
 //   645       link down (kLinkReset)                                     link state 0
 //   649       stopped: the port is closed (kPortDownIndication)          link state 4
 //
@@ -85,12 +86,15 @@ uint32_t connectLink();
 
 // Copies `length` bytes from data + offset, then the `extraLength` extra bytes, into one buffer
 // and hands it to the link control as data (a 2-byte prefix and a CAPI message, with a DATA_B3_REQ
-// its data as the extra bytes). Waits up to 5000 ms until the link control has taken it. 1 when
-// taken, 0 when refused (too long for a data buffer, no buffer, no runtime) or on time-out.
-// A DATA_B3_REQ is confirmed later through the callback: paced with info 0 once it went to the
-// link, or at once with an error info when it could not (0x2001 link not up, 0x1107 20 already
-// pending, 0x1108 no transmit buffer). Called on the runtime thread (from the callback) it does
-// not wait: the data is queued and taken within the same scheduler step (result 1).
+// its data as the extra bytes). 1 when the link control has it: from then on it answers for it,
+// and 0 when it never got it (too long for a data buffer, no buffer, no runtime), so the caller
+// answers. After handing it over the caller waits (at most 5000 ms) until the link control has
+// taken it, only to keep pace with it. Called on the runtime thread (from the callback) it does
+// not wait. The link control confirms through the callback: a DATA_B3_REQ with info 0 once the
+// adapter acknowledged it and the B channel would have sent it, or with an error info when it did not go (0x2001 link not up or gone
+// before the peer acknowledged it, 0x1107 20 already pending, 0x1108 no transmit buffer); any
+// other request of an application only when it did not go, with the same infos (the adapter
+// confirms the rest).
 uint32_t sendLinkData(uint16_t offset, uint16_t length, const void* data, uint16_t extraLength, const void* extra);
 
 // Waits for the indication `id` (armed now). 1 when it came, 0 on time-out.
@@ -132,6 +136,8 @@ struct LinkPlatform {
     void (*setModeCommand)(const char* command);
     // Milliseconds for the pacing of confirmations; null: the system's steady clock.
     uint32_t (*nowMs)() = nullptr;
+    // The longest wait of sendLinkData for the link control to take its data.
+    uint32_t dataTakenMs = 5000;
 };
 uint32_t startRuntimeWith(const StackTaskInits& inits, const LinkPlatform& platform, LinkIndicationFn callback,
                           void* context);

@@ -3,6 +3,7 @@
 // step (so a wait armed after its request would miss the answer).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -84,7 +85,7 @@ struct Confirmed {
 std::vector<uint32_t> confirmTimes(CTransmitHistory& h, uint32_t from, uint32_t to, Confirmed* got) {
     std::vector<uint32_t> at;
     for (uint32_t t = from; t <= to; t += 10) {
-        const unsigned n = h.confirmDue(t, false, &Confirmed::take, got);
+        const unsigned n = h.confirmDue(t, &Confirmed::take, got);
         for (unsigned i = 0; i < n; ++i) at.push_back(t);
     }
     return at;
@@ -94,42 +95,51 @@ TEST(TransmitHistory, ConfirmsAtTheBChannelsRate) {
     CTransmitHistory h;
     Confirmed got;
     Bytes r = request(7, 2048);
-    ASSERT_TRUE(h.add(r.data(), r.size(), 1000));
+    int frames[5];
+    ASSERT_TRUE(h.add(r.data(), r.size(), 1000, &frames[0]));
+    h.markSent(&frames[0]);
     EXPECT_EQ(confirmTimes(h, 1000, 2000, &got), (std::vector<uint32_t>{1260})) << "2048 bytes take 256 ms";
     ASSERT_EQ(got.confs.size(), 1u);
     const Bytes expect = {0, 0, 16, 0, 3, 0, 0x86, 0x81, 0x21, 0, 1, 1, 1, 0, 7, 0, 0, 0};
     EXPECT_EQ(got.confs[0], expect);
 
     // Three back to back: 256, 512 and 768 ms; one sent after the line was idle waits only for itself.
-    for (uint16_t k = 1; k <= 3; ++k) ASSERT_TRUE(h.add(r.data(), r.size(), 5000));
+    for (uint16_t k = 1; k <= 3; ++k) {
+        ASSERT_TRUE(h.add(r.data(), r.size(), 5000, &frames[k]));
+        h.markSent(&frames[k]);
+    }
     EXPECT_EQ(confirmTimes(h, 5000, 6000, &got), (std::vector<uint32_t>{5260, 5520, 5770}));
-    ASSERT_TRUE(h.add(r.data(), r.size(), 9000));
+    ASSERT_TRUE(h.add(r.data(), r.size(), 9000, &frames[4]));
+    h.markSent(&frames[4]);
     EXPECT_EQ(confirmTimes(h, 9000, 10000, &got), (std::vector<uint32_t>{9260}));
 }
 
 TEST(TransmitHistory, TwentySlotsAreNeverOverwritten) {
     CTransmitHistory h;
+    int frames[21];
     for (uint16_t k = 0; k < 20; ++k) {
         Bytes r = request(k, 8);
-        ASSERT_TRUE(h.add(r.data(), r.size(), 0));
+        ASSERT_TRUE(h.add(r.data(), r.size(), 0, &frames[k]));
+        h.markSent(&frames[k]);
     }
     Bytes r = request(99, 8);
-    EXPECT_FALSE(h.add(r.data(), r.size(), 0));
+    EXPECT_FALSE(h.add(r.data(), r.size(), 0, &frames[20]));
     Confirmed got;
-    EXPECT_EQ(h.confirmDue(100, false, &Confirmed::take, &got), 20u);
+    EXPECT_EQ(h.confirmDue(100, &Confirmed::take, &got), 20u);
     for (uint16_t k = 0; k < 20; ++k) EXPECT_EQ(got.confs[k][2 + 12], k) << "the first twenty, in order";
 }
 
-// Short of buffers, a slot is confirmed only once the link reported it acknowledged.
-TEST(TransmitHistory, ShortOfBuffersWaitsForTheLink) {
+// A slot is confirmed only once the link reported it acknowledged, however long it is due.
+TEST(TransmitHistory, ConfirmsOnlyWhatTheLinkAcknowledged) {
     CTransmitHistory h;
     Confirmed got;
     Bytes r = request(1, 80);
-    h.add(r.data(), r.size(), 0);
-    h.add(r.data(), r.size(), 0);
-    EXPECT_EQ(h.confirmDue(1000, true, &Confirmed::take, &got), 0u);
-    h.markSent();
-    EXPECT_EQ(h.confirmDue(1000, true, &Confirmed::take, &got), 1u);
+    int frames[2];
+    h.add(r.data(), r.size(), 0, &frames[0]);
+    h.add(r.data(), r.size(), 0, &frames[1]);
+    EXPECT_EQ(h.confirmDue(100000, &Confirmed::take, &got), 0u);
+    h.markSent(&frames[0]);
+    EXPECT_EQ(h.confirmDue(100000, &Confirmed::take, &got), 1u);
     EXPECT_EQ(h.pending(), 1u);
 }
 
@@ -138,11 +148,12 @@ TEST(TransmitHistory, ShortOfBuffersWaitsForTheLink) {
 TEST(TransmitHistory, FlushConfirmsEverySlotAtOnce) {
     CTransmitHistory h;
     Confirmed got;
+    int frames[3];
     for (uint16_t k = 1; k <= 3; ++k) {
         Bytes r = request(k, 2048);
-        h.add(r.data(), r.size(), 0);
+        h.add(r.data(), r.size(), 0, &frames[k - 1]);
     }
-    h.markSent();
+    h.markSent(&frames[0]);
     EXPECT_EQ(h.flush(0x2001, &Confirmed::take, &got), 3u);
     ASSERT_EQ(got.confs.size(), 3u);
     const uint16_t infos[] = {0, 0x2001, 0x2001};
@@ -151,7 +162,44 @@ TEST(TransmitHistory, FlushConfirmsEverySlotAtOnce) {
         EXPECT_EQ(got.confs[i][2 + 14] | got.confs[i][2 + 15] << 8, infos[i]);
     }
     EXPECT_EQ(h.pending(), 0u);
-    EXPECT_EQ(h.confirmDue(100000, false, &Confirmed::take, &got), 0u);
+    EXPECT_EQ(h.confirmDue(100000, &Confirmed::take, &got), 0u);
+}
+
+// A frame the link gives back leaves the history at once with the error; the others keep their
+// order and their B channel times.
+TEST(TransmitHistory, AFrameGivenBackLeavesItsPlace) {
+    CTransmitHistory h;
+    Confirmed got;
+    int frames[3];
+    for (uint16_t k = 1; k <= 3; ++k) {
+        Bytes r = request(k, 800);  // 100 ms each
+        ASSERT_TRUE(h.add(r.data(), r.size(), 0, &frames[k - 1]));
+    }
+    h.markSent(&frames[0]);
+    h.markSent(&frames[2]);
+    EXPECT_TRUE(h.fail(&frames[1], 0x2001, &Confirmed::take, &got));
+    EXPECT_FALSE(h.fail(&frames[1], 0x2001, &Confirmed::take, &got)) << "once";
+    ASSERT_EQ(got.confs.size(), 1u);
+    EXPECT_EQ(got.confs[0][2 + 12], 2);
+    EXPECT_EQ(got.confs[0][2 + 14] | got.confs[0][2 + 15] << 8, 0x2001);
+    EXPECT_EQ(confirmTimes(h, 0, 300, &got), (std::vector<uint32_t>{100, 200}));
+    EXPECT_EQ(got.confs[1][2 + 12], 1);
+    EXPECT_EQ(got.confs[2][2 + 12], 3);
+}
+
+// An acknowledged frame's buffer goes back to the pool and may carry the next request while the
+// first slot still waits for its time: its next acknowledgement is that request's.
+TEST(TransmitHistory, AReusedBufferNamesItsNewSlot) {
+    CTransmitHistory h;
+    Confirmed got;
+    int buffer = 0;
+    Bytes r = request(1, 800);
+    ASSERT_TRUE(h.add(r.data(), r.size(), 0, &buffer));
+    h.markSent(&buffer);
+    r[18] = 2;
+    ASSERT_TRUE(h.add(r.data(), r.size(), 0, &buffer));
+    h.markSent(&buffer);
+    EXPECT_EQ(confirmTimes(h, 0, 300, &got), (std::vector<uint32_t>{100, 200}));
 }
 
 // Only the message is copied, never more than it says or than there is (a short request in a
@@ -161,11 +209,13 @@ TEST(TransmitHistory, CopiesNoMoreThanTheMessage) {
     Bytes r = request(5, 0);
     r[0] = 200;  // claims more than there is
     Bytes exact(r.begin(), r.end());
-    ASSERT_TRUE(h.add(exact.data(), exact.size(), 0));
+    int frame = 0;
+    ASSERT_TRUE(h.add(exact.data(), exact.size(), 0, &frame));
+    h.markSent(&frame);
     Bytes tooShort(exact.begin(), exact.begin() + 19);
-    EXPECT_FALSE(h.add(tooShort.data(), tooShort.size(), 0));
+    EXPECT_FALSE(h.add(tooShort.data(), tooShort.size(), 0, nullptr));
     Confirmed got;
-    EXPECT_EQ(h.confirmDue(0, false, &Confirmed::take, &got), 1u);
+    EXPECT_EQ(h.confirmDue(0, &Confirmed::take, &got), 1u);
     EXPECT_EQ(got.confs[0][2 + 12], 5);
 }
 
@@ -179,6 +229,9 @@ struct FastStack {
     // Framed data is held as HDLC holds its I frames until the peer acknowledged them.
     std::atomic<bool> holdData{false};
     std::vector<RuntimeMessage> held;
+    // The next data request finds the link just reset: 645 and 641 go up first, and the request
+    // is queued on the new link (held).
+    std::atomic<bool> resetBeforeNextData{false};
     std::atomic<unsigned> dataDown{0};
     std::atomic<unsigned> atCommands{0};
     std::string version = "V2.14.07";
@@ -205,7 +258,31 @@ void textUp(const std::string& text) {
 }
 
 // Messages the test sends to the stand-in stack (through linkRuntime(), from its own thread).
-constexpr uint16_t kAcknowledgeHeld = 3901, kResetLink = 3902, kLoseLink = 3903;
+constexpr uint16_t kAcknowledgeHeld = 3901, kResetLink = 3902, kLoseLink = 3903, kAcknowledgeFirst = 3904,
+                   kTextUp = 3905;
+
+// 579 as HDLC reports it: the I frame, its two header bytes in front of the data.
+void acknowledge(const RuntimeMessage& d) {
+    RuntimeMessage ack(kDataAcknowledged);
+    ack.put16(6, d.u16(6));
+    ack.put16(8, static_cast<uint16_t>(d.u16(8) - 2));
+    ack.put16(10, static_cast<uint16_t>(d.u16(10) + 2));
+    ack.setPointer(d.pointer());
+    upFromFast(ack);
+}
+
+// As HDLC at a reset or a loss: every frame it held goes back up unsent (580), as it came down.
+void giveBackHeld() {
+    for (const RuntimeMessage& d : g_fast->held) {
+        RuntimeMessage back(kDataReturned);
+        back.put16(6, d.u16(6));
+        back.put16(8, d.u16(8));
+        back.put16(10, d.u16(10));
+        back.setPointer(d.pointer());
+        upFromFast(back);
+    }
+    g_fast->held.clear();
+}
 
 void fastHandle(void*) {
     FastStack& f = *g_fast;
@@ -243,32 +320,44 @@ void fastHandle(void*) {
                 textUp(text + "\r\n" + (text.find("ati3") == 0 ? f.version + "\r\n" : "") + "OK\r\n");
             } else {
                 ++f.dataDown;
+                if (f.resetBeforeNextData.exchange(false)) {
+                    giveBackHeld();
+                    upFromFast(RuntimeMessage(kLinkReset));
+                    upFromFast(RuntimeMessage(kEstablishedInd));
+                    f.held.push_back(m);
+                    break;
+                }
                 if (f.holdData) {
                     f.held.push_back(m);
                     break;
                 }
+                acknowledge(m);  // the buffer goes back with it
+                break;
             }
             if (m.u16(6) & 1) osRuntime().freeBuffer(m.pointer());
             break;
         }
         case kAcknowledgeHeld:
-            // 579 as HDLC reports it: the I frame, its two header bytes in front of the data.
-            for (const RuntimeMessage& d : f.held) {
-                RuntimeMessage ack(kDataAcknowledged);
-                ack.put16(6, d.u16(6));
-                ack.put16(8, static_cast<uint16_t>(d.u16(8) - 2));
-                ack.put16(10, static_cast<uint16_t>(d.u16(10) + 2));
-                ack.setPointer(d.pointer());
-                upFromFast(ack);
-            }
+            for (const RuntimeMessage& d : f.held) acknowledge(d);
             f.held.clear();
             break;
+        case kAcknowledgeFirst:
+            if (!f.held.empty()) {
+                acknowledge(f.held.front());
+                f.held.erase(f.held.begin());
+            }
+            break;
         case kResetLink:
+            giveBackHeld();
             upFromFast(RuntimeMessage(kLinkReset));
             upFromFast(RuntimeMessage(kEstablishedInd));
             break;
         case kLoseLink:
+            // As HDLC when T1 ran out: it keeps its frames until its next reset.
             upFromFast(RuntimeMessage(kReleasedInd));
+            break;
+        case kTextUp:
+            textUp("ring");
             break;
         default:
             break;
@@ -299,6 +388,9 @@ class Indications {
 public:
     static void take(void* c, const RuntimeMessage& m) {
         Indications& self = *static_cast<Indications*>(c);
+        // Holds the runtime thread, as a slow receiver of the callback would.
+        if (m.id() == kDataIndication && self.holdNextData.exchange(false))
+            while (!self.release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::lock_guard<std::mutex> hold(self.m_);
         self.ids_.push_back(m.id());
         if (m.id() == kDataIndication)
@@ -313,6 +405,7 @@ public:
         std::lock_guard<std::mutex> hold(m_);
         return ids_;
     }
+    std::atomic<bool> holdNextData{false}, release{false};
 
 private:
     std::mutex m_;
@@ -335,6 +428,7 @@ protected:
         const StackTaskInits inits{&noTimerInit, &fastInit, &fastInit, &linkControlInit};
         LinkPlatform platform{nullptr, nullptr};
         platform.nowMs = &manualClock;
+        platform.dataTakenMs = 300;
         ASSERT_EQ(startRuntimeWith(inits, platform, &Indications::take, &got), 0u);
         ticker = std::thread([this] {
             while (!stop) {
@@ -347,6 +441,7 @@ protected:
         shutDownLink();
         stop = true;
         ticker.join();
+        got.release = true;
         for (const RuntimeMessage& d : fast.held)
             if (linkRuntime()) linkRuntime()->freeBuffer(d.pointer());
         g_fast = nullptr;
@@ -358,12 +453,27 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ASSERT_EQ(linkState(), static_cast<uint32_t>(kLinkConnected));
     }
-    // A DATA_B3_REQ with its data, as the port hands it over (2-byte prefix first).
-    uint32_t sendDataB3(uint16_t handle, uint16_t n) {
+    // A DATA_B3_REQ with its data, as the port hands it over (2-byte prefix first), in the
+    // coding of CAPI 2.0 or of CAPI 1.1 (subcommand 0x00).
+    uint32_t sendDataB3(uint16_t handle, uint16_t n, bool capi11 = false) {
         Bytes d(2, 0);
         Bytes r = request(handle, n);
+        if (capi11) r[5] = 0x00;
         d.insert(d.end(), r.begin(), r.end());
         return sendLinkData(0, static_cast<uint16_t>(d.size()), d.data(), 0, nullptr);
+    }
+    // A LISTEN_REQ (number 0x21 of application 3, controller 1).
+    uint32_t sendListen() {
+        Bytes listen(2, 0);
+        Bytes l = request(0, 0);
+        l[4] = 0x05;
+        l[8] = 1, l[9] = 0, l[10] = 0;
+        listen.insert(listen.end(), l.begin(), l.end());
+        return sendLinkData(0, static_cast<uint16_t>(listen.size()), listen.data(), 0, nullptr);
+    }
+    static uint16_t infoOf(const Bytes& conf) {
+        const size_t at = conf[2 + 4] == 0x86 ? 2 + 14 : 2 + 12;
+        return static_cast<uint16_t>(conf[at] | conf[at + 1] << 8);
     }
     // Waits (bounded) until `n` data indications came.
     std::vector<Bytes> awaitData(size_t n) {
@@ -440,7 +550,7 @@ TEST_F(LinkOverFastStack, DataRequestsThatCannotGoAreRefused) {
 }
 
 // Short of transmit buffers, a slot is confirmed only once HDLC reported its I frame acknowledged
-// (579); data that is no DATA_B3_REQ and could not go is reported not taken.
+// (579); another request that finds no buffer is confirmed with an error by link control.
 TEST_F(LinkOverFastStack, ShortOfBuffersConfirmsWhatTheLinkAcknowledged) {
     LinkSettings s;
     ASSERT_EQ(bringUpLink(s), 1u);
@@ -454,13 +564,12 @@ TEST_F(LinkOverFastStack, ShortOfBuffersConfirmsWhatTheLinkAcknowledged) {
         if (got.data().empty()) taken = k;
     }
     ASSERT_GE(taken, 18u);
+    EXPECT_EQ(sendListen(), 1u) << "handed over: link control answers for it";
+    const std::vector<Bytes> listenConf = awaitData(got.data().size() + 1);
+    ASSERT_FALSE(listenConf.empty());
+    EXPECT_EQ(listenConf.back(), (Bytes{0, 0, 14, 0, 3, 0, 0x05, 0x81, 0x21, 0, 1, 0, 0, 0, 0x08, 0x11}))
+        << "LISTEN_CONF, no buffer";
     const size_t refused = got.data().size();
-    Bytes listen(2, 0);
-    Bytes l = request(0, 0);
-    l[4] = 0x05;  // LISTEN_REQ
-    listen.insert(listen.end(), l.begin(), l.end());
-    EXPECT_EQ(sendLinkData(0, static_cast<uint16_t>(listen.size()), listen.data(), 0, nullptr), 0u)
-        << "no buffer left for it: not taken";
     g_clockMs += 1000;
     someTicks();
     EXPECT_EQ(got.data().size(), refused) << "due, but not yet acknowledged";
@@ -479,6 +588,7 @@ TEST_F(LinkOverFastStack, DataInFlightAtAResetOrLossIsConfirmedWithAnError) {
     LinkSettings s;
     ASSERT_EQ(bringUpLink(s), 1u);
     size_t seen = 0;
+    fast.holdData = true;
     for (uint16_t event : {kResetLink, kLoseLink}) {
         SCOPED_TRACE(event);
         connect();
@@ -493,6 +603,120 @@ TEST_F(LinkOverFastStack, DataInFlightAtAResetOrLossIsConfirmedWithAnError) {
         g_clockMs += 5000;
         someTicks();
         EXPECT_EQ(got.data().size(), seen) << "nothing confirmed twice";
+    }
+}
+
+// A slot is confirmed when it is due and the adapter acknowledged its frame, not before: a frame
+// still unacknowledged may be lost with the link. Each acknowledgement marks its own slot; the one
+// after it, never acknowledged, is confirmed with an error when the link goes.
+TEST_F(LinkOverFastStack, OnlyAnAcknowledgedSlotIsConfirmed) {
+    LinkSettings s;
+    ASSERT_EQ(bringUpLink(s), 1u);
+    connect();
+    fast.holdData = true;
+    ASSERT_EQ(sendDataB3(1, 8), 1u);     // due after 1 ms
+    ASSERT_EQ(sendDataB3(2, 2048), 1u);  // due 256 ms later
+    g_clockMs += 20;
+    someTicks();
+    EXPECT_TRUE(got.data().empty()) << "due, but not acknowledged";
+    toStack(kAcknowledgeFirst);
+    std::vector<Bytes> confs = awaitData(1);
+    ASSERT_EQ(confs.size(), 1u);
+    EXPECT_EQ(confs[0][2 + 12], 1);
+    EXPECT_EQ(infoOf(confs[0]), 0);
+    toStack(kLoseLink);
+    confs = awaitData(2);
+    ASSERT_EQ(confs.size(), 2u);
+    EXPECT_EQ(confs[1][2 + 12], 2);
+    EXPECT_EQ(infoOf(confs[1]), 0x2001) << "never acknowledged";
+}
+
+// A DATA_B3_REQ that reaches HDLC after its reset (SABM, UA) but before link control hears of it
+// (645) goes out on the new link: it is confirmed once, by time, with 0.
+TEST_F(LinkOverFastStack, ARequestThatPassesTheResetIsNotReportedLost) {
+    LinkSettings s;
+    ASSERT_EQ(bringUpLink(s), 1u);
+    connect();
+    fast.resetBeforeNextData = true;
+    ASSERT_EQ(sendDataB3(5, 16), 1u);
+    auto established = [this] {
+        const std::vector<uint16_t> ids = got.ids();
+        return std::count(ids.begin(), ids.end(), kEstablishedInd);
+    };
+    for (int i = 0; i < 300 && established() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(established(), 2) << "the reset came";
+    toStack(kAcknowledgeHeld);
+    g_clockMs += 100;
+    const std::vector<Bytes> confs = awaitData(1);
+    ASSERT_EQ(confs.size(), 1u);
+    EXPECT_EQ(confs[0][2 + 12], 5);
+    EXPECT_EQ(infoOf(confs[0]), 0);
+    someTicks();
+    EXPECT_EQ(got.data().size(), 1u) << "confirmed once";
+}
+
+// Any request of an application that HDLC gives back unsent is confirmed with an error, in the
+// form the engine reads from the adapter; a response is not.
+TEST_F(LinkOverFastStack, RequestsHdlcGivesBackAreConfirmedWithAnError) {
+    LinkSettings s;
+    ASSERT_EQ(bringUpLink(s), 1u);
+    connect();
+    fast.holdData = true;
+    ASSERT_EQ(sendListen(), 1u);
+    Bytes resp(2, 0);
+    Bytes r = request(0, 0);
+    r[4] = 0x04, r[5] = 0x83;  // DISCONNECT_RESP
+    resp.insert(resp.end(), r.begin(), r.end());
+    ASSERT_EQ(sendLinkData(0, static_cast<uint16_t>(resp.size()), resp.data(), 0, nullptr), 1u);
+    ASSERT_EQ(sendDataB3(9, 16, true), 1u);
+    toStack(kResetLink);
+    const std::vector<Bytes> confs = awaitData(2);
+    ASSERT_EQ(confs.size(), 2u);
+    EXPECT_EQ(confs[0], (Bytes{0, 0, 14, 0, 3, 0, 0x05, 0x81, 0x21, 0, 1, 0, 0, 0, 0x01, 0x20}));
+    EXPECT_EQ(confs[1], (Bytes{0, 0, 16, 0, 3, 0, 0x86, 0x81, 0x21, 0, 1, 1, 1, 0, 9, 0, 0x01, 0x20}))
+        << "the CAPI 1.1 DATA_B3_REQ's slot";
+    someTicks();
+    EXPECT_EQ(got.data().size(), 2u);
+}
+
+// A hand-over that outlasts the sender's wait still belongs to link control: the data goes out
+// and is confirmed once, and the sender is told it was taken.
+TEST_F(LinkOverFastStack, AHandOverThatOutlastsTheWaitIsStillTaken) {
+    LinkSettings s;
+    ASSERT_EQ(bringUpLink(s), 1u);
+    connect();
+    got.holdNextData = true;
+    toStack(kTextUp);  // the runtime thread now waits in the callback
+    for (int i = 0; i < 300 && got.holdNextData.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_FALSE(got.holdNextData.load());
+    const unsigned down = fast.dataDown.load();
+    EXPECT_EQ(sendDataB3(3, 16), 1u) << "its wait (300 ms) ran out, the request is still queued";
+    EXPECT_EQ(sendDataB3(4, 16), 1u);
+    got.release = true;
+    for (int i = 0; i < 300 && fast.dataDown.load() < down + 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(fast.dataDown.load(), down + 2) << "both went out";
+    g_clockMs += 100;
+    const std::vector<Bytes> confs = awaitData(3);
+    ASSERT_EQ(confs.size(), 3u) << "the text, then one confirmation each";
+    for (unsigned i = 1; i < 3; ++i) {
+        EXPECT_EQ(confs[i][2 + 12], i + 2);
+        EXPECT_EQ(infoOf(confs[i]), 0);
+    }
+}
+
+// A DATA_B3_REQ in the coding of CAPI 1.1 (subcommand 0x00) is paced and confirmed as any other.
+TEST_F(LinkOverFastStack, Capi11DataIsConfirmed) {
+    LinkSettings s;
+    ASSERT_EQ(bringUpLink(s), 1u);
+    connect();
+    for (uint16_t k = 1; k <= 5; ++k) ASSERT_EQ(sendDataB3(k, 16, true), 1u);
+    g_clockMs += 1000;
+    const std::vector<Bytes> confs = awaitData(5);
+    ASSERT_EQ(confs.size(), 5u) << "no slot, no confirmation";
+    for (uint16_t k = 1; k <= 5; ++k) {
+        EXPECT_EQ(confs[k - 1][2 + 12], k);
+        EXPECT_EQ(infoOf(confs[k - 1]), 0);
     }
 }
 

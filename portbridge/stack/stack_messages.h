@@ -26,6 +26,10 @@ enum StackMessage : uint16_t {
     kConfigurationDone = 520,
     kReleaseConfirm = 578,
     kDataAcknowledged = 579,
+    // Mode 130: a data request handed back unsent (the link was not established, or was reset or
+    // lost before the peer acknowledged it). Offset 6 flags, 8 and 10 the data as it was handed
+    // down (without this layer's header), 12 the buffer, which goes with it.
+    kDataReturned = 580,
     kConfiguredIndication = 584,
     kEstablishedInd = 641,
     kReleasedInd = 642,

@@ -15,10 +15,10 @@ bool capi::isDataB3Req(const uint8_t* data, size_t length) {
     // Application, command, message number, NCCI, data pointer, length and handle must be there.
     if (!data || length < kPrefix + 20) return false;
     const uint8_t* m = data + kPrefix;
-    return m[4] == kDataB3 && m[5] == kReq;
+    return m[4] == kDataB3 && (m[5] & 0x7F) == (kReq & 0x7F);
 }
 
-bool CTransmitHistory::add(const uint8_t* message, size_t available, uint32_t nowMs) {
+bool CTransmitHistory::add(const uint8_t* message, size_t available, uint32_t nowMs, const void* frame) {
     if (full() || !message || available < 20) return false;
     Slot& s = slots_[write_];
     // Only the message itself goes into the copy, never more than it says it is long.
@@ -32,29 +32,55 @@ bool CTransmitHistory::add(const uint8_t* message, size_t available, uint32_t no
     if (dataBytes > follows) dataBytes = follows;
     s.delay = static_cast<uint32_t>(dataBytes / 8);
     s.stamp = nowMs;
+    s.frame = frame;
     s.sent = false;
     write_ = (write_ + 1) % kSlots;
     ++pending_;
     return true;
 }
 
-void CTransmitHistory::markSent() {
-    for (unsigned i = 0, at = read_; i < pending_; ++i, at = (at + 1) % kSlots) {
-        if (!slots_[at].sent) {
-            slots_[at].sent = true;
-            return;
-        }
+unsigned CTransmitHistory::find(const void* frame) const {
+    if (!frame) return pending_;
+    for (unsigned i = 0; i < pending_; ++i) {
+        const Slot& s = slots_[(read_ + i) % kSlots];
+        if (!s.sent && s.frame == frame) return i;
     }
+    return pending_;
 }
 
-unsigned CTransmitHistory::confirmDue(uint32_t nowMs, bool shortOfBuffers, ConfirmFn fn, void* context) {
+void CTransmitHistory::markSent(const void* frame) {
+    const unsigned i = find(frame);
+    if (i >= pending_) return;
+    Slot& s = slots_[(read_ + i) % kSlots];
+    s.sent = true;
+    // The acknowledgement gave the buffer up: it may carry a later request while this slot waits
+    // for its time, and must name that request's slot only.
+    s.frame = nullptr;
+}
+
+bool CTransmitHistory::fail(const void* frame, uint16_t info, ConfirmFn fn, void* context) {
+    const unsigned i = find(frame);
+    if (i >= pending_) return false;
+    uint8_t conf[kConfirmationBytes];
+    const Slot& s = slots_[(read_ + i) % kSlots];
+    makeConfirmation(s.copy, s.copied, info, conf);
+    // The later slots move up one place, in order; their time stamps stay as they are.
+    for (unsigned k = i; k + 1 < pending_; ++k) slots_[(read_ + k) % kSlots] = slots_[(read_ + k + 1) % kSlots];
+    write_ = (write_ + kSlots - 1) % kSlots;
+    --pending_;
+    if (fn) fn(context, conf);
+    return true;
+}
+
+unsigned CTransmitHistory::confirmDue(uint32_t nowMs, ConfirmFn fn, void* context) {
     unsigned n = 0;
     while (pending_ > 0) {
         Slot& s = slots_[read_];
         const bool due = static_cast<int32_t>(nowMs - s.stamp) >= static_cast<int32_t>(s.delay);
-        if (!due || (shortOfBuffers && !s.sent)) break;
+        if (!due || !s.sent) break;
         read_ = (read_ + 1) % kSlots;
         s.sent = false;
+        s.frame = nullptr;
         --pending_;
         if (pending_ > 0) {
             // The B channel is busy with this one until its stamp plus its delay.
@@ -79,6 +105,7 @@ unsigned CTransmitHistory::flush(uint16_t info, ConfirmFn fn, void* context) {
         uint8_t conf[kConfirmationBytes];
         makeConfirmation(s.copy, s.copied, s.sent ? 0 : info, conf);
         s.sent = false;
+        s.frame = nullptr;
         if (fn) fn(context, conf);
         ++n;
     }

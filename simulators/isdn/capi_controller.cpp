@@ -92,7 +92,7 @@ void CapiController::Receive(const Bytes& info, uint32_t now_ms) {
         ++counters.malformed;
         return;
     }
-    const uint16_t word = le::get16(m + 4);
+    const uint16_t word = WordOf(m);
     ++counters.messages_in;
     ++counters.in[word];
     batch_.clear();
@@ -151,6 +151,19 @@ size_t CapiController::ConnectedB3() const {
     return n;
 }
 
+bool CapiController::Capi11(uint16_t app) const {
+    auto it = apps_.find(app);
+    return it != apps_.end() && it->second.capi11;
+}
+
+uint16_t CapiController::WordOf(const uint8_t* m) const {
+    const uint16_t word = le::get16(m + 4);
+    // An application of CAPI 1.1 codes its messages with bit 7 of the subcommand clear; the
+    // provider's own messages (bit 6) say the version themselves.
+    if ((m[5] & 0x40) == 0 && Capi11(le::get16(m + 2))) return static_cast<uint16_t>(word | 0x8000);
+    return word;
+}
+
 uint16_t CapiController::NextNumber() {
     message_number_ = static_cast<uint16_t>(message_number_ + 1);
     return message_number_;
@@ -160,7 +173,8 @@ void CapiController::Emit(uint16_t app, uint16_t word, uint16_t number, const By
     Bytes b = {0, 0};
     Put16(&b, static_cast<uint16_t>(kHeader + params.size()));
     Put16(&b, app);
-    Put16(&b, word);
+    // Answers in the application's own coding.
+    Put16(&b, (word & 0x4000) == 0 && Capi11(app) ? static_cast<uint16_t>(word & 0x7FFF) : word);
     Put16(&b, number);
     b.insert(b.end(), params.begin(), params.end());
     b.insert(b.end(), extra.begin(), extra.end());
@@ -191,7 +205,7 @@ void CapiController::Forget(uint8_t number) { calls_.erase(number); }
 
 void CapiController::Handle(const uint8_t* m, size_t length, const uint8_t* extra, size_t extra_size) {
     const uint16_t app = le::get16(m + 2);
-    const uint16_t word = le::get16(m + 4);
+    const uint16_t word = WordOf(m);
     const uint16_t number = le::get16(m + 6);
     const uint8_t sub = m[5];
 

@@ -1,6 +1,9 @@
 // The ISDN Tamrisk's CAPI side, as the computer meets it inside the HDLC link: every I frame
-// carries a 2-byte prefix (we send 00 00 and ignore what comes) and one CAPI 2.0 message; a
-// DATA_B3 message has its data behind it. The adapter is controller 1.
+// carries a 2-byte prefix (we send 00 00 and ignore what comes) and one CAPI message; a DATA_B3
+// message has its data behind it. The adapter is controller 1. An application the provider
+// registered for CAPI 1.1 (internal register with subcommand 0x40) codes its messages with bit 7
+// of the subcommand clear (requests 0x00, confirmations 0x01, indications 0x02, responses 0x03)
+// and is answered in that coding; command words below are those of CAPI 2.0.
 //
 // It answers the provider's internal messages (subcommand bit 6 set): register (0x01), release
 // (0x02) and the identity fetch (MANUFACTURER "kolv", class 0x1007, answered with the 148-byte
@@ -172,6 +175,9 @@ private:
     void DisconnectInd(Call& c, uint16_t app, uint16_t reason);
     void Pump(Call& c);
     Call* FindCall(uint32_t plci_or_ncci, uint16_t app);
+    bool Capi11(uint16_t app) const;
+    // The command word in CAPI 2.0 coding, whatever coding the sender uses.
+    uint16_t WordOf(const uint8_t* m) const;
     void Forget(uint8_t number);
     uint16_t NextNumber();
 

@@ -228,6 +228,33 @@ TEST_F(CapiCalls, OutgoingCallDataAndLocalHangUp) {
         "hang-up on the D channel");
 }
 
+// An application registered for CAPI 1.1 codes its messages with bit 7 of the subcommand clear:
+// its call and its data are served as those of CAPI 2.0, and answered in its own coding.
+TEST_F(CapiCalls, Capi11ApplicationIsServedInItsCoding) {
+    Put(c, Msg(0x4001, 3, 1).U16(2).U16(7).U16(2048).U16(0).Build());
+    auto as11 = [](Bytes m) {
+        m[5] &= 0x7F;
+        return m;
+    };
+    Bytes connect = as11(ConnectReq("0301234"));
+    connect[2] = 3;
+    std::vector<Bytes> got = Run(
+        {
+            {connect, {0x0102, 0x0203}},
+            {as11(Resp(0x8303, 0x101, 3)), {}},
+            {as11(Msg(0x8082, 3, 11).U32(0x101).Empty().Build()), {0x0182, 0x0283}},
+            {as11(DataReq(0x10101, 3, 7, 3)), {0x0286}, {'a', 'b', 'c'}},
+            {as11(Msg(0x8386, 3, 0).U32(0x10101).U16(0).Build()), {}},
+        },
+        "CAPI 1.1");
+    ASSERT_EQ(got.size(), 5u);
+    EXPECT_EQ(U16(got[0], 12), 0) << "CONNECT_CONF info";
+    EXPECT_EQ(c.data_in, (Bytes{'a', 'b', 'c'}));
+    EXPECT_EQ(c.counters.in[0x8086], 1u);
+    EXPECT_EQ(c.counters.unexpected, 0u);
+    EXPECT_EQ(c.counters.unknown, 0u);
+}
+
 TEST_F(CapiCalls, IncomingCallRemoteHangUp) {
     EXPECT_FALSE(c.IncomingCall("4930123", "77")) << "nobody listens";
     Run({{Listen(1, 1 << 2), {0x8105}}, {Listen(2, 1 << 2), {0x8105}}}, "listen");
