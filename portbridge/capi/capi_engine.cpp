@@ -8,6 +8,7 @@
 
 #include "common/debug.h"
 #include "portbridge/capi/capi_engine_internal.h"
+#include "common/stage_clock.h"
 
 using capi_engine::EngineGuard;
 using namespace capi_engine;
@@ -584,6 +585,7 @@ uint16_t CCapiAppTable::nextNumber(CCapiController* app) {
 }
 
 void CCapiAppTable::signalApplication(CCapiController* app) {
+    stageclock::stamp(stageclock::kEngineSignal);
     // A signal procedure that puts or gets from inside is not called again from inside; its
     // calls are owed and made when it returns.
     ++app->signalOwed_;

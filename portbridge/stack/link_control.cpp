@@ -13,6 +13,7 @@
 #include "portbridge/stack/os_runtime.h"
 #include "portbridge/stack/timer_service.h"
 #include "portbridge/stack/transmit_history.h"
+#include "common/stage_clock.h"
 
 namespace stack {
 
@@ -407,6 +408,7 @@ void dispatch(LinkControl& lc, RuntimeMessage& m) {
         lc.state = kLinkEstablishing;
         break;
     case kDataIndication:
+        stageclock::stamp(stageclock::kLinkIndicate);
         dataFromBelow(lc, m);
         break;
     case kUnitDataIndication:
@@ -586,6 +588,7 @@ uint32_t connectLink() {
 }
 
 uint32_t sendLinkData(uint16_t offset, uint16_t length, const void* data, uint16_t extraLength, const void* extra) {
+    stageclock::stamp(stageclock::kLinkSend);
     LinkSide& s = side();
     LinkControl* lc = linkReady();
     if (!lc) return 0;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/stage_clock.h"
+
 namespace isdnsim {
 
 namespace {
@@ -180,6 +182,7 @@ void IsdnSimulator::Write() {
             paced_until_ms_ = std::max(paced_until_ms_, NowMs()) + 1000.0 * static_cast<double>(n) / pace;
             SleepUntil(paced_until_ms_);
             WriteAll(port_, piece.bytes.data() + at, static_cast<DWORD>(n));
+            stageclock::stamp(stageclock::kAdapterWritten);
         }
     }
 }
@@ -209,7 +212,10 @@ void IsdnSimulator::Turn(const uint8_t* buf, DWORD got) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (framed_) {
             link_.SetClock(GetTickCount());
-            if (got) framed_out = link_.Receive(buf, got);
+            if (got) {
+                stageclock::stamp(stageclock::kAdapterHandled);
+                framed_out = link_.Receive(buf, got);
+            }
             if (link_.back_to_command_mode) {
                 link_.back_to_command_mode = false;
                 framed_ = false;
@@ -295,6 +301,7 @@ void IsdnSimulator::Serve() {
             pace = pace_;
             framed = framed_;
         }
+        if (got) stageclock::stamp(stageclock::kAdapterRead);
         if (!pace || !got) {
             Turn(buf, got);
             continue;
