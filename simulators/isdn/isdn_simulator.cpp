@@ -150,6 +150,7 @@ void IsdnSimulator::PassToCapi(uint32_t now) {
 
 void IsdnSimulator::Send(Outgoing piece) {
     if (piece.bytes.empty()) return;
+    piece.queued_ms = NowMs();
     std::lock_guard<std::mutex> lock(out_mutex_);
     out_.push_back(std::move(piece));
     out_ready_.notify_one();
@@ -175,11 +176,14 @@ void IsdnSimulator::Write() {
             WriteAll(port_, piece.bytes.data(), static_cast<DWORD>(piece.bytes.size()));
             continue;
         }
+        // The line carries one byte after the other: what the adapter says starts when what it
+        // said before has left (a writer that slept too long catches up, as the wire would not
+        // have waited), or when it was said on an idle line; each piece reaches the computer
+        // with its last byte.
+        paced_until_ms_ = std::max(paced_until_ms_, piece.queued_ms);
         for (size_t at = 0; at < piece.bytes.size() && !stop_; at += kPacedPiece) {
             const size_t n = std::min(kPacedPiece, piece.bytes.size() - at);
-            // The line carries one byte after the other: a piece starts when the one before has
-            // left, or now on an idle line, and reaches the computer with its last byte.
-            paced_until_ms_ = std::max(paced_until_ms_, NowMs()) + 1000.0 * static_cast<double>(n) / pace;
+            paced_until_ms_ += 1000.0 * static_cast<double>(n) / pace;
             SleepUntil(paced_until_ms_);
             WriteAll(port_, piece.bytes.data() + at, static_cast<DWORD>(n));
             stageclock::stamp(stageclock::kAdapterWritten);
@@ -271,10 +275,14 @@ void IsdnSimulator::Serve() {
     OVERLAPPED ov{};
     ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     bool reading = false;
+    double waiting_since = 0;  // bytes were already in the port then; 0: the read waited for them
     std::vector<size_t> ends;
     while (!stop_) {
         DWORD got = 0;
         if (!reading) {
+            DWORD errors = 0;
+            COMSTAT stat{};
+            waiting_since = ClearCommError(port_, &errors, &stat) && stat.cbInQue ? NowMs() : 0;
             ResetEvent(ov.hEvent);
             if (ReadFile(port_, buf, sizeof(buf), &got, &ov)) {
                 // done at once
@@ -308,8 +316,10 @@ void IsdnSimulator::Serve() {
         }
         // A paced line also takes the computer's bytes at its rate: each frame is handled when
         // its own last byte would have arrived (so each is answered in its time, not the whole
-        // read at once), and the pty holds back what follows meanwhile.
-        const double arrived = std::max(read_until_ms_, NowMs());
+        // read at once), and the pty holds back what follows meanwhile. Bytes that were waiting
+        // in the port when the read began were sent no later than that: on a busy line they
+        // follow the ones before at once. Others count from when the read brought them.
+        const double arrived = std::max(read_until_ms_, waiting_since ? waiting_since : NowMs());
         if (framed)
             FrameEnds(buf, got, &ends);
         else

@@ -89,6 +89,7 @@ private:
         Bytes bytes;
         DWORD delay_ms = 0;
         bool paced = false;
+        double queued_ms = 0;  // when the adapter had it to say
     };
     void Serve();
     void Turn(const uint8_t* data, DWORD got);  // handles bytes that have arrived (got may be 0)
