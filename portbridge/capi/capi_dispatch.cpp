@@ -5,9 +5,9 @@
 
 #include "common/capi_data_b3.h"
 #include "common/debug.h"
+#include "common/stage_clock.h"
 #include "portbridge/capi/capi_engine.h"
 #include "portbridge/capi/capi_engine_internal.h"
-#include "common/stage_clock.h"
 
 using capi_engine::EngineGuard;
 using namespace capi_engine;

@@ -7,8 +7,8 @@
 #include <new>
 
 #include "common/debug.h"
-#include "portbridge/capi/capi_engine_internal.h"
 #include "common/stage_clock.h"
+#include "portbridge/capi/capi_engine_internal.h"
 
 using capi_engine::EngineGuard;
 using namespace capi_engine;

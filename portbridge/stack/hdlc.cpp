@@ -3,10 +3,10 @@
 #include <cstring>
 #include <new>
 
+#include "common/stage_clock.h"
 #include "portbridge/stack/os_runtime.h"
 #include "portbridge/stack/stack_messages.h"
 #include "portbridge/stack/timer_service.h"
-#include "common/stage_clock.h"
 
 namespace stack {
 

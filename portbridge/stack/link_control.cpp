@@ -10,10 +10,10 @@
 #include <thread>
 
 #include "common/debug.h"
+#include "common/stage_clock.h"
 #include "portbridge/stack/os_runtime.h"
 #include "portbridge/stack/timer_service.h"
 #include "portbridge/stack/transmit_history.h"
-#include "common/stage_clock.h"
 
 namespace stack {
 

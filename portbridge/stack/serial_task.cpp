@@ -5,10 +5,10 @@
 #include <cstring>
 #include <new>
 
+#include "common/stage_clock.h"
 #include "portbridge/stack/os_runtime.h"
 #include "portbridge/stack/serial_frame.h"
 #include "portbridge/stack/stack_messages.h"
-#include "common/stage_clock.h"
 
 namespace stack {
 
