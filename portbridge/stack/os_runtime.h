@@ -75,8 +75,8 @@ private:
 // The runtime's own locks and lists lock within the process. A TMutex is a kernel mutex: under
 // Wine every enter and every leave is a round trip to the wineserver (an enter and leave measured
 // 30 to 73 us on a loaded machine, a lock that stays in the process 0.012 us), and one message
-// from a task to the next took a dozen of them, some milliseconds a hop. Each list operation stays
-// atomic and the lock stays recursive, as the lists' own mutex is.
+// from a task to the next takes several list operations: some milliseconds a hop. Each list
+// operation stays atomic and the lock stays recursive, as the lists' own mutex is.
 class CRuntimeLock {
 public:
     void init() {}
