@@ -100,7 +100,7 @@ native_fuzzer(flashdrv LIBS n_cardflash_flashdrv_format)
 # The CAPI common base of portbridge and msgcore: the list classes, the debug output (the mutex
 # and the clock from common_native.cpp), the message cracker and the tracer.
 native_library(n_common ${TOP}/common/tobject.cpp ${TOP}/common/debug.cpp ${TOP}/common/cracker.cpp
-               ${TOP}/common/capitrace.cpp ${TOP}/common/capitrace_names.cpp
+               ${TOP}/common/capitrace.cpp ${TOP}/common/capitrace_names.cpp ${TOP}/common/stage_clock.cpp
                ${CMAKE_CURRENT_SOURCE_DIR}/common_native.cpp)
 native_test(n_common_test
   SOURCES ${TOP}/common/base_test.cpp ${TOP}/common/debug_test.cpp ${TOP}/common/cracker_test.cpp

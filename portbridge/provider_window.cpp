@@ -4,6 +4,7 @@
 #include <new>
 
 #include "common/debug.h"
+#include "common/stage_clock.h"
 
 using namespace shared;
 
@@ -155,6 +156,7 @@ LRESULT CProviderWindow::capiCall(uint32_t function, uint32_t id) {
     case kFnGet: {
         // Without its shared objects an application has no put or get area: nothing the client
         // wrote may stand in for one.
+        if (function == kFnPut) stageclock::stamp(stageclock::kWindowPut);
         CSharedInstance* app = findApplication(get16(block + 4));
         if (!app) return kInfoUnknownApplication;
         rc = function == kFnPut ? app->put(provider_, block) : app->get(provider_, block);

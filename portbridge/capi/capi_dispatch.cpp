@@ -5,6 +5,7 @@
 
 #include "common/capi_data_b3.h"
 #include "common/debug.h"
+#include "common/stage_clock.h"
 #include "portbridge/capi/capi_engine.h"
 #include "portbridge/capi/capi_engine_internal.h"
 
@@ -264,6 +265,7 @@ void CCapiAppTable::flushWaiting(CCapiController* app, uint8_t port) {
 // ---- put -----------------------------------------------------------------------------------------
 
 uint16_t CCapiAppTable::putMessage(uint16_t appId, const uint8_t* message, size_t size, const uint8_t* payload) {
+    stageclock::stamp(stageclock::kEnginePut);
     EngineGuard g(*this);
     CCapiController* app = lookup(appId);
     if (!app || app->state_ == kAppFree || app->state_ == kAppReleased || app->state_ == kAppReleasing)

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "common/debug.h"
+#include "common/stage_clock.h"
 #include "portbridge/capi/capi_engine_internal.h"
 
 using capi_engine::EngineGuard;
@@ -584,6 +585,7 @@ uint16_t CCapiAppTable::nextNumber(CCapiController* app) {
 }
 
 void CCapiAppTable::signalApplication(CCapiController* app) {
+    stageclock::stamp(stageclock::kEngineSignal);
     // A signal procedure that puts or gets from inside is not called again from inside; its
     // calls are owed and made when it returns.
     ++app->signalOwed_;

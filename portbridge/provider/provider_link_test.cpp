@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -52,7 +54,11 @@ Bytes message(uint16_t app, uint8_t command, uint8_t sub, uint16_t number, const
 }
 
 unsigned g_comPort = 0;
-void readSettings(CTaPortSettings* s) { s->comPort = g_comPort; }
+uint8_t g_windowSize = 4;
+void readSettings(CTaPortSettings* s) {
+    s->comPort = g_comPort;
+    s->windowSize = g_windowSize;
+}
 void printLine(const char* text) {
     if (getenv("PROVIDER_DEBUG")) std::printf("%s", text);
 }
@@ -85,6 +91,7 @@ protected:
         provider_.shutDown();
         sim_.Stop();
         CloseHandle(g_signal);
+        g_windowSize = 4;
     }
 
     uint32_t registerApp(uint16_t* id) {
@@ -387,3 +394,127 @@ TEST_F(ProviderLink, ListenAfterLinkLossOpensTheAdapterAgain) {
     EXPECT_EQ(get16(conf.message.data() + 12), 0) << "registered there again, and listening";
     EXPECT_TRUE(provider_.portOpen());
 }
+
+namespace {
+
+double msSince(const LARGE_INTEGER& t0) {
+    LARGE_INTEGER f, t;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t);
+    return 1000.0 * static_cast<double>(t.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+class ProviderLinkRate : public ProviderLink, public ::testing::WithParamInterface<uint8_t> {};
+
+}  // namespace
+
+// B3 goodput through the provider's whole path (CAPI engine, port, link control, HDLC, serial
+// task) over the pty to the simulated adapter pacing its line at 115200 bit/s, with no B channel
+// limit behind the adapter: out (the first DATA_B3_REQ put to the last DATA_B3_CONF got) and in
+// (the adapter's hand-over to the last byte got), for one window on both ends. Printed against
+// the honest limit, as limit / measured: every byte the line must carry at 11520 B/s (each block
+// with its 2-byte HDLC header, 6 bytes of serial frame, the 2-byte prefix and the 22-byte
+// DATA_B3 message; out also the RR of the last frame). Out has a second limit of its own: the
+// provider confirms a block only when the B channel (8000 B/s) would have sent it, each after
+// the one before, so out is held to the slower of the two. Not a timed test: it runs when
+// LINK_BENCHMARK is set.
+TEST_P(ProviderLinkRate, Benchmark) {
+    if (!std::getenv("LINK_BENCHMARK")) GTEST_SKIP() << "set LINK_BENCHMARK=1 to run";
+    constexpr double kLine = 11520, kChannel = 8000, kBlockOverhead = 2 + 6 + 2 + 22, kRr = 2 + 6;
+    g_windowSize = GetParam();
+    sim_.WithLink([](isdnsim::TamriskLink& l) {
+        l.window = g_windowSize;
+        // The adapter hands frames to a paced line that is busy for a window's worth of them
+        // (7 of 2080 bytes: 1.26 s); a T1 shorter than that sends again what is still on the wire.
+        l.t1_ms = 3000;
+        return Bytes();
+    });
+    sim_.WithCapi([](isdnsim::CapiController& c) {
+        c.knobs.data_mode = isdnsim::DataMode::kSink;
+        return 0;
+    });
+    ASSERT_TRUE(sim_.Start(simPort_));
+    sim_.SetPacing(static_cast<unsigned>(kLine));
+    uint16_t id = 0;
+    ASSERT_EQ(registerApp(&id), 0u);
+    Bytes connect;
+    put32(connect, 1);
+    put16(connect, 2);
+    connect.insert(connect.end(), {4, 0x80, '1', '2', '3'});
+    for (int i = 0; i < 8; ++i) connect.push_back(0);
+    ASSERT_EQ(put(id, message(id, 0x02, 0x80, 1, connect)), 0u);
+    Got conf, active;
+    ASSERT_TRUE(await(id, 0x8102, &conf));
+    const uint32_t plci = get32(conf.message.data() + 8);
+    ASSERT_TRUE(await(id, 0x8203, &active));
+    Bytes b3;
+    put32(b3, plci);
+    b3.push_back(0);
+    ASSERT_EQ(put(id, message(id, 0x82, 0x80, 2, b3)), 0u);
+    ASSERT_TRUE(await(id, 0x8182, &conf));
+    const uint32_t ncci = get32(conf.message.data() + 8);
+    ASSERT_TRUE(await(id, 0x8283, &active));
+
+    // I frames of 2072 and 256 bytes: the largest block, and the link benchmark's short frame.
+    for (size_t block : {size_t(2048), size_t(232)}) {
+        const unsigned blocks = block > 1000 ? 24 : 200;
+        const double frameMs = 1000 * (static_cast<double>(block) + kBlockOverhead) / kLine;
+        Bytes payload(block);
+        for (size_t k = 0; k < block; ++k) payload[k] = static_cast<uint8_t>(k * 7);
+        unsigned sent = 0, confirmed = 0;
+        LARGE_INTEGER t0;
+        QueryPerformanceCounter(&t0);
+        while (confirmed < blocks) {
+            // As many blocks outstanding as the registration allows (7).
+            while (sent < blocks && sent - confirmed < 7) {
+                Bytes d;
+                put32(d, ncci);
+                put32(d, 0);
+                put16(d, static_cast<uint16_t>(block));
+                put16(d, static_cast<uint16_t>(sent));
+                put16(d, 0);
+                ASSERT_EQ(put(id, message(id, 0x86, 0x80, static_cast<uint16_t>(sent), d), payload.data()), 0u);
+                ++sent;
+            }
+            Got g;
+            ASSERT_TRUE(await(id, 0x8186, &g)) << confirmed << " of " << blocks << " confirmed";
+            ASSERT_EQ(get16(g.message.data() + 14), 0);
+            ++confirmed;
+        }
+        const double outMs = msSince(t0);
+        const double outLimit =
+            std::max(blocks * frameMs + 1000 * kRr / kLine, 1000.0 * blocks * static_cast<double>(block) / kChannel);
+
+        size_t received = 0;
+        QueryPerformanceCounter(&t0);
+        sim_.WithCapi([&](isdnsim::CapiController& c) {
+            for (unsigned i = 0; i < blocks; ++i) c.SendData(payload);
+            return 0;
+        });
+        while (received < blocks * block) {
+            Got g;
+            ASSERT_TRUE(next(id, &g)) << received << " bytes received";
+            answer(id, g);
+            if (g.word() == 0x8286) received += g.data.size();
+        }
+        const double inMs = msSince(t0);
+        // The adapter's wire also carries its RR for most DATA_B3_RESPs (8 bytes a block, those
+        // of the last blocks after the data): a bound that counts none of them stays a bound.
+        const double inLimit = blocks * frameMs;
+
+        std::printf("window %u, %4u-byte I frames (%4u-byte blocks): out %5.0f B/s, ratio %.3f (limit %5.0f B/s); "
+                    "in %5.0f B/s, ratio %.3f (limit %5.0f B/s)\n",
+                    unsigned(GetParam()), unsigned(block + 24), unsigned(block), blocks * block / outMs * 1000,
+                    outLimit / outMs, blocks * block / outLimit * 1000, blocks * block / inMs * 1000, inLimit / inMs,
+                    blocks * block / inLimit * 1000);
+    }
+    Bytes disc;
+    put32(disc, plci);
+    disc.push_back(0);
+    ASSERT_EQ(put(id, message(id, 0x04, 0x80, 30, disc)), 0u);
+    Got ind;
+    ASSERT_TRUE(await(id, 0x8204, &ind));
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, ProviderLinkRate, ::testing::Values(uint8_t(4), uint8_t(7)),
+                         [](const ::testing::TestParamInfo<uint8_t>& w) { return "Window" + std::to_string(w.param); });

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/stage_clock.h"
 #include "portbridge/stack/os_runtime.h"
 #include "portbridge/stack/stack_messages.h"
 #include "portbridge/stack/timer_service.h"
@@ -108,6 +109,7 @@ void down(Hdlc& h, RuntimeMessage m) {
 }
 
 void sendDown(Hdlc& h, uint8_t* buffer, uint16_t offset, uint16_t length, uint16_t flags) {
+    stageclock::stamp(stageclock::kHdlcSend);
     RuntimeMessage m(kSerialSend);
     m.put16(6, flags);
     m.put16(8, offset);
@@ -425,6 +427,7 @@ void replayKept(Hdlc& h) {
 }
 
 void iFrame(Hdlc& h, const Received& r) {
+    stageclock::stamp(stageclock::kHdlcReceive);
     const uint8_t c = r.control;
     const uint8_t ns = (c >> 1) & 7;
     const bool p = c & kPF;

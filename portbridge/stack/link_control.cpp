@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/debug.h"
+#include "common/stage_clock.h"
 #include "portbridge/stack/capi_confirmation.h"
 #include "portbridge/stack/os_runtime.h"
 #include "portbridge/stack/timer_service.h"
@@ -435,6 +436,7 @@ void dispatch(LinkControl& lc, RuntimeMessage& m) {
         lc.state = kLinkEstablishing;
         break;
     case kDataIndication:
+        stageclock::stamp(stageclock::kLinkIndicate);
         dataFromBelow(lc, m);
         break;
     case kUnitDataIndication:
@@ -632,6 +634,7 @@ uint32_t connectLink() {
 }
 
 uint32_t sendLinkData(uint16_t offset, uint16_t length, const void* data, uint16_t extraLength, const void* extra) {
+    stageclock::stamp(stageclock::kLinkSend);
     LinkSide& s = side();
     LinkControl* lc = linkReady();
     if (!lc) return 0;

@@ -10,13 +10,13 @@ namespace {
 
 class Locked {
 public:
-    explicit Locked(TMutex& m) : m_(m) { m_.enter(); }
+    explicit Locked(CRuntimeLock& m) : m_(m) { m_.enter(); }
     ~Locked() { m_.leave(); }
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
 
 private:
-    TMutex& m_;
+    CRuntimeLock& m_;
 };
 
 void stopProcess(const char* what) {

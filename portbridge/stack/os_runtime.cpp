@@ -19,13 +19,13 @@ std::atomic<unsigned> g_assertCount{0};
 // A lock held for one scope.
 class Locked {
 public:
-    explicit Locked(TMutex& m) : m_(m) { m_.enter(); }
+    explicit Locked(CRuntimeLock& m) : m_(m) { m_.enter(); }
     ~Locked() { m_.leave(); }
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
 
 private:
-    TMutex& m_;
+    CRuntimeLock& m_;
 };
 
 uint32_t millisecondsNow() {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/stage_clock.h"
 #include "portbridge/stack/os_runtime.h"
 #include "portbridge/stack/serial_frame.h"
 #include "portbridge/stack/stack_messages.h"
@@ -477,6 +478,7 @@ private:
     }
 
     void received(const uint8_t* data, size_t n) {
+        stageclock::stamp(stageclock::kSerialRead);
         Held hold(rxLock_);
         if (!framing_) {
             for (size_t i = 0; i < n && collected_ + 1 < kCollectorMax; ++i) {
@@ -617,6 +619,7 @@ private:
             p += done;
             n -= done;
         }
+        stageclock::stamp(stageclock::kSerialWritten);
         return true;
     }
 

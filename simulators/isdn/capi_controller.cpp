@@ -498,6 +498,7 @@ void CapiController::Response(uint16_t word, const uint8_t* m, size_t length) {
 
 void CapiController::Clear(Call& c, uint16_t reason) {
     c.to_send.clear();
+    data_timed_ = false;  // the block that was coming is gone
     if (c.b3 == kB3Active || c.b3 == kB3Offered) {
         c.state = kClearing;
         c.reason = reason;
@@ -540,9 +541,20 @@ void CapiController::Pump(Call& c) {
     const size_t block = std::min<size_t>(reg->second.max_b3_length, kMaxDataPerBlock);
     while (!c.to_send.empty() && block && c.unanswered.size() < reg->second.max_b3_blocks) {
         const unsigned rate = knobs.b_channel_bytes_per_second;
-        if (rate && static_cast<int32_t>(now_ - data_due_) < 0) return;
         Bytes& front = c.to_send.front();
         const size_t n = std::min(block, front.size());
+        if (rate) {
+            // A block reaches the adapter when its last byte has come over the B channel: it
+            // starts when the one before it has come, or now on a channel idle for longer than a
+            // turn of the serving loop (a B channel keeps sending while data waits).
+            if (!data_timed_) {
+                if (static_cast<int32_t>(now_ - data_due_) > kChannelCatchUpMs) data_due_ = now_;
+                data_due_ += static_cast<uint32_t>((n * 1000 + rate - 1) / rate);
+                data_timed_ = true;
+            }
+            if (static_cast<int32_t>(now_ - data_due_) < 0) return;
+            data_timed_ = false;
+        }
         Bytes payload(front.begin(), front.begin() + static_cast<long>(n));
         front.erase(front.begin(), front.begin() + static_cast<long>(n));
         if (front.empty()) c.to_send.pop_front();
@@ -568,12 +580,6 @@ void CapiController::Pump(Call& c) {
         c.unanswered.insert(handle);
         counters.max_unanswered = std::max<unsigned>(counters.max_unanswered, static_cast<unsigned>(c.unanswered.size()));
         counters.data_bytes_out += n;
-        if (rate) {
-            // A channel that fell behind by less than one turn of the serving loop catches up (a B
-            // channel keeps sending while data waits); one that was idle for longer starts now.
-            if (static_cast<int32_t>(now_ - data_due_) > kChannelCatchUpMs) data_due_ = now_;
-            data_due_ += static_cast<uint32_t>((n * 1000 + rate - 1) / rate);
-        }
     }
 }
 

@@ -185,7 +185,8 @@ private:
     std::map<uint8_t, Call> calls_;  // by PLCI number
     uint16_t message_number_ = 0;
     uint32_t now_ = 0;
-    uint32_t data_due_ = 0;
+    uint32_t data_due_ = 0;     // when the block at the front has come over the B channel
+    bool data_timed_ = false;  // data_due_ is that block's
     std::vector<Bytes> batch_;       // what the message being handled makes
     std::vector<Bytes> out_;
     std::vector<Timed> late_;

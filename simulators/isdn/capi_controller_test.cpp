@@ -348,12 +348,17 @@ TEST_F(CapiCalls, PacedAtTheBChannelRate) {
         "connect");
     c.knobs.b_channel_bytes_per_second = 1000;
     c.Tick(10000);
-    ASSERT_TRUE(c.SendData(Bytes(200, 1)));  // 128 now, 72 after 128 ms
-    EXPECT_EQ(Sent(c).size(), 1u);
-    Put(c, Msg(0x8386, 1, 0).U32(0x10101).U16(0).Build(), {}, 10100);
+    // Each block is there when its last byte has come: 128 bytes after 128 ms, 72 after 72 more.
+    ASSERT_TRUE(c.SendData(Bytes(200, 1)));
+    EXPECT_TRUE(Sent(c).empty());
     c.Tick(10127);
     EXPECT_TRUE(Sent(c).empty());
     c.Tick(10128);
+    EXPECT_EQ(Sent(c).size(), 1u);
+    Put(c, Msg(0x8386, 1, 0).U32(0x10101).U16(0).Build(), {}, 10150);
+    c.Tick(10199);
+    EXPECT_TRUE(Sent(c).empty());
+    c.Tick(10200);
     EXPECT_EQ(Sent(c).size(), 1u);
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/capi_test_messages.h"
@@ -146,6 +147,44 @@ TEST_F(CapiLink, OutgoingCallEchoesAFullBlock) {
     EXPECT_EQ(ind[2 + 5], 0x82) << "DATA_B3_IND";
     EXPECT_EQ(Bytes(ind.begin() + 24, ind.end()), data);
     EXPECT_EQ(sim.WithCapi([](isdnsim::CapiController& c) { return c.data_in; }), data);
+}
+
+// A paced line carries the computer's frames one after the other: the adapter answers each when
+// its own last byte has come, not when the last of a burst written at once has. No answer comes
+// before the line could have carried its frame and the answer itself; the first comes before the
+// burst as a whole could have arrived.
+TEST_F(CapiLink, PacedLineAnswersEachFrameWhenItHasArrived) {
+    sim.ServeCapi(false);  // bare I frames: only the link answers
+    constexpr unsigned kRate = 2000;  // bytes a second: a frame here takes about 100 ms
+    constexpr size_t kInfo = 200, kFrames = 4;
+    sim.SetPacing(kRate);
+    Bytes burst;
+    for (size_t i = 0; i < kFrames; ++i) {
+        Bytes p = {1, static_cast<uint8_t>(vs << 1 | vr << 5)};
+        p.resize(2 + kInfo, static_cast<uint8_t>('a' + i));
+        vs = (vs + 1) & 7;
+        Bytes f = isdnsim::SerialFrames::Wrap(p);
+        burst.insert(burst.end(), f.begin(), f.end());
+    }
+    const double frameMs = 1000.0 * static_cast<double>(burst.size() / kFrames) / kRate;
+    const double ackMs = 1000.0 * (2 + 6) / kRate;  // an RR in its serial frame
+    LARGE_INTEGER f, t0;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t0);
+    ASSERT_TRUE(port.Write(burst.data(), burst.size()));
+    std::vector<std::pair<unsigned, double>> acks;  // N(R), ms after the write
+    while (acks.empty() || acks.back().first < kFrames) {
+        Bytes rr = Next();
+        ASSERT_FALSE(rr.empty()) << "no acknowledgement of frame " << (acks.empty() ? 1 : acks.back().first + 1);
+        if (rr.size() != 2 || (rr[1] & 0x0F) != 0x01) continue;
+        LARGE_INTEGER t;
+        QueryPerformanceCounter(&t);
+        acks.emplace_back(rr[1] >> 5, 1000.0 * static_cast<double>(t.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart));
+    }
+    for (const auto& a : acks)
+        EXPECT_GE(a.second + 1, a.first * frameMs + ackMs) << "N(R) " << a.first << " came before the line could carry it";
+    EXPECT_LT(acks.front().first, kFrames) << "the first answer already acknowledges the whole burst";
+    EXPECT_LT(acks.front().second, kFrames * frameMs) << "the first frame was answered only after the whole burst";
 }
 
 }  // namespace

@@ -3,11 +3,18 @@
 // "atcm3" the line carries serial frames with the HDLC link of TamriskLink, until "at" comes
 // again; in framed mode the output can be paced at a line rate. The I frames of the link carry the
 // adapter's CAPI side (CapiController), unless a test switches it off to use the bare link.
+//
+// A paced line is full duplex, as a serial line is: one thread takes the computer's bytes and
+// hands each frame to the link when its own last byte would have arrived, another writes what the
+// adapter says, each piece when its last byte would have left the wire. So an answer never comes
+// before the line could carry it, and the two directions never wait for each other.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -46,9 +53,12 @@ public:
     // line, as from TamriskLink::SendDm) goes out on the next turn of the serving thread.
     template <class F>
     void WithLink(F f) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        Bytes b = f(link_);
-        pending_out_.insert(pending_out_.end(), b.begin(), b.end());
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            Bytes b = f(link_);
+            pending_out_.insert(pending_out_.end(), b.begin(), b.end());
+        }
+        Wake();
     }
     template <class F>
     auto ReadLink(F f) {
@@ -61,6 +71,10 @@ public:
     // doings (IncomingCall, RemoteHangup, SendData), whose messages go out on the next turn.
     template <class F>
     auto WithCapi(F f) {
+        struct WakeAfter {
+            IsdnSimulator* sim;
+            ~WakeAfter() { sim->Wake(); }
+        } wake{this};
         std::lock_guard<std::mutex> lock(mutex_);
         return f(capi_);
     }
@@ -70,12 +84,24 @@ public:
     void SetPacing(unsigned bytes_per_second);
 
 private:
+    // One piece for the writer thread: written after `delay_ms`, and at the line rate when paced.
+    struct Outgoing {
+        Bytes bytes;
+        DWORD delay_ms = 0;
+        bool paced = false;
+        double queued_ms = 0;  // when the adapter had it to say
+    };
     void Serve();
-    void WritePaced(const Bytes& out);
+    void Turn(const uint8_t* data, DWORD got);  // handles bytes that have arrived (got may be 0)
+    void Write();                               // the writer thread
+    void Send(Outgoing piece);
+    void Wake();  // a turn of the serving thread now, for what a test queued
+    size_t FrameEnds(const uint8_t* data, size_t size, std::vector<size_t>* ends);
     void PassToCapi(uint32_t now);  // with mutex_ held
 
     HANDLE port_ = INVALID_HANDLE_VALUE;
-    std::thread thread_;
+    HANDLE wake_ = nullptr;
+    std::thread thread_, writer_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     IsdnAdapter adapter_;
@@ -90,8 +116,13 @@ private:
     bool capi_on_ = true;
     bool link_up_ = false;
     size_t capi_seen_ = 0;  // link_.received passed on so far
-    double paced_until_ms_ = 0;
-    double read_until_ms_ = 0;  // the same for what comes in: the line delivers no faster
+    double paced_until_ms_ = 0;  // when the last byte written so far has left the wire
+    double read_until_ms_ = 0;   // the same for what comes in: the line delivers no faster
+    SerialFrames frame_ends_;    // finds where the computer's frames end, for their arrival
+    std::mutex out_mutex_;
+    std::condition_variable out_ready_;
+    std::deque<Outgoing> out_;
+    bool writing_ = false;  // the writer holds a piece it has taken off out_
 };
 
 }  // namespace isdnsim

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "common/capi_data_b3.h"
+#include "common/stage_clock_win32.h"
 #include "portbridge/capi/shared_layout.h"
 
 using namespace shared;
@@ -320,6 +321,7 @@ DWORD WINAPI CAPI_RELEASE(DWORD applicationId) {
 }
 
 DWORD WINAPI CAPI_PUT_MESSAGE(DWORD applicationId, void* message) {
+    stageclock::stamp(stageclock::kLibraryPut);
     std::shared_ptr<Application> app = find(applicationId);
     if (!app) return kInfoUnknownApplication;
     if (!message) return kInfoBadMessage;
@@ -400,6 +402,7 @@ DWORD WINAPI CAPI_GET_MESSAGE(DWORD applicationId, void** message) {
         break;
     }
     *message = got;
+    stageclock::stamp(stageclock::kLibraryGot);
     return 0;
 }
 
@@ -469,6 +472,8 @@ DWORD WINAPI CAPI_INSTALLED(void) { return attached() ? 0 : kNotInstalled; }
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         g_library = new (std::nothrow) Library;
+        // Stage stamps go to a measuring program's clock section when one is there.
+        stageclock::attach();
         return g_library != nullptr;
     }
     if (reason == DLL_PROCESS_DETACH && g_library) {
