@@ -263,8 +263,8 @@ TEST_F(SerialLink, ThousandFramesEachWayThroughFaults) {
             return 0;
         });
         hdlc::Snapshot s = hdlc::snapshot(kHdlcTask);
-        std::printf("hdlc: state %u vs %u va %u vr %u out %u kept %u waiting %u poll %d peerbusy %d own %d rej %d t1 %d top %zu ms %lu\n",
-                    s.state, s.vs, s.va, s.vr, s.outstanding, s.kept, s.waiting, s.pollOutstanding, s.peerBusy, s.ownBusy,
+        std::printf("hdlc: state %u vs %u va %u vr %u out %u waiting %u poll %d peerbusy %d own %d rej %d t1 %d top %zu ms %lu\n",
+                    s.state, s.vs, s.va, s.vr, s.outstanding, s.waiting, s.pollOutstanding, s.peerBusy, s.ownBusy,
                     s.rejectCondition, s.t1Running, top.dataCount(), GetTickCount() - start);
     }
     ASSERT_EQ(atSim.size(), kFrames) << "frames the adapter took";
