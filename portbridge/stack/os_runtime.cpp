@@ -79,7 +79,7 @@ COSRuntime::COSRuntime() {
     poolStore_.reset(new (std::nothrow) CPoolNode[kPools]);
     partitionStore_.reset(new (std::nothrow) CPartition[kPartitions]);
     bufferStore_.reset(new (std::nothrow) CBufferNode[kBuffers]);
-    arena_.reset(new (std::nothrow) uint8_t[kArenaBytes]());
+    arena_.reset(new (std::nothrow) uint8_t[kArenaBytes]);
     queueStore_.reset(new (std::nothrow) COSQueue[kQueues]);
     nodeStore_.reset(new (std::nothrow) CMessagNode[kMessageNodes]);
     if (!poolStore_ || !partitionStore_ || !bufferStore_ || !arena_ || !queueStore_ || !nodeStore_) return;
