@@ -134,6 +134,9 @@ native_library(n_portbridge_stack
   ${TOP}/portbridge/stack/hdlc.cpp ${TOP}/portbridge/stack/layer_management.cpp
   ${TOP}/portbridge/stack/transmit_history.cpp ${TOP}/portbridge/stack/link_control.cpp)
 target_link_libraries(n_portbridge_stack PUBLIC n_common)
+set_source_files_properties(
+  ${TOP}/portbridge/stack/os_runtime.cpp ${TOP}/portbridge/stack/os_memory.cpp ${TOP}/portbridge/stack/timer_service.cpp
+  PROPERTIES COMPILE_OPTIONS -fsanitize-coverage-ignorelist=${CMAKE_CURRENT_SOURCE_DIR}/fuzz/runtime_coverage_ignore.txt)
 native_test(n_portbridge_stack_test
   SOURCES ${TOP}/portbridge/stack/runtime_test.cpp ${TOP}/portbridge/stack/memory_test.cpp
           ${TOP}/portbridge/stack/timer_test.cpp ${TOP}/portbridge/stack/serial_frame_test.cpp
@@ -142,6 +145,7 @@ native_test(n_portbridge_stack_test
   LIBS n_portbridge_stack)
 native_fuzzer(serialframe LIBS n_portbridge_stack)
 native_fuzzer(hdlc LIBS n_portbridge_stack)
+native_fuzzer(hdlc_link LIBS n_portbridge_stack n_isdn_adapter_model)
 
 # portbridge's terminal-adapter provider and port over fakes of link control and the engine.
 native_library(n_portbridge_provider

@@ -21,11 +21,7 @@ bool ChainRig::Start(const std::string& exe, const std::string& adapterPort, con
     if (!f) return false;
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
-    // The adapter is told the window the computer uses (serlink.ini's windowSize, 4 without it).
-    int window = 4;
-    const size_t at = extraSettings.find("windowSize=");
-    if (at != std::string::npos) window = std::atoi(extraSettings.c_str() + at + 11);
-    if (window < 1 || window > 7) window = 7;
+    const int window = adapterWindow;
     sim.WithLink([window](isdnsim::TamriskLink& l) {
         l.window = window;
         return isdnsim::Bytes();

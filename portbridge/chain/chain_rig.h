@@ -28,6 +28,9 @@ public:
 
     isdnsim::IsdnSimulator sim;
     winetest::Process portbridge;
+    // The adapter's own window, set before Start. Nothing tells the adapter the computer's
+    // window (serlink.ini's windowSize), so the two may differ, as on a real line.
+    int adapterWindow = 7;
 
 private:
     std::string simulatorPort_;

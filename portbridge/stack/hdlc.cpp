@@ -4,7 +4,9 @@
 #include <new>
 
 #include "common/stage_clock.h"
+#include "portbridge/stack/line_copies.h"
 #include "portbridge/stack/os_runtime.h"
+#include "portbridge/stack/serial_frame.h"
 #include "portbridge/stack/stack_messages.h"
 #include "portbridge/stack/timer_service.h"
 
@@ -35,15 +37,12 @@ struct Hdlc {
     COSRuntime* rt = nullptr;
     uint32_t address = 0;
     uint16_t queue = 0, upper = 0, lower = 0, iQueue = 0, timerQueue = 0;
-    uint16_t defaultPool = 0, receivePool = 0;
+    uint16_t defaultPool = 0, receivePool = 0, copyPool = 0;
     uint16_t mode = kLinkLayerFramed;
     bool configured = false;
     uint8_t state = kPortClosed;
     uint8_t vs = 0, va = 0, vr = 0;
     uint8_t unacked = 0;
-    uint8_t rejectedAt = 0;     // V(R) when the last REJ went out
-    uint8_t repeatFrom = 0;     // N(S) of the first frame the peer may send again after our REJ
-    uint8_t repeatSpan = 0;     // how many from there (0: none expected)
     uint8_t k = 7;
     uint16_t n200 = kN200;
     uint16_t retries = 0;
@@ -61,9 +60,6 @@ struct Hdlc {
     // The retransmit queue: frames V(A) .. V(S)-1 in order (at most 7).
     Frame retx[8];
     uint8_t retxCount = 0;
-    // Out-of-sequence frames, by N(S).
-    Frame kept[8];
-    bool keptUsed[8] = {};
 };
 
 // Instances by address, for tests to look at; an entry of an older runtime is never touched.
@@ -213,10 +209,6 @@ void emptyQueues(Hdlc& h) {
     }
     for (uint8_t i = 0; i < h.retxCount; ++i) giveBackFrame(h, h.retx[i]);
     h.retxCount = 0;
-    for (int i = 0; i < 8; ++i) {
-        if (h.keptUsed[i]) h.rt->freeBuffer(h.kept[i].buffer);
-        h.keptUsed[i] = false;
-    }
 }
 
 uint32_t waitingRequests(Hdlc& h) {
@@ -230,9 +222,6 @@ void reset(Hdlc& h) {
     stopT2(h);
     h.vs = h.va = h.vr = 0;
     h.unacked = 0;
-    h.rejectedAt = 0;
-    h.repeatFrom = 0;
-    h.repeatSpan = 0;
     h.retries = 0;
     h.pollOutstanding = h.peerBusy = h.ownBusy = h.reject = h.ackPending = false;
     emptyQueues(h);
@@ -269,6 +258,21 @@ void rejectFrame(Hdlc& h, uint8_t control, bool wasResponse, uint8_t reason, boo
 
 // --- sending I frames
 
+// An I frame stays in the retransmit queue after it is handed down: a resend writes its header
+// again and an acknowledgement hands it up or frees it. The serial task may handle the send only
+// after this layer has done either (a burst of received frames is handled first), and would then
+// write a newer N(R) behind older ones on the line, or a buffer no longer ours. So what goes down
+// is a copy taken now. Without a copy buffer the frame is not written this time; T1 sends it
+// again, as after a loss on the line.
+void sendIFrame(Hdlc& h, const Frame& f) {
+    const size_t room = h.headerOffset;
+    const size_t size = room + f.length + kSerialTrailer;
+    uint8_t* copy = nullptr;
+    if (size > 0xFFFF || h.rt->getBuffer(h.copyPool, static_cast<uint16_t>(size), &copy) != kOk) return;
+    std::memcpy(copy + room, f.buffer + f.offset, f.length);
+    sendDown(h, copy, static_cast<uint16_t>(room), f.length, 1);
+}
+
 void writeIHeader(Hdlc& h, Frame& f) {
     f.buffer[f.offset] = h.ownCommand;
     f.buffer[f.offset + 1] = static_cast<uint8_t>((h.vs & 7) << 1 | (h.vr & 7) << 5);
@@ -281,7 +285,7 @@ void transmit(Hdlc& h) {
         Frame f{static_cast<uint8_t*>(m.pointer()), m.u16(8), m.u16(10), m.u16(6)};
         writeIHeader(h, f);
         h.retx[h.retxCount++] = f;
-        sendDown(h, f.buffer, f.offset, f.length, 0);
+        sendIFrame(h, f);
         h.unacked = 0;
         h.ackPending = false;
         stopT2(h);
@@ -300,7 +304,7 @@ void retransmit(Hdlc& h, bool afterReject) {
     for (uint8_t i = 0; i < count; ++i) {
         Frame& f = h.retx[i];
         writeIHeader(h, f);
-        sendDown(h, f.buffer, f.offset, f.length, 0);
+        sendIFrame(h, f);
         h.vs = static_cast<uint8_t>((h.vs + 1) & 7);
     }
     h.vs = static_cast<uint8_t>((h.va + h.retxCount) & 7);
@@ -395,37 +399,6 @@ struct Received {
     bool command;
 };
 
-void handleFrame(Hdlc& h, const Received& r);
-
-void keepOutOfSequence(Hdlc& h, const Received& r, uint8_t ns) {
-    // Only frames not kept already (the caller passes only frames inside the window).
-    if (h.keptUsed[ns]) {
-        h.rt->freeBuffer(r.buffer);
-        return;
-    }
-    h.kept[ns] = Frame{r.buffer, r.offset, r.length, 1};
-    h.keptUsed[ns] = true;
-}
-
-void replayKept(Hdlc& h) {
-    // A snapshot first: the replayed frames run through the frame handling, which may keep frames
-    // again.
-    Frame replay[8];
-    uint8_t count = 0;
-    for (uint8_t i = 0; i < 8; ++i) {
-        uint8_t ns = static_cast<uint8_t>((h.vr + i) & 7);
-        if (!h.keptUsed[ns]) continue;
-        replay[count++] = h.kept[ns];
-        h.keptUsed[ns] = false;
-    }
-    for (uint8_t i = 0; i < count; ++i) {
-        Frame& f = replay[i];
-        f.buffer[f.offset + 1] = static_cast<uint8_t>((f.buffer[f.offset + 1] & 0x1F) | (h.va & 7) << 5);
-        Received r{f.buffer, f.offset, f.length, f.buffer[f.offset], f.buffer[f.offset + 1], true};
-        handleFrame(h, r);
-    }
-}
-
 void iFrame(Hdlc& h, const Received& r) {
     stageclock::stamp(stageclock::kHdlcReceive);
     const uint8_t c = r.control;
@@ -439,58 +412,33 @@ void iFrame(Hdlc& h, const Received& r) {
         return;
     }
     if (ns == h.vr) {
-        const bool wasRejecting = h.reject;
         h.reject = false;
-        if (ns == h.repeatFrom) h.repeatSpan = 0;  // numbers come round again: new frames now
         h.vr = static_cast<uint8_t>((h.vr + 1) & 7);
         processNr(h, nr, false, h.peerBusy);
         indicateBuffer(h, kDataIndication, r.buffer, static_cast<uint16_t>(r.offset + 2),
                        static_cast<uint16_t>(r.length - 2));
         ++h.unacked;
         acknowledge(h, p);
-        if (h.mode == kLinkLayerKeeping && wasRejecting) {
-            replayKept(h);
-            // The peer answers our REJ by sending the frame it pointed at again; when the one
-            // that filled the gap was the first copy, the repeat is still to come and must not
-            // be kept as a new frame.
-            h.repeatFrom = h.rejectedAt;
-            h.repeatSpan = static_cast<uint8_t>((h.vr - h.rejectedAt) & 7);
-        }
         transmit(h);
         return;
     }
-    // A frame the peer cannot have sent new: more than a window ahead, or the repeat after our
-    // REJ. It was taken before; a REJ for it would only start another round of repeats.
-    const uint8_t ahead = static_cast<uint8_t>((ns - h.vr) & 7);
-    const bool repeat = h.repeatSpan && ((ns - h.repeatFrom) & 7) < h.repeatSpan;
-    if (ahead >= h.k || repeat) {
-        if (repeat) h.repeatSpan = 0;
-        processNr(h, nr, false, h.peerBusy);
-        if (p) sendReadiness(h, false, true);
-        h.rt->freeBuffer(r.buffer);
-        transmit(h);
-        return;
-    }
-    // Modulo 8, a frame further ahead than 8 - k may also be a repeat of one taken already whose
-    // acknowledgement the peer missed (its T1 sends everything from its V(A) again). Only frames
-    // nearer than that are surely new and may be kept for later; a repeat kept would be passed up
-    // again once the gap is filled.
-    const bool keep = h.mode == kLinkLayerKeeping && ahead < 8 - h.k;
+    // Out of sequence: a frame after a gap, or a repeat of one taken already whose acknowledgement
+    // the peer missed. Modulo 8 the two cannot be told apart without the peer's window, and
+    // nothing on this link tells us that window (SABM carries none, nor do the AT commands), so
+    // no such frame is kept: a repeat kept as new would be passed up a second time once the gap
+    // is filled. The information is dropped and the first one of a gap is answered with REJ,
+    // which asks for everything from V(R) again and acknowledges what came before.
+    processNr(h, nr, false, h.peerBusy);
     if (!h.reject) {
         h.reject = true;
-        h.rejectedAt = h.vr;
-        processNr(h, nr, false, h.peerBusy);
         sendSupervisory(h, false, kREJ, p);
         restartT1(h);
         setRetries(h);
-    } else {
-        processNr(h, nr, false, h.peerBusy);
-        if (p) sendReadiness(h, false, true);
+    } else if (p) {
+        sendReadiness(h, false, true);
     }
-    if (keep)
-        keepOutOfSequence(h, r, ns);
-    else
-        h.rt->freeBuffer(r.buffer);
+    h.rt->freeBuffer(r.buffer);
+    transmit(h);
 }
 
 void supervisory(Hdlc& h, const Received& r) {
@@ -792,8 +740,9 @@ void data(Hdlc& h, const RuntimeMessage& m) {
         sendDown(h, b, off, len, m.u16(6));
         return;
     }
-    // Room for our two bytes and the serial frame's header in front of the data.
-    if (off < h.headerOffset + 2) {
+    // Room for our two bytes and the serial frame's header in front of the data, and a length
+    // that still counts with our two bytes added.
+    if (off < h.headerOffset + 2 || len > 0xFFFF - 2) {
         dropRequest(h, m);
         return;
     }
@@ -990,6 +939,7 @@ uint32_t hdlcInit(void*, uint32_t address) {
     if (rt.createTaskQueue(iAddress, &idleQueue, nullptr, &h->iQueue) != kOk) return 0;
     rt.findQueue(kTimerTask, &h->timerQueue);
     rt.findDefaultPool(&h->defaultPool);
+    h->copyPool = lineCopyPool(rt, address);
     for (InstanceEntry& e : g_instances) {
         if (!e.h || e.runtime != rt.generation() || e.address == address) {
             e = InstanceEntry{rt.generation(), address, h};
@@ -1009,7 +959,6 @@ hdlc::Snapshot hdlc::snapshot(uint32_t address) {
     s.va = h->va;
     s.vr = h->vr;
     s.outstanding = h->retxCount;
-    for (bool used : h->keptUsed) s.kept = static_cast<uint8_t>(s.kept + (used ? 1 : 0));
     s.window = h->k;
     s.retries = static_cast<uint8_t>(h->retries);
     s.n200 = h->n200;

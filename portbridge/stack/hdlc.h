@@ -1,8 +1,9 @@
 // The HDLC link layer (task 48) between the link control above and the serial task below: a
 // balanced link modulo 8 inside the serial frame's payload (SABM/UA/DISC/DM/FRMR, I frames with a
-// send window, RR/RNR/REJ, T1 retransmission). In link-layer mode 130 it also keeps I frames that
-// arrive out of sequence, replays them once the gap is filled, and reports every acknowledged I
-// frame upward; in raw mode it passes data through.
+// send window, RR/RNR/REJ, T1 retransmission). In link-layer mode 130 it reports every
+// acknowledged I frame upward and, answering a REJ, sends only the frame asked for again; frames
+// that arrive out of sequence are never kept (modulo 8 a repeat looks like a frame after a gap
+// unless the peer's window is known, and the adapter's is not); in raw mode it passes data through.
 //
 // No Windows header: the layer talks only by runtime messages, so tests drive it with fake tasks
 // above and below and a hand-driven timer tick.
@@ -39,7 +40,6 @@ struct Snapshot {
     uint8_t state;
     uint8_t vs, va, vr;
     uint8_t outstanding;  // frames in the retransmit queue
-    uint8_t kept;         // frames in the out-of-sequence queue
     uint8_t window;
     uint8_t retries;
     uint16_t n200;

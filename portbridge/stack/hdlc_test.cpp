@@ -120,7 +120,9 @@ protected:
         raw.insert(raw.end(), f.info.begin(), f.info.end());
         injectRaw(raw);
     }
-    void injectRaw(const Bytes& raw) {
+    // `step` false: the frame waits in the layer's queue with whatever comes after it, as a burst
+    // from the serial reader does.
+    void injectRaw(const Bytes& raw, bool step = true) {
         uint8_t* b = nullptr;
         ASSERT_EQ(rig.rt.getBuffer(rxPool, static_cast<uint16_t>(raw.size() + 1), &b), kOk);
         if (!raw.empty()) std::memcpy(b, raw.data(), raw.size());
@@ -129,7 +131,17 @@ protected:
         m.put16(8, 0);
         m.put16(10, static_cast<uint16_t>(raw.size()));
         m.setPointer(b);
-        toLayer(m, kLower);
+        if (step) {
+            toLayer(m, kLower);
+            return;
+        }
+        m.setAddress(kLayer);
+        ASSERT_EQ(rig.rt.sendFrom(kLower, m), kOk);
+    }
+    void post(const Frame& f) {
+        Bytes raw{f.address, f.control};
+        raw.insert(raw.end(), f.info.begin(), f.info.end());
+        injectRaw(raw, false);
     }
 
     void data(const std::string& text, uint16_t id = kDataRequest) {
@@ -425,35 +437,57 @@ TEST_F(Hdlc, RejectResendsFromNr) {
     }
 }
 
-TEST_F(Hdlc, ReorderedFramesInKeepingMode) {
-    establish(kLinkLayerKeeping, 3);
-    inject(cmd(I(0, 0), {'0'}));
-    EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kRR, 1))}));
-    inject(cmd(I(2, 0), {'2'}));
-    EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kREJ, 1))}));
-    inject(cmd(I(3, 0), {'3'}));
-    inject(cmd(I(2, 0), {'2'}));  // a duplicate of one already kept
-    inject(cmd(I(0, 0), {'0'}));  // from before the gap
-    EXPECT_TRUE(takeSent().empty()) << "one REJ per gap";
-    EXPECT_EQ(snapshot(kLayer).kept, 2);
-    inject(cmd(I(1, 0), {'1'}));
-    takeUp();
-    EXPECT_EQ(received, (std::vector<std::string>{"0", "1", "2", "3"}));
-    EXPECT_EQ(snapshot(kLayer).vr, 4);
-    EXPECT_EQ(snapshot(kLayer).kept, 0);
-    EXPECT_FALSE(snapshot(kLayer).rejectCondition);
+// Frames received in a burst are all handled before the serial task gets to the sends they
+// caused. A frame sent twice in that time goes down each time as it was then: its second header
+// (a newer N(R)) must not show in the first send, which the line carries before RRs with older
+// N(R)s.
+TEST_F(Hdlc, EachSendCarriesTheFrameAsItWasHandedDown) {
+    for (uint16_t mode : {kLinkLayerFramed, kLinkLayerKeeping}) {
+        SCOPED_TRACE(mode);
+        establish(mode, 7);
+        data("a");
+        EXPECT_EQ(takeSent(), (std::vector<Frame>{ourCmd(I(0, 0), {'a'})}));
+        post(rsp(S(kREJ, 0)));  // frame 0 again
+        post(cmd(I(0, 0), {'x'}));
+        post(cmd(I(1, 0), {'y'}));
+        post(rsp(S(kREJ, 0)));  // and again, now with N(R) 2
+        rig.step();
+        EXPECT_EQ(takeSent(), (std::vector<Frame>{ourCmd(I(0, 0), {'a'}), ourRsp(S(kRR, 1)), ourRsp(S(kRR, 2)),
+                                                  ourCmd(I(0, 2), {'a'})}));
+        inject(rsp(S(kRR, 1)));
+        EXPECT_EQ(snapshot(kLayer).outstanding, 0);
+        toLayer(RuntimeMessage(kPortDown), kLower);
+        takeSent();
+        takeUp();
+    }
 }
 
-TEST_F(Hdlc, OutOfSequenceInPlainModeIsRejectedAndDropped) {
-    establish(kLinkLayerFramed);
-    inject(cmd(I(1, 0), {'1'}));
-    EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kREJ, 0))}));
-    inject(cmd(I(2, 0, true), {'2'}));
-    EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kRR, 0, true))})) << "polled while rejecting";
-    inject(cmd(I(0, 0), {'0'}));
-    inject(cmd(I(1, 0), {'1'}));
-    takeUp();
-    EXPECT_EQ(received, (std::vector<std::string>{"0", "1"}));
+// Out of sequence, in either framed mode: the first frame after a gap is answered with one REJ
+// and every such frame is dropped (a frame kept for later could be a repeat); the peer's resend
+// from N(R) fills the gap.
+TEST_F(Hdlc, OutOfSequenceFramesAreRejectedOnceAndDropped) {
+    for (uint16_t mode : {kLinkLayerFramed, kLinkLayerKeeping}) {
+        SCOPED_TRACE(mode);
+        establish(mode, 3);
+        received.clear();
+        inject(cmd(I(0, 0), {'0'}));
+        EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kRR, 1))}));
+        inject(cmd(I(2, 0), {'2'}));
+        EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kREJ, 1))}));
+        inject(cmd(I(3, 0), {'3'}));
+        inject(cmd(I(0, 0), {'0'}));  // from before the gap
+        EXPECT_TRUE(takeSent().empty()) << "one REJ per gap";
+        inject(cmd(I(4, 0, true), {'4'}));
+        EXPECT_EQ(takeSent(), (std::vector<Frame>{ourRsp(S(kRR, 1, true))})) << "polled while rejecting";
+        for (char c : {'1', '2', '3'}) inject(cmd(I(static_cast<uint8_t>(c - '0'), 0), {static_cast<uint8_t>(c)}));
+        takeUp();
+        EXPECT_EQ(received, (std::vector<std::string>{"0", "1", "2", "3"}));
+        EXPECT_EQ(snapshot(kLayer).vr, 4);
+        EXPECT_FALSE(snapshot(kLayer).rejectCondition);
+        toLayer(RuntimeMessage(kPortDown), kLower);
+        takeSent();
+        takeUp();
+    }
 }
 
 TEST_F(Hdlc, RetryLimit) {
@@ -620,6 +654,16 @@ TEST_F(Hdlc, RepeatsAfterALostAcknowledgementArePassedUpOnce) {
           {1, 1}, {2, 0}, {3, 0}, {4, 0}, {5, 0}}},
         {"lost RR, window 3", kLinkLayerKeeping, 3,
          {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {5, 0}, {4, 0}, {5, 0}, {6, 0}}},
+        // The adapter's window is its own: nothing tells it ours, nor us its. A larger one than
+        // ours puts the repeats of a T1 resend where new frames after a gap would be.
+        {"lost RR, ours 4, adapter 7", kLinkLayerKeeping, 4,
+         {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0},  // our RR 7 is lost
+          {0, 1}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}}},
+        {"lost RR and a lost frame, ours 2, adapter 6", kLinkLayerKeeping, 2,
+         {{0, 0}, {1, 0}, {2, 0}, {4, 0}, {5, 0},  // 3 lost: REJ 3, which is lost too
+          {3, 1}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {8, 0}}},
+        {"lost RR, ours 4, adapter 7, plain", kLinkLayerFramed, 4,
+         {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {0, 1}, {1, 0}, {2, 0}, {7, 0}, {8, 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -79,7 +79,10 @@ COSRuntime::COSRuntime() {
     poolStore_.reset(new (std::nothrow) CPoolNode[kPools]);
     partitionStore_.reset(new (std::nothrow) CPartition[kPartitions]);
     bufferStore_.reset(new (std::nothrow) CBufferNode[kBuffers]);
-    arena_.reset(new (std::nothrow) uint8_t[kArenaBytes]());
+    // Not cleared: instance blocks are cleared as they are handed out, and a buffer is reused
+    // with whatever its last user left, so nobody may count on zeros there anyway. Clearing the
+    // whole arena was most of what a runtime's start cost.
+    arena_.reset(new (std::nothrow) uint8_t[kArenaBytes]);
     queueStore_.reset(new (std::nothrow) COSQueue[kQueues]);
     nodeStore_.reset(new (std::nothrow) CMessagNode[kMessageNodes]);
     if (!poolStore_ || !partitionStore_ || !bufferStore_ || !arena_ || !queueStore_ || !nodeStore_) return;

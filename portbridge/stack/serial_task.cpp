@@ -6,6 +6,7 @@
 #include <new>
 
 #include "common/stage_clock.h"
+#include "portbridge/stack/line_copies.h"
 #include "portbridge/stack/os_runtime.h"
 #include "portbridge/stack/serial_frame.h"
 #include "portbridge/stack/stack_messages.h"
@@ -24,8 +25,6 @@ constexpr DWORD kThreadEndMs = 20000;
 constexpr size_t kReadChunk = 512;
 constexpr uint16_t kDefaultMaxLength = 96;
 constexpr uint32_t kTransmitQueueBits = 0x400;
-constexpr uint16_t kCopySize = 2320;
-constexpr uint16_t kCopies = 8;
 
 // An owned kernel handle (events, threads, the port).
 class Handle {
@@ -113,8 +112,7 @@ public:
         if (rt.createTaskQueue(tx, &SerialTask::idle, nullptr, &txQueue_) != kOk) return 0;
         rt.findDefaultPool(&defaultPool_);
         receivePool_ = defaultPool_;
-        // Copies of frames whose senders keep them: a window's worth of the longest frame.
-        if (rt.createPool((address & ~0xFFFu) | 0x3F0u, kCopySize, kCopies, &copyPool_) != kOk) copyPool_ = defaultPool_;
+        copyPool_ = lineCopyPool(rt, address);
         return 1;
     }
 
@@ -252,9 +250,9 @@ private:
         const bool framed = linkMode_ == kLinkModeFramed && framing_;
         uint16_t flags = m.u16(6);
         if (!(flags & 1)) {
-            // The sender keeps this buffer: the link layer holds its I frames for retransmission
-            // and rewrites or frees them while the writer may still be busy with an earlier
-            // copy. The writer gets a copy of its own, made now while the contents are right.
+            // The sender keeps this buffer and may change or free it once this send is handled:
+            // the writer gets a copy of its own. (The link layer hands its I frames down as copies
+            // already: it may rewrite a header before this task gets to the send.)
             const size_t size = rt_->bufferSizeOf(b);
             uint8_t* copy = nullptr;
             const size_t room = framed ? kSerialHeader : 0;

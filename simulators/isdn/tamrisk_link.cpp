@@ -385,15 +385,11 @@ void TamriskLink::Handle(const Bytes& p, Bytes* out) {
         Ack(pf, out);
         return;
     }
-    // A frame a window or more ahead cannot be new: the computer sends again what we took
-    // (it missed our acknowledgement). Our state answers it.
+    // N(S) is not the one expected: the frame is out of sequence, whether new after a gap or a
+    // repeat of one taken. Its information is dropped (unless surely new and kept) and the first
+    // one of a gap is answered with REJ N(R) = V(R); while the REJ is out, a poll gets RR.
     const int ahead = Mod8(ns - vr_);
-    if (ahead >= window) {
-        Ack(pf, out);
-        return;
-    }
-    // Nearer than 8 - window it is surely new; further ahead it may be a repeat too.
-    if (keep_out_of_sequence && ahead < 8 - window && !kept_used_[ns]) {
+    if (keep_out_of_sequence && ahead < 8 - computer_window && !kept_used_[ns]) {
         kept_[ns] = info;
         kept_used_[ns] = true;
     }

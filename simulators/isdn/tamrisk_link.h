@@ -84,13 +84,18 @@ public:
     std::vector<Bytes> received;
     std::vector<Bytes> received_ui;
     Faults faults;
-    // The station's own settings (a real adapter is told its window the way the computer is).
+    // The station's own settings. Nothing on the line tells either end the other's window (SABM
+    // carries none, nor does "atcm3"): whoever starts the station sets its window, which need
+    // not be the computer's.
     int window = 7;
     uint32_t t1_ms = 1000;
     int n200 = 9;
-    // Keeps I frames that come out of sequence for later, where that is sound: only a frame less
-    // than 8 - window ahead is surely new. Off: a plain go-back-N station.
+    // Keeps I frames that come out of sequence for later, where that is sound: modulo 8 a frame
+    // is surely new (not a repeat of one taken) only when it is less than 8 - W ahead, W the
+    // computer's window. The station does not know W unless a test tells it here; at 7, the
+    // most there is, nothing is kept. Off: a plain go-back-N station.
     bool keep_out_of_sequence = false;
+    int computer_window = 7;
     bool back_to_command_mode = false;  // "at" came while framed
     SerialFrames line;
     Bytes line_head;  // the first bytes that came in framed mode

@@ -49,10 +49,10 @@ TEST(TamriskLink, SendsWithinItsWindowAndKeepsOutOfSequence) {
     for (uint8_t i = 0; i < 3; ++i) l.QueueData({i});
     EXPECT_EQ(Payloads(l.Flush()), (std::vector<Bytes>{{3, 0x00, 0}, {3, 0x02, 1}}));
     EXPECT_EQ(Payloads(From(l, {3, 0x41})), (std::vector<Bytes>{{3, 0x04, 2}})) << "RR 2 opens the window";
-    // Frames 1 and 2 from the computer before 0, kept at window 3 (less than 8 - 3 ahead): REJ
-    // once, then all three in order.
-    l.window = 3;
+    // Frames 1 and 2 from the computer before 0, kept when told the computer's window is 3 (less
+    // than 8 - 3 ahead): REJ once, then all three in order.
     l.keep_out_of_sequence = true;
+    l.computer_window = 3;
     EXPECT_EQ(Payloads(From(l, {1, 0x62, 'b'})), (std::vector<Bytes>{{1, 0x09}}));
     From(l, {1, 0x64, 'c'});
     From(l, {1, 0x60, 'a'});
@@ -60,8 +60,9 @@ TEST(TamriskLink, SendsWithinItsWindowAndKeepsOutOfSequence) {
 }
 
 // A plain go-back-N station: a REJ and T1 send everything from N(R) again (T1 with P on the
-// last), out-of-sequence frames are rejected once and dropped, a frame a window behind is
-// answered with our state; the per-frame knobs lose what they name.
+// last); a frame out of sequence, after a gap or a repeat, is dropped and the first one of a gap
+// answered with REJ, the station's window playing no part in it; the per-frame knobs lose what
+// they name.
 TEST(TamriskLink, GoesBackNOnRejectAndOnT1) {
     TamriskLink l;
     l.SetClock(0);
@@ -74,17 +75,22 @@ TEST(TamriskLink, GoesBackNOnRejectAndOnT1) {
     EXPECT_EQ(l.t1_resends, 1u);
     EXPECT_EQ(Payloads(From(l, {3, 0x71})), (std::vector<Bytes>{})) << "RR 3 with F: all taken";
     // From the computer: 1 before 0 is rejected and dropped; 0 again after it was taken is a
-    // repeat, answered with RR.
+    // repeat, out of sequence too: REJ 1 with F. Four ahead (beyond the station's window of 2)
+    // is out of sequence like any other while the REJ is out: a poll gets RR.
+    l.window = 2;
     EXPECT_EQ(Payloads(From(l, {1, 0x62, 'b'})), (std::vector<Bytes>{{1, 0x09}}));
     From(l, {1, 0x60, 'a'});
-    EXPECT_EQ(Payloads(From(l, {1, 0x70, 'a'})), (std::vector<Bytes>{{1, 0x31}})) << "a repeat with P";
-    EXPECT_EQ(l.received, (std::vector<Bytes>{{'a'}}));
-    // Knobs: our first RR from now on is lost, the computer's next I frame too.
-    l.faults.frames[isdnsim::kToComputer][isdnsim::kRrFrame].lose = {3};
-    l.faults.frames[isdnsim::kToAdapter][isdnsim::kIFrame].lose = {4};
-    EXPECT_TRUE(Payloads(From(l, {1, 0x62, 'b'})).empty()) << "its RR lost";
-    EXPECT_TRUE(Payloads(From(l, {1, 0x64, 'c'})).empty()) << "the frame lost";
+    EXPECT_EQ(Payloads(From(l, {1, 0x70, 'a'})), (std::vector<Bytes>{{1, 0x39}})) << "a repeat with P";
+    EXPECT_EQ(Payloads(From(l, {1, 0x6A, 'e'})), (std::vector<Bytes>{})) << "rejecting already";
+    EXPECT_EQ(Payloads(From(l, {1, 0x7A, 'e'})), (std::vector<Bytes>{{1, 0x31}})) << "polled while rejecting";
+    From(l, {1, 0x62, 'b'});
     EXPECT_EQ(l.received, (std::vector<Bytes>{{'a'}, {'b'}}));
+    // Knobs: our first RR from now on is lost, the computer's next I frame too.
+    l.faults.frames[isdnsim::kToComputer][isdnsim::kRrFrame].lose = {4};
+    l.faults.frames[isdnsim::kToAdapter][isdnsim::kIFrame].lose = {6};
+    EXPECT_TRUE(Payloads(From(l, {1, 0x64, 'c'})).empty()) << "its RR lost";
+    EXPECT_TRUE(Payloads(From(l, {1, 0x66, 'd'})).empty()) << "the frame lost";
+    EXPECT_EQ(l.received, (std::vector<Bytes>{{'a'}, {'b'}, {'c'}}));
 }
 
 TEST(TamriskLink, FaultKnobsAndCommandMode) {
