@@ -10,8 +10,9 @@
 #       VERSIONS <version>...        Windows versions to run every case under: win95 win98 winme
 #                                    nt351 nt40 win2k winxp (each case becomes <version>/<Suite.Case>)
 #       [PORT_PAIRS <n>]             connected COM-port pairs made for each case (WINETEST_PORTS)
-#       [LOCK <name>]                ctest RESOURCE_LOCK, for cases that share a named resource
-#                                    (e.g. a program whose Windows version they set)
+#       [LOCK <name>...]             ctest RESOURCE_LOCK, for cases that share named resources
+#                                    (e.g. a program whose Windows version they set, files or
+#                                    keys they assert on): a case holds every name it lists
 #       [TIMEOUT <seconds>]          per case, default 60
 #       [COST <n>]                   ctest COST: cases that take minutes start first on a tree
 #                                    without timings of an earlier run
@@ -30,7 +31,7 @@
 #                                    registers every case. So a case that is about some versions
 #                                    only is counted only where it runs, never as a skip.
 #
-#   wine_add_test(<name> VERSION <version> [PORT_PAIRS <n>] [LOCK <name>] [TIMEOUT <s>]
+#   wine_add_test(<name> VERSION <version> [PORT_PAIRS <n>] [LOCK <name>...] [TIMEOUT <s>]
 #                 [ENVIRONMENT <NAME=VALUE>...] COMMAND <target> [args...])
 #                                    one plain test program (exit code 0 passes)
 
@@ -63,7 +64,7 @@ function(_winetest_env out version pairs)
 endfunction()
 
 function(wine_add_gtest target)
-  cmake_parse_arguments(T "SERIAL;OWN_PREFIX" "PORT_PAIRS;LOCK;TIMEOUT;COST" "SOURCES;LIBS;VERSIONS;ENVIRONMENT;DRIVES;CASES"
+  cmake_parse_arguments(T "SERIAL;OWN_PREFIX" "PORT_PAIRS;TIMEOUT;COST" "SOURCES;LIBS;VERSIONS;ENVIRONMENT;DRIVES;CASES;LOCK"
                         ${ARGN})
   if(T_DRIVES AND NOT T_OWN_PREFIX)
     message(FATAL_ERROR "wine_add_gtest(${target}): DRIVES needs OWN_PREFIX")
@@ -115,26 +116,36 @@ function(wine_add_gtest target)
       math(EXPR i "${i} + 2")
     endwhile()
     set(props FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}" LABELS ${area})
-    if(T_LOCK)
-      list(APPEND props RESOURCE_LOCK ${T_LOCK})
-    endif()
     if(T_SERIAL)
       list(APPEND props RUN_SERIAL TRUE)
     endif()
     if(T_COST)
       list(APPEND props COST ${T_COST})
     endif()
+    set(cases ${target}_${version}_TESTS)
     gtest_discover_tests(${target}
       TEST_PREFIX "${version}/"
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 60
       TEST_FILTER "${filter}"
+      TEST_LIST ${cases}
       PROPERTIES ${props})
+    if(T_LOCK)
+      # A list-valued property loses its separators on the way through gtest_discover_tests'
+      # PROPERTIES, so the locks are set by a file of their own, which ctest reads after the file
+      # that adds the discovered cases (and names them in ${cases}).
+      set(lock_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_${version}_locks.cmake)
+      file(WRITE ${lock_file}
+        "if(DEFINED ${cases} AND NOT \"\${${cases}}\" STREQUAL \"\")\n"
+        "  set_tests_properties(\${${cases}} PROPERTIES RESOURCE_LOCK \"${T_LOCK}\")\n"
+        "endif()\n")
+      set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${lock_file})
+    endif()
   endforeach()
 endfunction()
 
 function(wine_add_test name)
-  cmake_parse_arguments(T "" "VERSION;PORT_PAIRS;LOCK;TIMEOUT" "COMMAND;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "" "VERSION;PORT_PAIRS;TIMEOUT" "COMMAND;ENVIRONMENT;LOCK" ${ARGN})
   if(NOT T_VERSION)
     message(FATAL_ERROR "wine_add_test(${name}): VERSION is required")
   endif()
@@ -148,6 +159,6 @@ function(wine_add_test name)
   add_test(NAME ${name} COMMAND ${T_COMMAND})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
   if(T_LOCK)
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${T_LOCK})
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCK}")
   endif()
 endfunction()

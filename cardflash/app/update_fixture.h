@@ -125,15 +125,30 @@ inline std::string ShortPath(const std::string& path) {
     return n > 0 && n < sizeof(buf) ? std::string(buf) : path;
 }
 
+// The settings install copies the package's INF into the Windows INF folder, and on Windows 9x
+// also under the name the fixture machine keeps card A's INF by in INF\OTHER, with the package's
+// attributes: a read-only copy would outlast the case and every other case's delete of it.
+inline void RemoveInstalledInfs() {
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    for (const char* name : {"\\INF\\DVXUPG.INF", "\\INF\\OTHER\\DORVEX~1.INF"}) {
+        const std::string path = std::string(windows) + name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+    }
+}
+
 class UpdateTest : public CardflashTest {
 protected:
     void SetUp() override {
+        RemoveInstalledInfs();
         CardflashTest::SetUp();
         Prepare("run");
     }
     void TearDown() override {
         DeleteRunOnce();
         CardflashTest::TearDown();
+        RemoveInstalledInfs();
         sim.Stop();
     }
 

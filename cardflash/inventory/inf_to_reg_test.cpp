@@ -19,7 +19,9 @@
 
 namespace {
 
-const char kInfName[] = "DVXUPG.INF";
+// Names of these cases' own: the update tests install the card's INF into the same Windows folder.
+const char kInfName[] = "DVXIREG.INF";
+const char kKeptInf[] = "DVXIRE~1.INF";
 const char kResponsesName[] = "Dorvex 56K PC Card Modem::Dorvex::Dorvex";
 const char kDeviceSpecific[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Unimodem\\DeviceSpecific";
 
@@ -44,7 +46,7 @@ const char kInf[] =
     "UpdateInis=Upgrade.Inis\r\n"
     "\r\n"
     "[Upgrade.Inis]\r\n"
-    "dvxupg.ini,Modem,,\"FirmwareLevel=1.90\"\r\n"
+    "dvxireg.ini,Modem,,\"FirmwareLevel=1.90\"\r\n"
     "\r\n"
     "[Upgrade.AddReg]\r\n"
     "HKR,,FirmwareLevel,,\"1.90\"\r\n"
@@ -86,7 +88,7 @@ Road ThisRoad() {
         return {"Root\\MDMDVX56K\\0000", "System\\CurrentControlSet\\Control\\Class",
                 "System\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001", ""};
     return {"PCMCIA\\DORVEX-ETHERMODEM_56-3F1A\\1", "System\\CurrentControlSet\\Services\\Class",
-            "System\\CurrentControlSet\\Services\\Class\\Modem\\0000", "DORVEX~1.INF"};
+            "System\\CurrentControlSet\\Services\\Class\\Modem\\0000", kKeptInf};
 }
 
 // A key's whole tree as text: values with type and data, then the subkeys in order.
@@ -128,6 +130,12 @@ bool KeyExists(const std::string& path) {
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// Also a read-only copy: a copy takes the attributes of its INF.
+void RemoveFile(const std::string& path) {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+}
+
 class InfToRegTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -144,16 +152,18 @@ protected:
         const std::string k = std::string("[HKLM\\") + road.driverKey;
         reg.Load(k + "\\Init]\n\"1\"=\"ATZ<cr>\"\n\"3\"=\"ATS0=0<cr>\"\n" + k + "\\Init\\Old]\n\"x\"=\"1\"\n" + k +
                  "\\Init\\Old\\Older]\n\"y\"=\"2\"\n" + k + "\\Fax]\n\"Class\"=\"2\"\n");
+        // The card's INF under a kept name of these cases' own.
+        if (!IsNt()) reg.Load(k + "]\n\"InfPath\"=\"" + kKeptInf + "\"\n");
         char windows[MAX_PATH];
         GetWindowsDirectoryA(windows, MAX_PATH);
         infDir = std::string(windows) + "\\INF";
         copied = {infDir + "\\" + kInfName};
         if (road.keptInf[0]) copied.push_back(infDir + "\\OTHER\\" + road.keptInf);
-        for (const std::string& f : copied) DeleteFileA(f.c_str());
+        for (const std::string& f : copied) RemoveFile(f);
         winetest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kDeviceSpecific + std::string("\\") + kResponsesName);
     }
     void TearDown() override {
-        for (const std::string& f : copied) DeleteFileA(f.c_str());
+        for (const std::string& f : copied) RemoveFile(f);
         winetest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kDeviceSpecific + std::string("\\") + kResponsesName);
         // What the install put below the driver key goes with the fixture's own keys.
         winetest::DeleteKeyTree(HKEY_LOCAL_MACHINE, std::string(road.driverKey) + "\\Responses");
@@ -216,7 +226,7 @@ TEST_F(InfToRegTest, SectionReplacesTheDriverKeysTree) {
 TEST_F(InfToRegTest, SettingsFileLinesAreInstalledToo) {
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, MAX_PATH);
-    const std::string ini = std::string(windows) + "\\dvxupg.ini";
+    const std::string ini = std::string(windows) + "\\dvxireg.ini";
     DeleteFileA(ini.c_str());
     CInfToReg inf;
     ASSERT_EQ(inf.Install(road.pnp, kInfName, WriteInf("Modem").c_str(), "Modem", "Modem1-Inis"), 0);

@@ -33,22 +33,22 @@ std::pair<DWORD, std::string> Value(HKEY root, const char* path, const char* nam
 TEST(RegFixture, WritesEveryRootAndTypeAndTakesItAllAway) {
     {
         RegFixture f(
-            "[HKEY_DYN_DATA\\Config Manager\\Enum\\C29A0000]\n"
+            "[HKEY_DYN_DATA\\Config Manager\\Enum\\C7E50000]\n"
             "\"HardWareKey\"=\"PCMCIA\\\\DORVEX\\\\1\"\n"
             "\"Allocation\"=hex:00,01,02,03,fe,ff\n"
             "[HKEY_LOCAL_MACHINE\\HARDWARE\\WineTestFixture\\Deep\\Deeper]\n"
             "\"Count\"=dword:00000102\n"
             "[HKCU\\Software\\WineTestFixture]\n"
             "@=\"default\"\n");
-        EXPECT_EQ(Value(HKEY_DYN_DATA, "Config Manager\\Enum\\C29A0000", "HardWareKey"),
+        EXPECT_EQ(Value(HKEY_DYN_DATA, "Config Manager\\Enum\\C7E50000", "HardWareKey"),
                   std::make_pair(DWORD(REG_SZ), std::string("PCMCIA\\DORVEX\\1\0", 16)));
-        EXPECT_EQ(Value(HKEY_DYN_DATA, "Config Manager\\Enum\\C29A0000", "Allocation"),
+        EXPECT_EQ(Value(HKEY_DYN_DATA, "Config Manager\\Enum\\C7E50000", "Allocation"),
                   std::make_pair(DWORD(REG_BINARY), std::string("\x00\x01\x02\x03\xfe\xff", 6)));
         EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, "HARDWARE\\WineTestFixture\\Deep\\Deeper", "Count"),
                   std::make_pair(DWORD(REG_DWORD), std::string("\x02\x01\x00\x00", 4)));
         EXPECT_EQ(Value(HKEY_CURRENT_USER, "Software\\WineTestFixture", "").second, std::string("default\0", 8));
     }
-    EXPECT_FALSE(Exists(HKEY_DYN_DATA, "Config Manager\\Enum\\C29A0000"));
+    EXPECT_FALSE(Exists(HKEY_DYN_DATA, "Config Manager\\Enum\\C7E50000"));
     EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, "HARDWARE\\WineTestFixture"));
     EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "Software\\WineTestFixture"));
     // What was there before stays.

@@ -20,7 +20,10 @@ std::string ProgramFolder();
 class Process {
 public:
     Process() = default;
-    ~Process();  // a process still running is terminated
+    // A process still running is terminated. Whatever it started, and whatever is still running
+    // of any program the test started, ends with the test program (one job for them all), also
+    // when the test program itself is ended from outside.
+    ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
