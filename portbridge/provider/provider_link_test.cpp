@@ -53,6 +53,17 @@ Bytes message(uint16_t app, uint8_t command, uint8_t sub, uint16_t number, const
     return m;
 }
 
+// CONNECT_REQ's parameters: controller 1, an unrestricted digital call to "123", the other
+// structures empty.
+Bytes connectParams() {
+    Bytes connect;
+    put32(connect, 1);   // controller
+    put16(connect, 2);   // CIP: unrestricted digital
+    connect.insert(connect.end(), {4, 0x80, '1', '2', '3'});  // called party
+    for (int i = 0; i < 8; ++i) connect.push_back(0);           // the other structures, empty
+    return connect;
+}
+
 unsigned g_comPort = 0;
 uint8_t g_windowSize = 4;
 void readSettings(CTaPortSettings* s) {
@@ -248,11 +259,7 @@ TEST_F(ProviderLink, CallCarriesDataBothWays) {
     ASSERT_TRUE(sim_.Start(simPort_));
     uint16_t id = 0;
     ASSERT_EQ(registerApp(&id), 0u);
-    Bytes connect;
-    put32(connect, 1);   // controller
-    put16(connect, 2);   // CIP: unrestricted digital
-    connect.insert(connect.end(), {4, 0x80, '1', '2', '3'});  // called party
-    for (int i = 0; i < 8; ++i) connect.push_back(0);           // the other structures, empty
+    const Bytes connect = connectParams();
     ASSERT_EQ(put(id, message(id, 0x02, 0x80, 1, connect)), 0u);
     Got conf, active;
     ASSERT_TRUE(await(id, 0x8102, &conf));
@@ -317,11 +324,7 @@ TEST_F(ProviderLink, Capi11DataIsConfirmed) {
     ASSERT_TRUE(sim_.Start(simPort_));
     uint16_t id = 0;
     ASSERT_EQ(registerApp(&id), 0u);
-    Bytes connect;
-    put32(connect, 1);
-    put16(connect, 2);
-    connect.insert(connect.end(), {4, 0x80, '1', '2', '3'});
-    for (int i = 0; i < 8; ++i) connect.push_back(0);
+    const Bytes connect = connectParams();
     ASSERT_EQ(put(id, message(id, 0x02, 0x80, 1, connect)), 0u);
     Got conf, active;
     ASSERT_TRUE(await(id, 0x8102, &conf));
@@ -437,11 +440,7 @@ TEST_P(ProviderLinkRate, Benchmark) {
     sim_.SetPacing(static_cast<unsigned>(kLine));
     uint16_t id = 0;
     ASSERT_EQ(registerApp(&id), 0u);
-    Bytes connect;
-    put32(connect, 1);
-    put16(connect, 2);
-    connect.insert(connect.end(), {4, 0x80, '1', '2', '3'});
-    for (int i = 0; i < 8; ++i) connect.push_back(0);
+    const Bytes connect = connectParams();
     ASSERT_EQ(put(id, message(id, 0x02, 0x80, 1, connect)), 0u);
     Got conf, active;
     ASSERT_TRUE(await(id, 0x8102, &conf));

@@ -271,6 +271,20 @@ protected:
         c.controller = controller;
         return provider.call(c);
     }
+    // Port 1 open with three LISTEN_REQs put while link control holds the writer on the first.
+    void threeListensBehindAHeldWriter(CTaPort** port) {
+        ASSERT_EQ(provider.openPort(1), 0u);
+        *port = provider.port(1);
+        link.holdData = true;
+        for (uint8_t i = 0; i < 3; ++i) {
+            std::vector<uint8_t> m = listenReq();
+            m[6] = i;
+            ASSERT_EQ((*port)->putMessage(m.data(), m.size()), kInfoPending);
+        }
+        for (int i = 0; i < 500 && link.handOvers.load() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ASSERT_EQ(link.handOvers.load(), 1) << "the writer holds the first";
+    }
     static void post(void* window, uint32_t action, uint32_t port) {
         auto* self = static_cast<ProviderTest*>(window);
         self->posted.push_back({action, port});
@@ -447,17 +461,8 @@ TEST_F(ProviderTest, PutNeverWaitsForLinkControl) {
 // Requests the port took but had not handed over when it closes are confirmed with an error;
 // the one link control has is its to answer.
 TEST_F(ProviderTest, RequestsLeftInThePortAtCloseAreConfirmed) {
-    ASSERT_EQ(provider.openPort(1), 0u);
-    CTaPort* port = provider.port(1);
-    link.holdData = true;
-    for (uint8_t i = 0; i < 3; ++i) {
-        std::vector<uint8_t> m = listenReq();
-        m[6] = i;
-        ASSERT_EQ(port->putMessage(m.data(), m.size()), kInfoPending);
-    }
-    for (int i = 0; i < 500 && link.handOvers.load() == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    ASSERT_EQ(link.handOvers.load(), 1) << "the writer holds the first";
+    CTaPort* port = nullptr;
+    ASSERT_NO_FATAL_FAILURE(threeListensBehindAHeldWriter(&port));
     const int before = engine.adapterMessages.load();
     std::thread release([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -474,17 +479,8 @@ TEST_F(ProviderTest, RequestsLeftInThePortAtCloseAreConfirmed) {
 // When the link is lost, requests still waiting for the writer are confirmed with an error before
 // the engine hears of the loss, instead of going to a link control that only refuses them.
 TEST_F(ProviderTest, RequestsWaitingAtALinkLossAreConfirmed) {
-    ASSERT_EQ(provider.openPort(1), 0u);
-    CTaPort* port = provider.port(1);
-    link.holdData = true;
-    for (uint8_t i = 0; i < 3; ++i) {
-        std::vector<uint8_t> m = listenReq();
-        m[6] = i;
-        ASSERT_EQ(port->putMessage(m.data(), m.size()), kInfoPending);
-    }
-    for (int i = 0; i < 500 && link.handOvers.load() == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    ASSERT_EQ(link.handOvers.load(), 1) << "the writer holds the first";
+    CTaPort* port = nullptr;
+    ASSERT_NO_FATAL_FAILURE(threeListensBehindAHeldWriter(&port));
     const int before = engine.adapterMessages.load();
     const int downs = engine.linkDowns;
     link.indicate(kLinkReleased);

@@ -45,13 +45,13 @@ std::string RelayFile(const std::string& port, const char* suffix) {
     return path;
 }
 
-}  // namespace
-
-bool HoldLine(const std::string& port, bool hold, DWORD wait_ms) {
-    const std::string flag = RelayFile(port, ".hold");
-    const std::string held = RelayFile(port, ".held");
+// Sets or clears one of the relay's request files for a port's end and waits until the relay says
+// it acts on it (its answer file is there) or no longer does (gone).
+bool AskRelay(const std::string& port, const char* request, const char* answer, bool on, DWORD wait_ms) {
+    const std::string flag = RelayFile(port, request);
+    const std::string done = RelayFile(port, answer);
     if (flag.empty()) return false;
-    if (hold) {
+    if (on) {
         HANDLE f = CreateFileA(flag.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (f == INVALID_HANDLE_VALUE) return false;
         CloseHandle(f);
@@ -59,28 +59,18 @@ bool HoldLine(const std::string& port, bool hold, DWORD wait_ms) {
         return false;
     }
     for (DWORD waited = 0;; waited += 10) {
-        if ((GetFileAttributesA(held.c_str()) != INVALID_FILE_ATTRIBUTES) == hold) return true;
+        if ((GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES) == on) return true;
         if (waited >= wait_ms) return false;
         Sleep(10);
     }
 }
 
+}  // namespace
+
+bool HoldLine(const std::string& port, bool hold, DWORD wait_ms) { return AskRelay(port, ".hold", ".held", hold, wait_ms); }
+
 bool UnplugPort(const std::string& port, bool unplugged, DWORD wait_ms) {
-    const std::string flag = RelayFile(port, ".unplug");
-    const std::string done = RelayFile(port, ".unplugged");
-    if (flag.empty()) return false;
-    if (unplugged) {
-        HANDLE f = CreateFileA(flag.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (f == INVALID_HANDLE_VALUE) return false;
-        CloseHandle(f);
-    } else if (!DeleteFileA(flag.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
-        return false;
-    }
-    for (DWORD waited = 0;; waited += 10) {
-        if ((GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES) == unplugged) return true;
-        if (waited >= wait_ms) return false;
-        Sleep(10);
-    }
+    return AskRelay(port, ".unplug", ".unplugged", unplugged, wait_ms);
 }
 
 std::string LineSettings(const std::string& port, const std::string& expected, DWORD wait_ms) {
