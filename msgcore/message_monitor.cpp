@@ -173,25 +173,24 @@ void CCapiMessageMonitor::manufacturerConfirmation(tagAPIMsg* message) {
         std::lock_guard<std::mutex> g(suspendLock_);
         wake = suspendEvent_;
     }
-    if (slot >= 0) {
-        TMonitorProc callback = callbacks_[slot];
-        void* context = contexts_[slot];
-        callback(context, message);
-    } else {
-        debugHexDump(message, uint16_t(v.size()));
-    }
+    handToCallback(message, slot);
     if (wake) SetEvent(wake.get());
 }
 
 void CCapiMessageMonitor::manufacturerIndication(tagAPIMsg* message) {
     capi::View v(message);
     const uint16_t function = v.size() >= 18 ? v.u16(16) : 0;
-    int slot = v.size() >= 18 ? slotOf(uint32_t(function & 0xFF00)) : -1;
+    handToCallback(message, v.size() >= 18 ? slotOf(uint32_t(function & 0xFF00)) : -1);
+}
+
+// The message to the callback of `slot`, or to the debug output when no callback takes it. The
+// monitor may be gone when the callback returns: nothing of it is used afterwards.
+void CCapiMessageMonitor::handToCallback(tagAPIMsg* message, int slot) {
     if (slot >= 0) {
         TMonitorProc callback = callbacks_[slot];
         void* context = contexts_[slot];
         callback(context, message);
     } else {
-        debugHexDump(message, uint16_t(v.size()));
+        debugHexDump(message, uint16_t(capi::View(message).size()));
     }
 }

@@ -63,6 +63,7 @@ private:
     void donePort();
     // The slot of a class, or -1.
     static int slotOf(uint32_t monitorClass);
+    void handToCallback(tagAPIMsg* message, int slot);
     uint16_t request(uint16_t function, uint32_t value);
 
     CCapiPort* port_ = nullptr;

@@ -1,4 +1,5 @@
 #include "KeyStore.h"
+#include "Registration.h"
 
 #include <vector>
 
@@ -9,12 +10,9 @@ namespace {
 // The name as the registry will see it: RegOpenKeyExA converts it from the system code page, and
 // the registry compares names upper-cased.
 std::wstring UpperWide(const std::string& name) {
-    int n = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::vector<wchar_t> w(size_t(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, w.data(), n);
-    CharUpperBuffW(w.data(), DWORD(n - 1));
-    return std::wstring(w.data());
+    std::wstring w = Wide(name);
+    if (!w.empty()) CharUpperBuffW(&w[0], DWORD(w.size()));
+    return w;
 }
 
 // The kernel's own name of an open key ("\REGISTRY\MACHINE\..."); empty when the system does not

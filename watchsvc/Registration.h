@@ -11,6 +11,7 @@ namespace watchsvc {
 extern const char kAppIdText[];  // "{...}", the application id of watchsvc
 
 std::string GuidText(REFGUID guid);  // "{XXXXXXXX-...}"
+std::wstring Wide(const std::string& text);  // `text` in the wide form, through the ANSI code page
 std::string ModulePath();            // this program's full path
 // The full path in quotation marks, as a command that starts this program: unquoted, a blank in a
 // folder name would let "C:\Program.exe" run in its place.

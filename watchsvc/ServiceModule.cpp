@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <string>
 #include <vector>
 
 #include "Registration.h"
@@ -20,16 +19,6 @@ const int kServiceNameString = 100;
 RegistryFactory g_factory;
 
 bool IsLead(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
-
-// An ANSI text in the wide form, through the ANSI code page.
-std::wstring Wide(const char* text) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (n <= 1) return std::wstring();
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], n);
-    wide.resize(static_cast<size_t>(n - 1));
-    return wide;
-}
 
 // A service handle closed on scope exit.
 class ScHandle {
@@ -167,10 +156,7 @@ HRESULT ServiceModule::RegisterServer(BOOL asService) {
             if (SUCCEEDED(hr)) hr = Registry::UpdateRegistry(TRUE);
             if (SUCCEEDED(hr)) {
                 ITypeLib* lib = nullptr;
-                std::string a = watchsvc::ModulePath();
-                wchar_t wide[MAX_PATH + 1] = {};
-                MultiByteToWideChar(CP_ACP, 0, a.c_str(), -1, wide, MAX_PATH);
-                hr = LoadTypeLibEx(wide, REGKIND_REGISTER, &lib);
+                hr = LoadTypeLibEx(watchsvc::Wide(watchsvc::ModulePath()).c_str(), REGKIND_REGISTER, &lib);
                 if (lib) lib->Release();
             }
         }
@@ -216,8 +202,8 @@ BOOL ServiceModule::Install() {
     // converts the dependency list without its closing terminator and then reads past the end of
     // it (a crash once freed heap no longer happens to hold zeros). Services exist only on
     // Windows NT, where the wide call always exists.
-    const std::wstring name = Wide(serviceName_);
-    const std::wstring path = Wide(watchsvc::QuotedModulePath().c_str());
+    const std::wstring name = watchsvc::Wide(serviceName_);
+    const std::wstring path = watchsvc::Wide(watchsvc::QuotedModulePath());
     static const wchar_t kDependencies[] = L"RPCSS\0";  // a list: one name, then an empty one
     ScHandle service(CreateServiceW(scm.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(),

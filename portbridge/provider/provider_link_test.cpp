@@ -198,6 +198,35 @@ protected:
             break;
         }
     }
+    // An outgoing call (CONNECT_REQ with connectParams()) up to its CONNECT_ACTIVE_IND; its
+    // CONNECT_CONF in *conf.
+    void connectCall(uint16_t id, Got* conf) {
+        ASSERT_EQ(put(id, message(id, 0x02, 0x80, 1, connectParams())), 0u);
+        ASSERT_TRUE(await(id, 0x8102, conf));
+        Got active;
+        ASSERT_TRUE(await(id, 0x8203, &active));
+    }
+    // CONNECT_B3_REQ on `plci` up to its CONNECT_B3_ACTIVE_IND; the NCCI of its CONNECT_B3_CONF.
+    void connectB3(uint16_t id, uint32_t plci, uint32_t* ncci) {
+        Bytes b3;
+        put32(b3, plci);
+        b3.push_back(0);
+        ASSERT_EQ(put(id, message(id, 0x82, 0x80, 2, b3)), 0u);
+        Got conf, active;
+        ASSERT_TRUE(await(id, 0x8182, &conf));
+        *ncci = get32(conf.message.data() + 8);
+        ASSERT_TRUE(await(id, 0x8283, &active));
+    }
+    // DATA_B3_REQ of `length` bytes on `ncci` (the payload travels beside the message).
+    static Bytes dataB3(uint32_t ncci, size_t length, uint16_t handle) {
+        Bytes d;
+        put32(d, ncci);
+        put32(d, 0);
+        put16(d, static_cast<uint16_t>(length));
+        put16(d, handle);
+        put16(d, 0);
+        return d;
+    }
 
     CThreadTimers timers_;
     std::unique_ptr<CTaLinkOps> link_{createStackLink()};
@@ -259,21 +288,12 @@ TEST_F(ProviderLink, CallCarriesDataBothWays) {
     ASSERT_TRUE(sim_.Start(simPort_));
     uint16_t id = 0;
     ASSERT_EQ(registerApp(&id), 0u);
-    const Bytes connect = connectParams();
-    ASSERT_EQ(put(id, message(id, 0x02, 0x80, 1, connect)), 0u);
-    Got conf, active;
-    ASSERT_TRUE(await(id, 0x8102, &conf));
+    Got conf;
+    ASSERT_NO_FATAL_FAILURE(connectCall(id, &conf));
     EXPECT_EQ(get16(conf.message.data() + 12), 0);
     const uint32_t plci = get32(conf.message.data() + 8);
-    ASSERT_TRUE(await(id, 0x8203, &active));
-    Bytes b3;
-    put32(b3, plci);
-    b3.push_back(0);
-    ASSERT_EQ(put(id, message(id, 0x82, 0x80, 2, b3)), 0u);
-    Got b3conf, b3active;
-    ASSERT_TRUE(await(id, 0x8182, &b3conf));
-    const uint32_t ncci = get32(b3conf.message.data() + 8);
-    ASSERT_TRUE(await(id, 0x8283, &b3active));
+    uint32_t ncci = 0;
+    ASSERT_NO_FATAL_FAILURE(connectB3(id, plci, &ncci));
 
     Bytes received;
     unsigned confirmed = 0;
@@ -281,12 +301,7 @@ TEST_F(ProviderLink, CallCarriesDataBothWays) {
     for (unsigned i = 0; i < kBlocks; ++i) {
         Bytes payload(1000);
         for (size_t k = 0; k < payload.size(); ++k) payload[k] = static_cast<uint8_t>(i * 7 + k);
-        Bytes d;
-        put32(d, ncci);
-        put32(d, 0);
-        put16(d, static_cast<uint16_t>(payload.size()));
-        put16(d, static_cast<uint16_t>(i));
-        put16(d, 0);
+        const Bytes d = dataB3(ncci, payload.size(), static_cast<uint16_t>(i));
         ASSERT_EQ(put(id, message(id, 0x86, 0x80, static_cast<uint16_t>(10 + i), d), payload.data()), 0u);
     }
     while (confirmed < kBlocks || received.size() < kBlocks * 1000) {
@@ -324,33 +339,19 @@ TEST_F(ProviderLink, Capi11DataIsConfirmed) {
     ASSERT_TRUE(sim_.Start(simPort_));
     uint16_t id = 0;
     ASSERT_EQ(registerApp(&id), 0u);
-    const Bytes connect = connectParams();
-    ASSERT_EQ(put(id, message(id, 0x02, 0x80, 1, connect)), 0u);
-    Got conf, active;
-    ASSERT_TRUE(await(id, 0x8102, &conf));
+    Got conf;
+    ASSERT_NO_FATAL_FAILURE(connectCall(id, &conf));
     EXPECT_EQ(conf.message[5], 0x01) << "answered in its coding";
     ASSERT_EQ(get16(conf.message.data() + 12), 0);
-    ASSERT_TRUE(await(id, 0x8203, &active));
-    Bytes b3;
-    put32(b3, get32(conf.message.data() + 8));
-    b3.push_back(0);
-    ASSERT_EQ(put(id, message(id, 0x82, 0x80, 2, b3)), 0u);
-    Got b3conf, b3active;
-    ASSERT_TRUE(await(id, 0x8182, &b3conf));
-    const uint32_t ncci = get32(b3conf.message.data() + 8);
-    ASSERT_TRUE(await(id, 0x8283, &b3active));
+    uint32_t ncci = 0;
+    ASSERT_NO_FATAL_FAILURE(connectB3(id, get32(conf.message.data() + 8), &ncci));
 
     const unsigned kBlocks = 40, kWindow = 7;
     Bytes payload(200, 0x5A);
     unsigned sent = 0, confirmed = 0, outstanding = 0;
     while (confirmed < kBlocks) {
         while (sent < kBlocks && outstanding < kWindow) {
-            Bytes d;
-            put32(d, ncci);
-            put32(d, 0);
-            put16(d, static_cast<uint16_t>(payload.size()));
-            put16(d, static_cast<uint16_t>(sent));
-            put16(d, 0);
+            const Bytes d = dataB3(ncci, payload.size(), static_cast<uint16_t>(sent));
             ASSERT_EQ(put(id, message(id, 0x86, 0x80, static_cast<uint16_t>(10 + sent), d), payload.data()), 0u) << sent;
             ++sent;
             ++outstanding;
@@ -440,19 +441,11 @@ TEST_P(ProviderLinkRate, Benchmark) {
     sim_.SetPacing(static_cast<unsigned>(kLine));
     uint16_t id = 0;
     ASSERT_EQ(registerApp(&id), 0u);
-    const Bytes connect = connectParams();
-    ASSERT_EQ(put(id, message(id, 0x02, 0x80, 1, connect)), 0u);
-    Got conf, active;
-    ASSERT_TRUE(await(id, 0x8102, &conf));
+    Got conf;
+    ASSERT_NO_FATAL_FAILURE(connectCall(id, &conf));
     const uint32_t plci = get32(conf.message.data() + 8);
-    ASSERT_TRUE(await(id, 0x8203, &active));
-    Bytes b3;
-    put32(b3, plci);
-    b3.push_back(0);
-    ASSERT_EQ(put(id, message(id, 0x82, 0x80, 2, b3)), 0u);
-    ASSERT_TRUE(await(id, 0x8182, &conf));
-    const uint32_t ncci = get32(conf.message.data() + 8);
-    ASSERT_TRUE(await(id, 0x8283, &active));
+    uint32_t ncci = 0;
+    ASSERT_NO_FATAL_FAILURE(connectB3(id, plci, &ncci));
 
     // I frames of 2072 and 256 bytes: the largest block, and the link benchmark's short frame.
     for (size_t block : {size_t(2048), size_t(232)}) {
@@ -466,12 +459,7 @@ TEST_P(ProviderLinkRate, Benchmark) {
         while (confirmed < blocks) {
             // As many blocks outstanding as the registration allows (7).
             while (sent < blocks && sent - confirmed < 7) {
-                Bytes d;
-                put32(d, ncci);
-                put32(d, 0);
-                put16(d, static_cast<uint16_t>(block));
-                put16(d, static_cast<uint16_t>(sent));
-                put16(d, 0);
+                const Bytes d = dataB3(ncci, block, static_cast<uint16_t>(sent));
                 ASSERT_EQ(put(id, message(id, 0x86, 0x80, static_cast<uint16_t>(sent), d), payload.data()), 0u);
                 ++sent;
             }

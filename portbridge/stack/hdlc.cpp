@@ -90,13 +90,19 @@ void up(Hdlc& h, RuntimeMessage m) {
 
 void indicate(Hdlc& h, uint16_t id) { up(h, RuntimeMessage(id)); }
 
-void indicateBuffer(Hdlc& h, uint16_t id, uint8_t* buffer, uint16_t offset, uint16_t length) {
+// A message that carries a buffer: its flags (bit 0: the receiver frees it), the data's offset and
+// length in it.
+RuntimeMessage bufferMessage(uint16_t id, uint8_t* buffer, uint16_t offset, uint16_t length, uint16_t flags) {
     RuntimeMessage m(id);
-    m.put16(6, 1);
+    m.put16(6, flags);
     m.put16(8, offset);
     m.put16(10, length);
     m.setPointer(buffer);
-    up(h, m);
+    return m;
+}
+
+void indicateBuffer(Hdlc& h, uint16_t id, uint8_t* buffer, uint16_t offset, uint16_t length) {
+    up(h, bufferMessage(id, buffer, offset, length, 1));
 }
 
 void down(Hdlc& h, RuntimeMessage m) {
@@ -106,12 +112,7 @@ void down(Hdlc& h, RuntimeMessage m) {
 
 void sendDown(Hdlc& h, uint8_t* buffer, uint16_t offset, uint16_t length, uint16_t flags) {
     stageclock::stamp(stageclock::kHdlcSend);
-    RuntimeMessage m(kSerialSend);
-    m.put16(6, flags);
-    m.put16(8, offset);
-    m.put16(10, length);
-    m.setPointer(buffer);
-    down(h, m);
+    down(h, bufferMessage(kSerialSend, buffer, offset, length, flags));
 }
 
 void timer(Hdlc& h, uint16_t id, uint8_t number) {
@@ -188,12 +189,7 @@ void giveBack(Hdlc& h, uint8_t* buffer, uint16_t offset, uint16_t length, uint16
         if (flags & 1) h.rt->freeBuffer(buffer);
         return;
     }
-    RuntimeMessage m(kDataReturned);
-    m.put16(6, flags);
-    m.put16(8, offset);
-    m.put16(10, length);
-    m.setPointer(buffer);
-    up(h, m);
+    up(h, bufferMessage(kDataReturned, buffer, offset, length, flags));
 }
 
 // A queued or sent I frame: its two header bytes lie in front of the data.
