@@ -217,6 +217,15 @@ protected:
         *ncci = get32(conf.message.data() + 8);
         ASSERT_TRUE(await(id, 0x8283, &active));
     }
+    // DISCONNECT_REQ on `plci` up to its DISCONNECT_IND.
+    void hangUp(uint16_t id, uint32_t plci) {
+        Bytes disc;
+        put32(disc, plci);
+        disc.push_back(0);
+        ASSERT_EQ(put(id, message(id, 0x04, 0x80, 30, disc)), 0u);
+        Got ind;
+        ASSERT_TRUE(await(id, 0x8204, &ind));
+    }
     // DATA_B3_REQ of `length` bytes on `ncci` (the payload travels beside the message).
     static Bytes dataB3(uint32_t ncci, size_t length, uint16_t handle) {
         Bytes d;
@@ -323,12 +332,7 @@ TEST_F(ProviderLink, CallCarriesDataBothWays) {
     for (unsigned i = 0; i < kBlocks; ++i)
         for (size_t k = 0; k < 1000; k += 97) ASSERT_EQ(sent[i * 1000 + k], static_cast<uint8_t>(i * 7 + k));
 
-    Bytes disc;
-    put32(disc, plci);
-    disc.push_back(0);
-    ASSERT_EQ(put(id, message(id, 0x04, 0x80, 30, disc)), 0u);
-    Got ind;
-    ASSERT_TRUE(await(id, 0x8204, &ind));
+    ASSERT_NO_FATAL_FAILURE(hangUp(id, plci));
 }
 
 // An application of CAPI 1.1 puts its requests with subcommand 0x00. Its data is confirmed as
@@ -495,12 +499,7 @@ TEST_P(ProviderLinkRate, Benchmark) {
                     outLimit / outMs, blocks * block / outLimit * 1000, blocks * block / inMs * 1000, inLimit / inMs,
                     blocks * block / inLimit * 1000);
     }
-    Bytes disc;
-    put32(disc, plci);
-    disc.push_back(0);
-    ASSERT_EQ(put(id, message(id, 0x04, 0x80, 30, disc)), 0u);
-    Got ind;
-    ASSERT_TRUE(await(id, 0x8204, &ind));
+    ASSERT_NO_FATAL_FAILURE(hangUp(id, plci));
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, ProviderLinkRate, ::testing::Values(uint8_t(4), uint8_t(7)),
